@@ -1,0 +1,27 @@
+#pragma once
+// The CSV edit-list file: forgiving, a bad line costs only itself.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "edits/edit.h"
+#include "util/result.h"
+
+namespace reel {
+
+struct EditListResult {
+    std::vector<Edit> edits;
+    std::vector<std::string> messages;  // line problems, in line order
+};
+
+// Splits one CSV line into fields (at least one); quotes as described for edit lists.
+std::vector<std::string> split_csv_line(std::string_view line);
+
+// Reads the file at `path` (as given, used in messages). Fails only when the
+// file cannot be read or is not UTF-8.
+Result<EditListResult> read_edit_list(const std::string& path, double default_card_seconds);
+
+// The same on text already read; `path` only words messages.
+EditListResult parse_edit_list(std::string_view text, double default_card_seconds);
+
+}  // namespace reel

@@ -1,0 +1,24 @@
+#pragma once
+// Time and range notation: "H:MM:SS.mmm", "MM:SS" or plain seconds.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "util/result.h"
+
+namespace reel {
+
+// The program's decimal number grammar: optional sign, digits with an optional
+// point (or a point and digits), optional exponent; or inf/infinity/nan in any
+// letter case. Nothing else. Correctly rounded.
+std::optional<double> read_number(std::string_view text);
+
+// Seconds from a time text; absent when unreadable. Non-finite results are
+// refused so that no NaN or infinity reaches a comparison or a sort.
+std::optional<double> parse_time(std::string_view text);
+
+// "A-B" split at the first "-"; fails with the notation's messages.
+Result<std::pair<double, double>> parse_range(std::string_view text);
+
+}  // namespace reel

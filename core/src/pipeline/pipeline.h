@@ -1,0 +1,39 @@
+#pragma once
+// One edit run: the work folder, the stages and the report.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cards/card.h"
+#include "edits/edit.h"
+#include "pipeline/plan.h"
+#include "tools/run.h"
+#include "util/result.h"
+
+namespace reel {
+
+struct PipelineOptions {
+    std::filesystem::path movie;
+    std::vector<Edit> edits;
+    std::filesystem::path output;
+    std::string container = "mkv";  // "mkv" or "mp4"
+    CardStyle cardStyle;
+    bool keepTemp = false;
+};
+
+struct RunReport {
+    std::string output;
+    double duration = 0;
+    double originalDuration = 0;
+    std::vector<std::string> warnings;
+    std::vector<AppliedEdit> applied;
+    double secondsEncoded = 0;
+};
+
+// Makes the stage current and announces it.
+void begin_stage(RunContext& ctx, const std::string& key, double base, double span, const std::string& label);
+void report_stage_progress(RunContext& ctx, double fraction, const std::string& label);
+
+Result<RunReport> run_pipeline(RunContext& ctx, const PipelineOptions& options, std::vector<std::string>& warnings);
+
+}  // namespace reel

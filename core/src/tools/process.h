@@ -1,0 +1,68 @@
+#pragma once
+// The operating-system seam: child processes, environment, file metadata and the
+// process id. One header, one implementation file per platform
+// (process_posix.cpp, process_win32.cpp); nothing above it knows the platform.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "util/result.h"
+
+namespace reel {
+
+// How a child ended.
+struct ExitStatus {
+    bool signaled = false;   // POSIX: ended by a signal
+    std::int64_t code = 0;   // exit code (Windows: the DWORD, top bit = exception)
+    int signal = 0;          // signal number when `signaled`
+};
+
+// "exit code: N"; an exception status (top bit of a 32-bit code set) in hex
+// ("exit code: 0xc0000005"); a signal as "signal: 9 (SIGKILL)".
+std::string exit_status_text(const ExitStatus& status);
+
+// A running child with standard input from the null device and both outputs
+// piped. Destroying it before `wait` kills and reaps the child (kill-on-abandon).
+class ChildProcess {
+public:
+    virtual ~ChildProcess() = default;
+    virtual std::uint32_t pid() const = 0;
+
+    // Reads whatever is available on both pipes, blocking until at least one has
+    // data or has ended, and hands the bytes to the callbacks. Returns false once
+    // both pipes have ended. Fails with the system's description of a read error.
+    virtual Result<bool> pump(const std::function<void(std::string_view)>& on_stdout,
+                              const std::function<void(std::string_view)>& on_stderr) = 0;
+
+    // Waits for the exit; fails with the system's description of the failure.
+    virtual Result<ExitStatus> wait() = 0;
+
+    // Terminates the child at once (SIGKILL / TerminateJobObject).
+    virtual void kill() = 0;
+};
+
+// Starts `program` with `args` (without the program name); each argument reaches
+// the child unchanged. Fails with the system's description (strerror on POSIX).
+Result<std::unique_ptr<ChildProcess>> start_child(const std::string& program,
+                                                  const std::vector<std::string>& args);
+
+// Kills a process by id (the current-child slot's way of stopping a child).
+void kill_process(std::uint32_t pid);
+
+std::optional<std::string> get_env(const std::string& name);
+std::uint32_t current_process_id();
+
+// Metadata after following links; absent when it cannot be read (missing,
+// dangling link, no access).
+struct FileInfo {
+    bool is_directory = false;
+    bool is_regular = false;
+    bool executable = false;  // POSIX: executable by this user; Windows: always true
+};
+std::optional<FileInfo> file_info(const std::string& path);
+
+}  // namespace reel

@@ -1,0 +1,66 @@
+#pragma once
+// Running the tools: captured runs, progress runs, command-line rendering for
+// the log, the tools' progress lines and the wording of every failure.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/toolset.h"
+#include "util/result.h"
+
+namespace reel {
+
+struct ProgressEvent {
+    std::string stage;
+    std::string message;
+    double percent = 0;
+};
+
+struct ProgressSink {
+    std::function<void(const ProgressEvent&)> progress;
+    std::function<void(const std::string&)> log;
+};
+
+// Shared by the pipeline and every tool run of one edit run.
+struct RunContext {
+    ToolSet tools;
+    std::string stage;  // current stage key
+    double base = 0;    // fractions of the whole run, 0..1
+    double span = 0;
+    ProgressSink sink;
+    // Shared with other threads: another party may set the flag at any time and
+    // may terminate the child named by the slot (0: none).
+    std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<std::uint32_t>> current_child =
+        std::make_shared<std::atomic<std::uint32_t>>(0);
+
+    void emit(const ProgressEvent& event) const;
+    void log(const std::string& line) const;
+};
+
+enum class ToolKind { Ffmpeg, Mkvmerge };
+// Exit codes besides 0 that a progress run counts as success.
+std::vector<std::int64_t> accepted_exit_codes(ToolKind kind);
+
+// Arguments joined by blanks; one with a blank, or with both ":" and "\", in quotes.
+std::string format_command_line(const std::vector<std::string>& args);
+
+// Line handlers of the progress runs (pure apart from the callbacks).
+void handle_ffmpeg_line(const RunContext& ctx, const std::string& line, std::optional<std::int64_t> expected_frames);
+void handle_mkvmerge_line(const RunContext& ctx, const std::string& line, double share);
+
+// The last `count` lines of standard-error text ("\r\n" and "\n" line ends; no
+// empty last line for a final "\n"), joined with "\n".
+std::string capture_tail(std::string_view stderr_text, std::size_t count);
+
+Result<std::string> run_capture(const std::string& program, const std::vector<std::string>& args);
+Result<std::string> run_capture_bytes(const std::string& program, const std::vector<std::string>& args);
+Result<void> run_ffmpeg(RunContext& ctx, const std::vector<std::string>& args,
+                        std::optional<std::int64_t> expected_frames);
+Result<void> run_mkvmerge(RunContext& ctx, const std::vector<std::string>& args, double share);
+
+}  // namespace reel
