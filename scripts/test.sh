@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test (unit and end to end).
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${REELMENDER_BUILD:-$root/build}"
+
+"$root/scripts/setup.sh"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$build" -j"$(nproc)"
+cd "$build"
+ctest --output-on-failure -j"$(nproc)" "$@"
