@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(g++ cmake make nlohmann-json3-dev libfmt-dev libgtest-dev ffmpeg mkvtoolnix fonts-dejavu-core)
 # Extra packages for the sanitizer build and the fuzzers (clang's runtime).
 if [[ "${REELMENDER_SETUP_EXTRAS:-}" == *fuzz* ]]; then
-  packages+=(clang libclang-rt-14-dev)
+  packages+=(clang-19 libclang-rt-19-dev)
 fi
 # Extra packages for the Windows cross-build checked under wine.
 if [[ "${REELMENDER_SETUP_EXTRAS:-}" == *windows* ]]; then
