@@ -2,6 +2,7 @@
 // Edit validation, keyframe snapping, piece planning and the old-to-new time map.
 // Pure apart from the keyframe lookup, which callers pass in.
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -67,8 +68,16 @@ struct Timeline {
 // is not in kept source or nothing of it is left.
 std::optional<std::pair<double, double>> map_range(const Timeline& timeline, double a, double b);
 
-// Enabled edits, checked, sorted (stable) and clamped to the duration.
-Result<std::vector<Edit>> validate_edits(const std::vector<Edit>& edits, double duration);
+// Enabled edits, checked, sorted (stable) and clamped to the duration. `fps` is
+// needed to refuse title cards whose frame count could not be rendered.
+Result<std::vector<Edit>> validate_edits(const std::vector<Edit>& edits, double duration, double fps);
+
+// Frames of a title card that is not matched to its range:
+// max(round(max(card_seconds, 0.5) x fps), 1). Absent when that count is not a
+// finite number that fits in 32 signed bits (ffmpeg's frame limit).
+std::optional<std::int64_t> fixed_card_frames(double card_seconds, double fps);
+// Frames of a title card lasting `seconds`; the caller has checked the range.
+std::int64_t card_frames(double seconds, double fps);
 
 // Answers "nearest keyframe to t" (ties to the earlier), with the run's source and limit.
 using KeyframeLookup = std::function<Result<double>(double)>;

@@ -1,0 +1,227 @@
+#include "pipeline/plan.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include <fmt/format.h>
+
+#include "util/text.h"
+
+namespace reel {
+
+namespace {
+
+// Edits that touch within this much are not an overlap.
+constexpr double kOverlapTolerance = 0.001;
+// Snapped edits may overlap by this much (half a millisecond) without harm.
+constexpr double kSnappedOverlapTolerance = 0.0005;
+// An end this close to the end of the movie means "to the end".
+constexpr double kEndThreshold = 0.05;
+// A gap after a card longer than this is divided so only its head gets the pass.
+constexpr double kLongGap = 8.0;
+constexpr double kGapDivideAfter = 4.0;
+constexpr double kGapDivideMargin = 0.5;
+// Shortest title card.
+constexpr double kMinCardSeconds = 0.5;
+
+bool is_card_or_text(EditAction action) {
+    return action == EditAction::Replace || action == EditAction::TextOverVideo;
+}
+
+}  // namespace
+
+AppliedEdit applied_from(const SnappedEdit& snapped, std::optional<double> card_seconds) {
+    AppliedEdit applied;
+    applied.id = snapped.edit.id;
+    applied.action = snapped.edit.action;
+    applied.requestedStart = snapped.edit.start;
+    applied.requestedEnd = snapped.edit.end;
+    applied.actualStart = snapped.snappedStart;
+    applied.actualEnd = snapped.snappedEnd;
+    applied.cardSeconds = card_seconds;
+    return applied;
+}
+
+Timeline Timeline::identity(double duration) {
+    return from_segments({TimelineSegment{false, 0, duration, duration}});
+}
+
+Timeline Timeline::from_segments(std::vector<TimelineSegment> segments) {
+    Timeline timeline;
+    double offset = 0;
+    for (const auto& segment : segments) {
+        timeline.offsets.push_back(offset);
+        offset += segment.length;
+    }
+    timeline.segments = std::move(segments);
+    return timeline;
+}
+
+std::optional<std::pair<double, double>> map_range(const Timeline& timeline, double a, double b) {
+    const std::size_t count = std::min(timeline.segments.size(), timeline.offsets.size());
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto& segment = timeline.segments[i];
+        if (segment.card || !(segment.sourceStart <= a && a < segment.sourceEnd)) continue;
+        const double offset = timeline.offsets[i];
+        const double new_end = std::min(b, segment.sourceEnd) - segment.sourceStart + offset;
+        const double new_start = a - segment.sourceStart + offset;
+        // Written as a negated comparison so that a NaN end maps to nothing.
+        if (!(new_start < new_end)) return std::nullopt;
+        return std::pair{new_start, new_end};
+    }
+    return std::nullopt;
+}
+
+std::optional<std::int64_t> fixed_card_frames(double card_seconds, double fps) {
+    if (!std::isfinite(card_seconds) || !std::isfinite(fps)) return std::nullopt;
+    const double product = std::max(card_seconds, kMinCardSeconds) * fps;
+    // round() of anything below INT32_MAX + 0.5 stays within 32 bits.
+    constexpr double limit = static_cast<double>(std::numeric_limits<std::int32_t>::max()) + 0.5;
+    if (!(product < limit)) return std::nullopt;
+    return std::max<std::int64_t>(round_half_away(product), 1);
+}
+
+std::int64_t card_frames(double seconds, double fps) {
+    const double product = seconds * fps;
+    // Guard the conversion; a run never comes near these bounds.
+    if (!(product < 9.0e18)) return std::numeric_limits<std::int64_t>::max();
+    return std::max<std::int64_t>(round_half_away(product), 1);
+}
+
+Result<std::vector<Edit>> validate_edits(const std::vector<Edit>& edits, double duration, double fps) {
+    std::vector<Edit> enabled;
+    for (const auto& edit : edits) {
+        if (edit.enabled) enabled.push_back(edit);
+    }
+    if (enabled.empty()) return fail("There are no enabled edits to apply.");
+
+    for (const auto& edit : enabled) {
+        // Negated comparisons so that NaN in either end fails.
+        if (!(edit.start >= 0) || !(edit.start < edit.end) || !(edit.start < duration)) {
+            return fail(fmt::format("Edit {} has an invalid range ({:.3f} to {:.3f}).", edit.id, edit.start, edit.end));
+        }
+        if (is_card_or_text(edit.action) && trim(edit.text).empty()) {
+            return fail(fmt::format("Edit {} needs some text for its card.", edit.id));
+        }
+        if (edit.action == EditAction::Replace && !edit.match && !fixed_card_frames(edit.card_seconds, fps)) {
+            return fail(fmt::format("Edit {} has an invalid card length.", edit.id));
+        }
+    }
+
+    std::stable_sort(enabled.begin(), enabled.end(), [](const Edit& a, const Edit& b) { return a.start < b.start; });
+
+    for (std::size_t i = 1; i < enabled.size(); ++i) {
+        const Edit& a = enabled[i - 1];
+        const Edit& b = enabled[i];
+        if (b.start < a.end - kOverlapTolerance) {
+            return fail(fmt::format("Edits overlap: {:.2f}-{:.2f} and {:.2f}-{:.2f}.", a.start, a.end, b.start, b.end));
+        }
+    }
+
+    for (auto& edit : enabled) edit.end = std::min(edit.end, duration);
+    return enabled;
+}
+
+Result<SnappedGroups> snap_edits(const std::vector<Edit>& validated, double duration, double fps,
+                                 const KeyframeLookup& lookup) {
+    std::vector<SnappedEdit> snapped;
+    snapped.reserve(validated.size());
+    for (const auto& edit : validated) {
+        SnappedEdit s{edit, edit.start, edit.end};
+        if (edit.action != EditAction::Mute) {
+            auto start = lookup(edit.start);
+            if (!start) return fail(start.error());
+            s.snappedStart = *start;
+            if (edit.end >= duration - kEndThreshold) {
+                s.snappedEnd = duration;
+            } else {
+                auto end = lookup(edit.end);
+                if (!end) return fail(end.error());
+                s.snappedEnd = *end;
+            }
+            if (1.0 / fps > s.snappedEnd - s.snappedStart) {
+                return fail(fmt::format(
+                    "Edit at {:.2f}s is shorter than the distance between keyframes there; nothing can be cut "
+                    "without re-encoding. Widen it a little.",
+                    edit.start));
+            }
+        }
+        snapped.push_back(std::move(s));
+    }
+
+    for (std::size_t i = 1; i < snapped.size(); ++i) {
+        const auto& a = snapped[i - 1];
+        const auto& b = snapped[i];
+        if (b.snappedStart < a.snappedEnd - kSnappedOverlapTolerance) {
+            return fail(fmt::format(
+                "After snapping to keyframes, the edits at {:.2f}s and {:.2f}s overlap. Move them a little further "
+                "apart.",
+                a.edit.start, b.edit.start));
+        }
+    }
+
+    SnappedGroups groups;
+    for (auto& s : snapped) {
+        switch (s.edit.action) {
+            case EditAction::Mute: groups.mute.push_back(std::move(s)); break;
+            case EditAction::TextOverVideo: groups.text.push_back(std::move(s)); break;
+            case EditAction::Remove:
+            case EditAction::Replace: groups.cut.push_back(std::move(s)); break;
+        }
+    }
+    return groups;
+}
+
+Result<void> plan_gap(CutPlan& plan, double gap_start, std::optional<double> gap_end, bool previous_was_card,
+                      const GapContext& gap) {
+    const double end = gap_end.value_or(gap.duration);
+    // Only H.264 and HEVC pieces need the Annex B form to follow an encoded card.
+    const bool pass = previous_was_card && (gap.videoCodec == "h264" || gap.videoCodec == "hevc");
+    if (pass && end - gap_start > kLongGap) {
+        auto keyframe = gap.lookup(gap_start + kGapDivideAfter);
+        if (!keyframe) return fail(keyframe.error());
+        const double k = *keyframe;
+        if (gap_start + kGapDivideMargin < k && k < end - kGapDivideMargin) {
+            plan.slots.push_back({PieceSlot::Kind::Piece, plan.ranges.size(), true});
+            plan.ranges.push_back({gap_start, k});
+            plan.slots.push_back({PieceSlot::Kind::Piece, plan.ranges.size(), false});
+            plan.ranges.push_back({k, gap_end});
+            return {};
+        }
+    }
+    plan.slots.push_back({PieceSlot::Kind::Piece, plan.ranges.size(), pass});
+    plan.ranges.push_back({gap_start, gap_end});
+    return {};
+}
+
+Result<CutPlan> plan_pieces(const std::vector<SnappedEdit>& edits, PlanKind kind, double fps, const GapContext& gap) {
+    CutPlan plan;
+    const double half_frame = 0.5 / fps;
+    double cursor = 0;
+    bool previous_was_card = false;
+    for (std::size_t i = 0; i < edits.size(); ++i) {
+        const auto& edit = edits[i];
+        if (edit.snappedStart > cursor + half_frame) {
+            if (auto r = plan_gap(plan, cursor, edit.snappedStart, previous_was_card, gap); !r) return fail(r.error());
+        }
+        if (kind == PlanKind::Text) {
+            // The covered piece is cut too: its frame count sizes the text card.
+            plan.slots.push_back({PieceSlot::Kind::Card, i, false});
+            plan.ranges.push_back({edit.snappedStart, edit.snappedEnd});
+            previous_was_card = true;
+        } else if (edit.edit.action == EditAction::Replace) {
+            plan.slots.push_back({PieceSlot::Kind::Card, i, false});
+            previous_was_card = true;
+        } else {
+            previous_was_card = false;
+        }
+        cursor = edit.snappedEnd;
+    }
+    if (cursor < gap.duration - half_frame) {
+        if (auto r = plan_gap(plan, cursor, std::nullopt, previous_was_card, gap); !r) return fail(r.error());
+    }
+    return plan;
+}
+
+}  // namespace reel

@@ -1,0 +1,357 @@
+#include "pipeline/plan.h"
+
+#include <cmath>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+namespace reel {
+namespace {
+
+Edit make_edit(std::string id, EditAction action, double start, double end, std::string text = {}) {
+    Edit e;
+    e.id = std::move(id);
+    e.action = action;
+    e.start = start;
+    e.end = end;
+    e.text = std::move(text);
+    return e;
+}
+
+// Keyframes every `step` seconds; ties to the earlier one, 0 for t <= 0.05, as
+// the real lookup answers. Records every question.
+struct GridLookup {
+    double step;
+    std::vector<double>* asked;
+    Result<double> operator()(double t) const {
+        if (asked) asked->push_back(t);
+        if (t <= 0.05) return 0.0;
+        const double below = std::floor(t / step) * step;
+        const double above = below + step;
+        return (t - below <= above - t) ? below : above;
+    }
+};
+
+// ---- validate_edits --------------------------------------------------------
+
+struct ValidationCase {
+    const char* name;
+    std::vector<Edit> edits;
+    std::string error;  // empty: valid
+};
+
+class ValidateEditsFailures : public ::testing::TestWithParam<ValidationCase> {};
+
+TEST_P(ValidateEditsFailures, ReportsTheFirstProblem) {
+    const auto& c = GetParam();
+    auto result = validate_edits(c.edits, 60.0, 25.0);
+    if (c.error.empty()) {
+        EXPECT_TRUE(result.has_value()) << result.error();
+    } else {
+        ASSERT_FALSE(result.has_value());
+        EXPECT_EQ(result.error(), c.error);
+    }
+}
+
+Edit disabled(Edit e) {
+    e.enabled = false;
+    return e;
+}
+Edit card_len(Edit e, double seconds, bool match = false) {
+    e.card_seconds = seconds;
+    e.match = match;
+    return e;
+}
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ValidateEditsFailures,
+    ::testing::Values(
+        ValidationCase{"Empty", {}, "There are no enabled edits to apply."},
+        ValidationCase{"OnlyDisabledEvenIfBad",
+                       {disabled(make_edit("arg1", EditAction::Remove, 50, 10))},
+                       "There are no enabled edits to apply."},
+        ValidationCase{"StartAfterEnd",
+                       {make_edit("arg1", EditAction::Remove, 20, 10)},
+                       "Edit arg1 has an invalid range (20.000 to 10.000)."},
+        ValidationCase{"NegativeStart",
+                       {make_edit("csv3", EditAction::Mute, -1, 10)},
+                       "Edit csv3 has an invalid range (-1.000 to 10.000)."},
+        ValidationCase{"StartAtDuration",
+                       {make_edit("arg1", EditAction::Remove, 60, 70)},
+                       "Edit arg1 has an invalid range (60.000 to 70.000)."},
+        ValidationCase{"NaNEnd",
+                       {make_edit("arg1", EditAction::Remove, 1, kNaN)},
+                       "Edit arg1 has an invalid range (1.000 to nan)."},
+        ValidationCase{"StartJustBeforeDurationIsValid", {make_edit("arg1", EditAction::Remove, 59.9, 500)}, ""},
+        ValidationCase{"CardWithoutText",
+                       {make_edit("arg2", EditAction::Replace, 1, 2, " \t\n")},
+                       "Edit arg2 needs some text for its card."},
+        ValidationCase{"TextWithoutText",
+                       {make_edit("arg2", EditAction::TextOverVideo, 1, 2, "")},
+                       "Edit arg2 needs some text for its card."},
+        ValidationCase{"RemoveNeedsNoText", {make_edit("arg2", EditAction::Remove, 1, 2, "")}, ""},
+        ValidationCase{"RangeCheckedBeforeText",
+                       {make_edit("arg1", EditAction::Replace, 5, 5, "")},
+                       "Edit arg1 has an invalid range (5.000 to 5.000)."},
+        ValidationCase{"FirstEditInGivenOrderReported",
+                       {make_edit("a", EditAction::Replace, 30, 40, ""), make_edit("b", EditAction::Remove, 9, 1)},
+                       "Edit a needs some text for its card."},
+        ValidationCase{"OverlapReportedWithTwoDecimals",
+                       {make_edit("a", EditAction::Remove, 10, 20), make_edit("b", EditAction::Mute, 19.99, 30)},
+                       "Edits overlap: 10.00-20.00 and 19.99-30.00."},
+        ValidationCase{"OverlapFoundAfterSorting",
+                       {make_edit("b", EditAction::Mute, 19.99, 30), make_edit("a", EditAction::Remove, 10, 20)},
+                       "Edits overlap: 10.00-20.00 and 19.99-30.00."},
+        ValidationCase{"TouchingWithinAMillisecond",
+                       {make_edit("a", EditAction::Remove, 10, 20), make_edit("b", EditAction::Remove, 19.9995, 30)},
+                       ""},
+        ValidationCase{"OverlapComparesUnclampedEnds",
+                       {make_edit("a", EditAction::Remove, 50, 100), make_edit("b", EditAction::Remove, 59, 60)},
+                       "Edits overlap: 50.00-100.00 and 59.00-60.00."},
+        ValidationCase{"InfiniteCardLength",
+                       {card_len(make_edit("csv4", EditAction::Replace, 1, 2, "Hi"), kInf)},
+                       "Edit csv4 has an invalid card length."},
+        ValidationCase{"NaNCardLength",
+                       {card_len(make_edit("csv4", EditAction::Replace, 1, 2, "Hi"), kNaN)},
+                       "Edit csv4 has an invalid card length."},
+        ValidationCase{"CardFramesBeyond32Bits",
+                       {card_len(make_edit("arg1", EditAction::Replace, 1, 2, "Hi"), 1e8)},
+                       "Edit arg1 has an invalid card length."},
+        ValidationCase{"MatchedCardIgnoresCardLength",
+                       {card_len(make_edit("arg1", EditAction::Replace, 1, 2, "Hi"), kNaN, true)},
+                       ""},
+        ValidationCase{"TextEditIgnoresCardLength",
+                       {card_len(make_edit("arg1", EditAction::TextOverVideo, 1, 2, "Hi"), kInf)},
+                       ""},
+        ValidationCase{"DisabledEditsAreNotChecked",
+                       {make_edit("a", EditAction::Remove, 10, 20),
+                        disabled(make_edit("b", EditAction::Remove, 15, 5))},
+                       ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ValidateEdits, SortsStablyAndClampsEnds) {
+    std::vector<Edit> edits{make_edit("c", EditAction::Mute, 30, 40), make_edit("a", EditAction::Remove, 10, 20),
+                            make_edit("b", EditAction::Mute, 20, 25), disabled(make_edit("x", EditAction::Remove, 0, 1)),
+                            make_edit("d", EditAction::Remove, 50, 90)};
+    auto result = validate_edits(edits, 60.0, 25.0);
+    ASSERT_TRUE(result.has_value()) << result.error();
+    std::vector<std::string> ids;
+    for (const auto& e : *result) ids.push_back(e.id);
+    EXPECT_EQ(ids, (std::vector<std::string>{"a", "b", "c", "d"}));
+    EXPECT_DOUBLE_EQ(result->back().end, 60.0);
+}
+
+TEST(ValidateEdits, EqualStartsKeepTheirOrder) {
+    std::vector<Edit> edits{make_edit("first", EditAction::Remove, 10, 10.0005),
+                            make_edit("second", EditAction::Remove, 10, 12)};
+    auto result = validate_edits(edits, 60.0, 25.0);
+    ASSERT_TRUE(result.has_value()) << result.error();
+    EXPECT_EQ((*result)[0].id, "first");
+    EXPECT_EQ((*result)[1].id, "second");
+}
+
+TEST(CardFrames, FixedLengthRaisesShortCardsAndRounds) {
+    EXPECT_EQ(fixed_card_frames(3, 25), 75);
+    EXPECT_EQ(fixed_card_frames(0.2, 25), 13);  // 0.5 s minimum: 12.5 rounds away from zero
+    EXPECT_EQ(fixed_card_frames(-4, 25), 13);
+    EXPECT_EQ(fixed_card_frames(0.5, 0.5), 1);  // at least one frame
+    EXPECT_EQ(fixed_card_frames(10, 24000.0 / 1001), 240);
+    EXPECT_EQ(fixed_card_frames(85899345.0, 25), 2147483625);  // just fits
+    EXPECT_EQ(fixed_card_frames(85899346.0, 25), std::nullopt);
+    EXPECT_EQ(fixed_card_frames(kNaN, 25), std::nullopt);
+    EXPECT_EQ(card_frames(8, 23.976), 192);
+    EXPECT_EQ(card_frames(0.001, 25), 1);
+}
+
+// ---- snap_edits ------------------------------------------------------------
+
+TEST(SnapEdits, SnapsCutEdgesAndLeavesMuteAlone) {
+    std::vector<double> asked;
+    std::vector<Edit> edits{make_edit("m", EditAction::Mute, 1.3, 2.7), make_edit("r", EditAction::Remove, 4.9, 9.2),
+                            make_edit("t", EditAction::TextOverVideo, 13, 17.1, "T"),
+                            make_edit("c", EditAction::Replace, 20.9, 59.97, "C")};
+    auto groups = snap_edits(edits, 60, 25, GridLookup{2, &asked});
+    ASSERT_TRUE(groups.has_value()) << groups.error();
+    ASSERT_EQ(groups->mute.size(), 1u);
+    EXPECT_DOUBLE_EQ(groups->mute[0].snappedStart, 1.3);
+    EXPECT_DOUBLE_EQ(groups->mute[0].snappedEnd, 2.7);
+    ASSERT_EQ(groups->text.size(), 1u);
+    EXPECT_DOUBLE_EQ(groups->text[0].snappedStart, 12);  // tie goes to the earlier keyframe
+    EXPECT_DOUBLE_EQ(groups->text[0].snappedEnd, 18);
+    ASSERT_EQ(groups->cut.size(), 2u);
+    EXPECT_EQ(groups->cut[0].edit.id, "r");
+    EXPECT_DOUBLE_EQ(groups->cut[0].snappedStart, 4);
+    EXPECT_DOUBLE_EQ(groups->cut[0].snappedEnd, 10);
+    // End within 0.05 s of the duration: snapped to the duration without a lookup.
+    EXPECT_DOUBLE_EQ(groups->cut[1].snappedEnd, 60);
+    EXPECT_EQ(asked, (std::vector<double>{4.9, 9.2, 13, 17.1, 20.9}));
+}
+
+TEST(SnapEdits, RangeCollapsingOnOneKeyframeIsTooShort) {
+    std::vector<Edit> edits{make_edit("a", EditAction::Remove, 10, 12), make_edit("b", EditAction::Remove, 12.5, 14)};
+    auto groups = snap_edits(edits, 60, 25, GridLookup{10, nullptr});
+    ASSERT_FALSE(groups.has_value());
+    EXPECT_EQ(groups.error(),
+              "Edit at 10.00s is shorter than the distance between keyframes there; nothing can be cut without "
+              "re-encoding. Widen it a little.");
+}
+
+TEST(SnapEdits, OverlapAfterSnappingNamesRequestedStarts) {
+    // The remove edit's end snaps forward to 20, over the mute edit at 16.5.
+    std::vector<Edit> edits{make_edit("r", EditAction::Remove, 10, 16), make_edit("m", EditAction::Mute, 16.5, 18)};
+    auto groups = snap_edits(edits, 60, 25, GridLookup{10, nullptr});
+    ASSERT_FALSE(groups.has_value());
+    EXPECT_EQ(groups.error(),
+              "After snapping to keyframes, the edits at 10.00s and 16.50s overlap. Move them a little further apart.");
+}
+
+TEST(SnapEdits, LookupFailurePassesThrough) {
+    std::vector<Edit> edits{make_edit("r", EditAction::Remove, 10, 16)};
+    auto groups = snap_edits(edits, 60, 25, [](double) -> Result<double> { return fail("No keyframe found near 10.00s"); });
+    ASSERT_FALSE(groups.has_value());
+    EXPECT_EQ(groups.error(), "No keyframe found near 10.00s");
+}
+
+// ---- piece planning --------------------------------------------------------
+
+SnappedEdit snapped(EditAction action, double start, double end) {
+    return SnappedEdit{make_edit("x", action, start, end, "T"), start, end};
+}
+
+std::string describe(const CutPlan& plan) {
+    std::string out;
+    for (const auto& r : plan.ranges) {
+        out += "(" + std::to_string(static_cast<int>(r.start * 10)) + "," +
+               (r.end ? std::to_string(static_cast<int>(*r.end * 10)) : "open") + ")";
+    }
+    out += " |";
+    for (const auto& s : plan.slots) {
+        out += s.kind == PieceSlot::Kind::Card ? " card" + std::to_string(s.index)
+                                               : " piece" + std::to_string(s.index) + (s.needsBitstreamPass ? "*" : "");
+    }
+    return out;
+}
+
+struct PlanCase {
+    const char* name;
+    std::vector<SnappedEdit> edits;
+    PlanKind kind;
+    std::string codec;
+    double duration;
+    double keyframe_step;
+    std::string expected;  // ranges in tenths of seconds, then slots (* = bitstream pass)
+};
+
+class PlanPieces : public ::testing::TestWithParam<PlanCase> {};
+
+TEST_P(PlanPieces, BuildsRangesAndSlots) {
+    const auto& c = GetParam();
+    GapContext gap{c.codec, c.duration, GridLookup{c.keyframe_step, nullptr}};
+    auto plan = plan_pieces(c.edits, c.kind, 25, gap);
+    ASSERT_TRUE(plan.has_value()) << plan.error();
+    EXPECT_EQ(describe(*plan), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PlanPieces,
+    ::testing::Values(
+        PlanCase{"OneRemove", {snapped(EditAction::Remove, 10, 20)}, PlanKind::Cut, "h264", 60, 2,
+                 "(0,100)(200,open) | piece0 piece1"},
+        PlanCase{"RemoveAtStart", {snapped(EditAction::Remove, 0, 5)}, PlanKind::Cut, "h264", 60, 2,
+                 "(50,open) | piece0"},
+        PlanCase{"CardFollowedByLongH264Gap", {snapped(EditAction::Replace, 20, 25)}, PlanKind::Cut, "h264", 85, 2,
+                 "(0,200)(250,280)(280,open) | piece0 card0 piece1* piece2"},
+        PlanCase{"CardFollowedByLongMpeg4Gap", {snapped(EditAction::Replace, 20, 25)}, PlanKind::Cut, "mpeg4", 85, 2,
+                 "(0,200)(250,open) | piece0 card0 piece1"},
+        PlanCase{"GapOfExactlyEightNotDivided",
+                 {snapped(EditAction::Replace, 0, 5), snapped(EditAction::Remove, 13, 20)}, PlanKind::Cut, "hevc", 30,
+                 2, "(50,130)(200,open) | card0 piece0* piece1"},
+        PlanCase{"KeyframeTooCloseToGapEndNotDivided", {snapped(EditAction::Replace, 0, 5)}, PlanKind::Cut, "h264",
+                 14, 14, "(50,open) | card0 piece0*"},
+        PlanCase{"HalfFrameGapAddsNoPiece",
+                 {snapped(EditAction::Remove, 10, 20), snapped(EditAction::Replace, 20.019, 30)}, PlanKind::Cut,
+                 "h264", 30.01, 2, "(0,100) | piece0 card1"},
+        PlanCase{"RemoveAfterCardResetsPass",
+                 {snapped(EditAction::Replace, 10, 12), snapped(EditAction::Remove, 12, 14)}, PlanKind::Cut, "h264",
+                 30, 2, "(0,100)(140,open) | piece0 card0 piece1"},
+        PlanCase{"TextEditsCutTheirOwnRange", {snapped(EditAction::TextOverVideo, 30, 40)}, PlanKind::Text, "h264",
+                 100, 2, "(0,300)(300,400)(400,440)(440,open) | piece0 card0 piece2* piece3"},
+        PlanCase{"TextAtStart", {snapped(EditAction::TextOverVideo, 0, 4)}, PlanKind::Text, "vp9", 10, 2,
+                 "(0,40)(40,open) | card0 piece1"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PlanGap, LookupFailureFailsThePlan) {
+    GapContext gap{"h264", 100, [](double) -> Result<double> { return fail("No keyframe found near 29.00s"); }};
+    CutPlan plan;
+    auto r = plan_gap(plan, 25, std::nullopt, true, gap);
+    ASSERT_FALSE(r.has_value());
+    EXPECT_EQ(r.error(), "No keyframe found near 29.00s");
+}
+
+TEST(PlanGap, AsksForTheKeyframeNearFourSecondsIn) {
+    std::vector<double> asked;
+    GapContext gap{"h264", 100, GridLookup{2, &asked}};
+    CutPlan plan;
+    ASSERT_TRUE(plan_gap(plan, 25, 50.0, true, gap).has_value());
+    EXPECT_EQ(asked, std::vector<double>{29});
+    EXPECT_EQ(describe(plan), "(250,280)(280,500) | piece0* piece1");
+}
+
+// ---- Timeline and map_range --------------------------------------------------
+
+TEST(Timeline, OffsetsAreRunningSums) {
+    auto t = Timeline::from_segments({{false, 0, 10, 10.02}, {true, 0, 0, 3}, {false, 20, 60, 40}});
+    EXPECT_EQ(t.offsets, (std::vector<double>{0, 10.02, 13.02}));
+    auto id = Timeline::identity(42);
+    ASSERT_EQ(id.segments.size(), 1u);
+    EXPECT_EQ(id.offsets, std::vector<double>{0});
+    EXPECT_DOUBLE_EQ(id.segments[0].sourceEnd, 42);
+    EXPECT_DOUBLE_EQ(id.segments[0].length, 42);
+}
+
+struct MapCase {
+    double a, b;
+    std::optional<std::pair<double, double>> expected;
+};
+
+class MapRange : public ::testing::TestWithParam<MapCase> {};
+
+TEST_P(MapRange, FollowsKeptPieces) {
+    // Kept 0-10, a 3 s card, then source 20-60 kept (a 10 s removal is gone).
+    auto t = Timeline::from_segments({{false, 0, 10, 10}, {true, 0, 0, 3}, {false, 20, 60, 40}});
+    auto got = map_range(t, GetParam().a, GetParam().b);
+    ASSERT_EQ(got.has_value(), GetParam().expected.has_value());
+    if (got) {
+        EXPECT_NEAR(got->first, GetParam().expected->first, 1e-9);
+        EXPECT_NEAR(got->second, GetParam().expected->second, 1e-9);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MapRange,
+                         ::testing::Values(MapCase{5, 7, std::pair{5.0, 7.0}}, MapCase{8, 12, std::pair{8.0, 10.0}},
+                                           MapCase{12, 14, std::nullopt},   // starts in removed material
+                                           MapCase{10, 25, std::nullopt},  // the end of a piece is not in it
+                                           MapCase{20, 25, std::pair{13.0, 18.0}},
+                                           MapCase{25, 30, std::pair{18.0, 23.0}},
+                                           MapCase{58, 70, std::pair{51.0, 53.0}},
+                                           MapCase{60, 61, std::nullopt},
+                                           MapCase{7, 7, std::nullopt},  // zero length
+                                           MapCase{7, 6, std::nullopt}));
+
+TEST(AppliedFrom, CopiesRequestedAndSnappedTimes) {
+    SnappedEdit s{make_edit("csv2", EditAction::Replace, 9.7, 20.2, "x"), 10, 20};
+    auto a = applied_from(s, 3.0);
+    EXPECT_EQ(a.id, "csv2");
+    EXPECT_EQ(a.action, EditAction::Replace);
+    EXPECT_DOUBLE_EQ(a.requestedStart, 9.7);
+    EXPECT_DOUBLE_EQ(a.requestedEnd, 20.2);
+    EXPECT_DOUBLE_EQ(a.actualStart, 10);
+    EXPECT_DOUBLE_EQ(a.actualEnd, 20);
+    EXPECT_EQ(a.cardSeconds, 3.0);
+}
+
+}  // namespace
+}  // namespace reel
