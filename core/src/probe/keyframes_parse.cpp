@@ -1,0 +1,87 @@
+// Pure parts of the keyframe, frame-count and duration queries.
+#include <algorithm>
+#include <cmath>
+
+#include <fmt/format.h>
+
+#include "edits/time.h"
+#include "probe/json_members.h"
+#include "probe/keyframes.h"
+#include "util/text.h"
+
+namespace reel {
+
+namespace {
+// Listed times are printed rounded, so a keyframe exactly on a window edge may
+// land a hair outside it.
+constexpr double kWindowTolerance = 0.0005;
+}  // namespace
+
+std::string keyframe_interval_text(double lo, double hi) { return fmt::format("{:.3f}%{:.3f}", lo, hi); }
+
+std::vector<std::string> keyframe_query_arguments(const std::string& path, double lo, double hi) {
+    return {"-v",
+            "error",
+            "-select_streams",
+            "v:0",
+            "-show_entries",
+            "packet=pts_time,dts_time,flags",
+            "-read_intervals",
+            keyframe_interval_text(lo, hi),
+            "-of",
+            "csv=p=0",
+            path};
+}
+
+std::vector<double> parse_keyframe_listing(std::string_view listing, double lo, double hi) {
+    std::vector<double> times;
+    for (const std::string& line : split(listing, '\n')) {
+        const auto fields = split(line, ',');
+        if (fields.size() < 3) continue;
+        if (!contains(fields[2], "K")) continue;
+        auto time = read_number(fields[0]);
+        if (!time) time = read_number(fields[1]);
+        if (!time) continue;
+        if (*time >= lo - kWindowTolerance && *time <= hi + kWindowTolerance) times.push_back(*time);
+    }
+    std::sort(times.begin(), times.end());
+    times.erase(std::unique(times.begin(), times.end()), times.end());
+    return times;
+}
+
+double nearest_time(const std::vector<double>& sorted_times, double target) {
+    double best = sorted_times.front();
+    for (double time : sorted_times)
+        // Strictly nearer only: on a tie the earlier time, seen first, stays.
+        if (std::abs(time - target) < std::abs(best - target)) best = time;
+    return best;
+}
+
+std::vector<std::string> frame_count_arguments(const std::string& path) {
+    return {"-v",          "error", "-select_streams", "v:0",     "-count_packets", "-show_entries",
+            "stream=nb_read_packets", "-of",  "csv=p=0", path};
+}
+
+Result<std::int64_t> parse_frame_count(std::string_view output, const std::string& path) {
+    std::string_view text = trim(output);
+    while (!text.empty() && text.back() == ',') text.remove_suffix(1);
+    if (const auto count = parse_int64(text)) return *count;
+    return fail(fmt::format("could not count frames in {}", path));
+}
+
+Result<double> parse_mkvmerge_duration(std::string_view json_text) {
+    auto report = parse_json_document(json_text);
+    if (!report) return fail(report.error());
+    const nlohmann::json& root = *report;
+    const auto missing = [] { return fail("mkvmerge did not report a duration"); };
+    if (!root.is_object() || !root.contains("container")) return missing();
+    const auto& container = root["container"];
+    if (!container.is_object() || !container.contains("properties")) return missing();
+    const auto& properties = container["properties"];
+    if (!properties.is_object() || !properties.contains("duration")) return missing();
+    const auto& duration = properties["duration"];
+    if (!duration.is_number()) return missing();
+    return duration.get<double>() / 1e9;
+}
+
+}  // namespace reel
