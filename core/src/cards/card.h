@@ -61,12 +61,28 @@ struct CardLayout {
 CardLayout card_layout(const CardSpec& spec);
 
 // The "-vf" value. With TextAlign, `text_files` holds one file (the whole text);
-// with PerLine, one file per wrapped line.
+// with PerLine, one entry per wrapped line: its file, or an empty text for an
+// empty line, which draws nothing but keeps its place in the block.
 std::string card_filter(const CardLayout& layout, const CardStyle& style, const std::string& font_path,
                         const std::vector<std::string>& text_files, DrawtextForm form);
 
+// The frame count a card is rendered with: `frames`, but at least 1.
+std::int64_t card_frames(const CardSpec& spec);
+// "card-{frames}.txt": the whole text, for the text_align form.
+std::string card_text_file_name(std::int64_t frames);
+// "card-{frames}-{line}.txt": one wrapped line, for the per-line form.
+std::string card_line_file_name(std::int64_t frames, std::size_t line);
+
+// The complete ffmpeg argument list for text files already in place (pure).
+// `text_files` as for card_filter; fails with the encoder or silence message.
+Result<std::vector<std::string>> card_command(const CardSpec& spec, const std::string& font_path,
+                                              const std::vector<std::string>& text_files, DrawtextForm form);
+
 // Writes the card's text file(s) into the work folder and returns the complete
-// ffmpeg argument list.
+// ffmpeg argument list. `font_exists` decides which default font files exist.
+Result<std::vector<std::string>> card_args(const CardSpec& spec, DrawtextForm form,
+                                           const std::function<bool(const std::string&)>& font_exists);
+// The same, asking the file system whether a default font is a regular file.
 Result<std::vector<std::string>> card_args(const CardSpec& spec, DrawtextForm form);
 
 }  // namespace reel

@@ -1,0 +1,229 @@
+#include "cards/card.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+
+#include "cards/encoder.h"
+#include "cards/numbers.h"
+#include "cards/silence.h"
+#include "util/files.h"
+#include "util/text.h"
+
+namespace reel {
+
+namespace {
+
+// Far more characters than any picture can show; keeps the conversion defined.
+constexpr double max_line_chars = 1e9;
+
+std::string join_lines(const std::vector<std::string>& lines) { return fmt::format("{}", fmt::join(lines, "\n")); }
+
+std::string encode(const std::vector<char32_t>& code_points) {
+    std::string out;
+    for (char32_t cp : code_points) append_utf8(out, cp);
+    return out;
+}
+
+// Lays out one piece (no line breaks inside) greedily; counts Unicode scalar values.
+void wrap_piece(const std::vector<char32_t>& piece, std::size_t line_chars, std::vector<std::string>& lines) {
+    std::vector<char32_t> current;
+    bool has_word = false;
+    std::size_t i = 0;
+    while (i < piece.size()) {
+        while (i < piece.size() && is_unicode_space(piece[i])) ++i;
+        if (i == piece.size()) break;
+        const std::size_t begin = i;
+        while (i < piece.size() && !is_unicode_space(piece[i])) ++i;
+        const std::size_t word = i - begin;
+        if (!has_word) {
+            current.assign(piece.begin() + static_cast<std::ptrdiff_t>(begin), piece.begin() + static_cast<std::ptrdiff_t>(i));
+            has_word = true;
+        } else if (current.size() + 1 + word <= line_chars) {
+            current.push_back(U' ');
+            current.insert(current.end(), piece.begin() + static_cast<std::ptrdiff_t>(begin),
+                           piece.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+            lines.push_back(encode(current));
+            current.assign(piece.begin() + static_cast<std::ptrdiff_t>(begin), piece.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+    }
+    // A piece of white space only has no word and still yields its (empty) line.
+    lines.push_back(encode(current));
+}
+
+std::string drawtext_head(const std::string& font_path, const std::string& text_file) {
+    // expansion=none: the text is drawn as written, so "100%" or "%{pts}" in a
+    // card never reaches drawtext's expansion and cannot break the render.
+    return fmt::format("drawtext=fontfile={}:textfile={}:expansion=none", escape_filter_path(font_path),
+                       escape_filter_path(text_file));
+}
+
+}  // namespace
+
+std::vector<std::string> default_font_files() {
+    return {
+        "C:/Windows/Fonts/arial.ttf",
+        "C:/Windows/Fonts/segoeui.ttf",
+        "C:/Windows/Fonts/calibri.ttf",
+        "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
+        "/usr/share/fonts/TTF/DejaVuSans.ttf",
+        "/usr/share/fonts/dejavu/DejaVuSans.ttf",
+        "/usr/share/fonts/truetype/liberation/LiberationSans-Regular.ttf",
+        "/usr/share/fonts/truetype/noto/NotoSans-Regular.ttf",
+        "/usr/share/fonts/truetype/freefont/FreeSans.ttf",
+        "/System/Library/Fonts/Supplemental/Arial.ttf",
+        "/Library/Fonts/Arial.ttf",
+    };
+}
+
+Result<std::string> choose_font(const std::string& configured, const std::function<bool(const std::string&)>& exists) {
+    const std::string_view trimmed = trim(configured);
+    if (!trimmed.empty()) return std::string(trimmed);
+    for (const auto& candidate : default_font_files()) {
+        if (exists(candidate)) return candidate;
+    }
+    return fail("No font found for the title card. Set a font file in Settings.");
+}
+
+std::vector<std::string> wrap_card_text(const std::string& text, std::size_t line_chars) {
+    const std::string unified = replace_all(text, "\r\n", "\n");
+    std::vector<std::string> lines;
+    for (const auto& piece : split(unified, '\n')) wrap_piece(utf8_code_points(piece), line_chars, lines);
+    if (lines.empty()) lines.emplace_back();
+    return lines;
+}
+
+std::string escape_filter_path(const std::string& path) {
+    std::string escaped = replace_all(path, "\\", "/");
+    escaped = replace_all(escaped, ":", "\\:");
+    // The value is quoted for the filter-graph level, where a quote cannot be
+    // escaped inside quotes: close the quote, give the option level an escaped
+    // apostrophe (backslash, backslash, backslash, apostrophe), reopen.
+    escaped = replace_all(escaped, "'", "'\\\\\\''");
+    return fmt::format("'{}'", escaped);
+}
+
+std::string fade_expression(double fade, double seconds) {
+    if (!(fade > 0)) return "1";
+    return fmt::format("if(lt(t\\,{0}),t/{0},if(gt(t\\,{1}-{0}),({1}-t)/{0},1))", format_shortest(fade),
+                       format_shortest(seconds));
+}
+
+std::int64_t card_frames(const CardSpec& spec) { return std::max<std::int64_t>(1, spec.frames); }
+
+std::string card_text_file_name(std::int64_t frames) { return fmt::format("card-{}.txt", frames); }
+
+std::string card_line_file_name(std::int64_t frames, std::size_t line) {
+    return fmt::format("card-{}-{}.txt", frames, line);
+}
+
+CardLayout card_layout(const CardSpec& spec) {
+    const VideoStreamInfo& video = spec.video;
+    const CardStyle& style = spec.style;
+    CardLayout layout;
+    layout.fps = static_cast<double>(video.fpsNum) / static_cast<double>(video.fpsDen);
+    layout.seconds = static_cast<double>(card_frames(spec)) / layout.fps;
+    layout.fontSize = std::max<std::int64_t>(12, clamped_round(static_cast<double>(video.height) * style.fontScale));
+    const double chars =
+        std::floor(static_cast<double>(video.width) * 0.8 / (static_cast<double>(layout.fontSize) * 0.52));
+    // NaN and everything below the minimum give the minimum.
+    layout.lineChars = chars >= 10 ? static_cast<std::size_t>(std::min(chars, max_line_chars)) : 10;
+    layout.lineSpacing = layout.fontSize / 4;
+    const double fade_seconds = style.fadeSeconds > 0 ? style.fadeSeconds : 0.0;
+    layout.fade = std::min(layout.seconds * 0.5, fade_seconds);
+    layout.pix = video.pixFmt.value_or("yuv420p");
+    layout.rate = video.fpsDen == 1 ? fmt::format("{}", video.fpsNum) : fmt::format("{}/{}", video.fpsNum, video.fpsDen);
+    return layout;
+}
+
+std::string card_filter(const CardLayout& layout, const CardStyle& style, const std::string& font_path,
+                        const std::vector<std::string>& text_files, DrawtextForm form) {
+    const std::string alpha = fade_expression(layout.fade, layout.seconds);
+    const std::string tail = fmt::format("setsar=1,format={}", layout.pix);
+    if (form == DrawtextForm::TextAlign) {
+        const std::string file = text_files.empty() ? std::string() : text_files.front();
+        return fmt::format(
+            "{}:text_align=M+C:fontcolor={}:fontsize={}:line_spacing={}:x=(w-text_w)/2:y=(h-text_h)/2:alpha='{}',{}",
+            drawtext_head(font_path, file), style.textColor, layout.fontSize, layout.lineSpacing, alpha, tail);
+    }
+    // Without text_align, each line is centred on its own; the block of N lines
+    // is centred as a whole, line k sitting k line heights plus spacings down.
+    const std::size_t count = text_files.size();
+    std::vector<std::string> filters;
+    for (std::size_t k = 0; k < count; ++k) {
+        if (text_files[k].empty()) continue;
+        filters.push_back(fmt::format(
+            "{}:fontcolor={}:fontsize={}:x=(w-text_w)/2:y=(h-({}*lh+{}*{}))/2+{}*(lh+{}):alpha='{}'",
+            drawtext_head(font_path, text_files[k]), style.textColor, layout.fontSize, count, count - 1,
+            layout.lineSpacing, k, layout.lineSpacing, alpha));
+    }
+    filters.push_back(tail);
+    return fmt::format("{}", fmt::join(filters, ","));
+}
+
+Result<std::vector<std::string>> card_command(const CardSpec& spec, const std::string& font_path,
+                                              const std::vector<std::string>& text_files, DrawtextForm form) {
+    const CardLayout layout = card_layout(spec);
+    std::vector<std::string> args{"-hide_banner", "-loglevel", "error", "-y", "-progress", "pipe:1", "-nostats",
+                                  "-f",           "lavfi",     "-i"};
+    args.push_back(fmt::format("color=c={}:s={}x{}:r={}", spec.style.backgroundColor, spec.video.width,
+                               spec.video.height, layout.rate));
+    for (const auto& track : spec.audio) {
+        for (const char* item : {"-f", "lavfi", "-i"}) args.emplace_back(item);
+        args.push_back(silence_source(track));
+    }
+    args.emplace_back("-map");
+    args.emplace_back("0:v");
+    for (std::size_t k = 1; k <= spec.audio.size(); ++k) {
+        args.emplace_back("-map");
+        args.push_back(fmt::format("{}:a", k));
+    }
+    args.emplace_back("-frames:v");
+    args.push_back(fmt::format("{}", card_frames(spec)));
+    args.emplace_back("-t");
+    args.push_back(fmt::format("{:.6f}", layout.seconds));
+    args.emplace_back("-vf");
+    args.push_back(card_filter(layout, spec.style, font_path, text_files, form));
+
+    auto video = match_encoder(spec.video, spec.style.preset);
+    if (!video) return fail(video.error());
+    args.insert(args.end(), video->begin(), video->end());
+    for (std::size_t i = 0; i < spec.audio.size(); ++i) {
+        auto audio = silent_audio_args(spec.audio[i], i);
+        if (!audio) return fail(audio.error());
+        args.insert(args.end(), audio->begin(), audio->end());
+    }
+    args.push_back(path_text(spec.output));
+    return args;
+}
+
+Result<std::vector<std::string>> card_args(const CardSpec& spec, DrawtextForm form,
+                                           const std::function<bool(const std::string&)>& font_exists) {
+    auto font = choose_font(spec.style.fontFile, font_exists);
+    if (!font) return fail(font.error());
+
+    const CardLayout layout = card_layout(spec);
+    const std::int64_t frames = card_frames(spec);
+    const std::vector<std::string> lines = wrap_card_text(spec.text, layout.lineChars);
+    std::vector<std::string> text_files;
+    if (form == DrawtextForm::TextAlign) {
+        const auto path = spec.workFolder / card_text_file_name(frames);
+        if (auto written = write_file(path, join_lines(lines)); !written) return fail(written.error());
+        text_files.push_back(path_text(path));
+    } else {
+        for (std::size_t k = 0; k < lines.size(); ++k) {
+            if (lines[k].empty()) {
+                text_files.emplace_back();
+                continue;
+            }
+            const auto path = spec.workFolder / card_line_file_name(frames, k);
+            if (auto written = write_file(path, lines[k]); !written) return fail(written.error());
+            text_files.push_back(path_text(path));
+        }
+    }
+    return card_command(spec, *font, text_files, form);
+}
+
+}  // namespace reel
