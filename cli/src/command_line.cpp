@@ -1,0 +1,205 @@
+#include "command_line.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <string_view>
+
+#include <fmt/format.h>
+
+#include "edits/edit_list.h"
+#include "edits/time.h"
+#include "util/files.h"
+#include "util/text.h"
+
+namespace reel {
+
+namespace {
+
+// Walks the argument list; every option takes its values from here.
+class ArgumentCursor {
+public:
+    explicit ArgumentCursor(const std::vector<std::string>& args) : args_(args) {}
+
+    bool done() const { return next_ >= args_.size(); }
+    const std::string& take() { return args_[next_++]; }
+
+    // The next `count` arguments as the values of `option`, verbatim (even when
+    // they begin with "-"); fails when the list ends too early.
+    Result<std::vector<std::string>> values(const std::string& option, std::size_t count) {
+        if (args_.size() - next_ < count) return fail(fmt::format("{} needs a value", option));
+        std::vector<std::string> taken(args_.begin() + static_cast<std::ptrdiff_t>(next_),
+                                       args_.begin() + static_cast<std::ptrdiff_t>(next_ + count));
+        next_ += count;
+        return taken;
+    }
+
+private:
+    const std::vector<std::string>& args_;
+    std::size_t next_ = 0;
+};
+
+void add_option_edit(CommandLine& cl, EditAction action, std::pair<double, double> range, std::string text) {
+    ++cl.option_edit_count;
+    Edit edit;
+    edit.id = fmt::format("arg{}", cl.option_edit_count);
+    edit.text = std::move(text);
+    edit.start = range.first;
+    edit.end = range.second;
+    edit.card_seconds = cl.card_seconds;
+    edit.match = cl.match;
+    edit.enabled = true;
+    edit.action = action;
+    cl.edits.push_back(std::move(edit));
+}
+
+// Edit options with a range and, for cards, a text.
+struct EditOption {
+    std::string_view name;
+    EditAction action;
+    bool takes_text;
+};
+constexpr EditOption edit_options[] = {
+    {"--remove", EditAction::Remove, false},
+    {"--mute", EditAction::Mute, false},
+    {"--card", EditAction::Replace, true},
+    {"--text", EditAction::TextOverVideo, true},
+};
+
+// Reads one option (already taken from the cursor) into the command line.
+Result<void> read_option(const std::string& option, ArgumentCursor& cursor, CommandLine& cl, const WarningSink& warn) {
+    for (const EditOption& edit_option : edit_options) {
+        if (option != edit_option.name) continue;
+        const auto values = cursor.values(option, edit_option.takes_text ? 2 : 1);
+        if (!values) return fail(values.error());
+        const auto range = parse_range((*values)[0]);
+        if (!range) return fail(range.error());
+        add_option_edit(cl, edit_option.action, *range, edit_option.takes_text ? (*values)[1] : std::string());
+        return {};
+    }
+
+    if (option == "--edits") {
+        const auto values = cursor.values(option, 1);
+        if (!values) return fail(values.error());
+        auto list = read_edit_list((*values)[0], cl.card_seconds);
+        if (!list) return fail(list.error());
+        for (const std::string& message : list->messages) warn(message);
+        std::ranges::move(list->edits, std::back_inserter(cl.edits));
+        return {};
+    }
+    if (option == "--card-seconds") {
+        const auto values = cursor.values(option, 1);
+        if (!values) return fail(values.error());
+        // A card of infinite or undefined length cannot be rendered; such a value
+        // is refused like any other non-number.
+        const auto seconds = read_number((*values)[0]);
+        if (!seconds || !std::isfinite(*seconds)) return fail("--card-seconds needs a number");
+        cl.card_seconds = *seconds;
+        return {};
+    }
+    if (option == "--out") {
+        const auto values = cursor.values(option, 1);
+        if (!values) return fail(values.error());
+        cl.out = (*values)[0];
+        return {};
+    }
+    if (option == "--frame") {
+        const auto values = cursor.values(option, 2);
+        if (!values) return fail(values.error());
+        const auto time = parse_time((*values)[0]);
+        if (!time) return fail(fmt::format("bad time '{}'", (*values)[0]));
+        cl.frame = FrameRequest{*time, (*values)[1]};
+        return {};
+    }
+    if (option == "--clip") {
+        const auto values = cursor.values(option, 2);
+        if (!values) return fail(values.error());
+        const auto range = parse_range((*values)[0]);
+        if (!range) return fail(range.error());
+        cl.clip = ClipRequest{range->first, range->second - range->first, (*values)[1]};
+        return {};
+    }
+
+    const std::pair<std::string_view, bool CommandLine::*> flags[] = {
+        {"--match", &CommandLine::match},         {"--mp4", &CommandLine::mp4},
+        {"--keep-temp", &CommandLine::keep_temp}, {"--probe", &CommandLine::probe},
+        {"--quiet", &CommandLine::quiet},
+    };
+    for (const auto& [name, member] : flags) {
+        if (option == name) {
+            cl.*member = true;
+            return {};
+        }
+    }
+    return fail(message_with_usage(fmt::format("unknown option {}", option)));
+}
+
+}  // namespace
+
+const std::string& usage_text() {
+    static const std::string text =
+        "reelmender-cli MOVIE [--edits list.csv] [--remove A-B] [--mute A-B] [--card A-B TEXT] [--text A-B TEXT]\n"
+        "                     [--card-seconds N | --match] [--out FILE] [--mp4] [--keep-temp] [--probe] [--quiet]\n"
+        "\n"
+        "  --edits FILE      CSV edit list (start,end,action,text,card_seconds,enabled)\n"
+        "  --remove A-B      cut the range out\n"
+        "  --mute A-B        silence the range\n"
+        "  --card A-B TEXT   replace the range with a title card (length: --card-seconds, default 10, or --match)\n"
+        "  --text A-B TEXT   keep the audio, replace the picture with a title card\n"
+        "  --out FILE        output path (default: next to the movie, ' (edited)' suffix)\n"
+        "  --mp4             write MP4 instead of MKV\n"
+        "  --probe           print stream information and exit\n"
+        "  --frame T FILE    save the frame at time T as a JPEG (preview helper)\n"
+        "  --clip A-B FILE   save a small H.264/AAC proxy of the range as MP4 (preview helper)\n"
+        "Times: H:MM:SS.mmm, MM:SS or seconds.\n";
+    return text;
+}
+
+std::string message_with_usage(std::string_view first_line) {
+    const std::string& usage = usage_text();
+    return fmt::format("{}\n{}", first_line, std::string_view(usage).substr(0, usage.size() - 1));
+}
+
+bool wants_help(const std::vector<std::string>& args) {
+    return args.empty() || std::ranges::any_of(args, [](const std::string& a) { return a == "-h" || a == "--help"; });
+}
+
+Result<CommandLine> parse_command_line(const std::vector<std::string>& args, const WarningSink& warn) {
+    CommandLine cl;
+    ArgumentCursor cursor(args);
+    while (!cursor.done()) {
+        const std::string& arg = cursor.take();
+        if (!starts_with(arg, "--")) {
+            cl.movie = arg;  // also "-x" and "-": a later movie replaces an earlier one
+            continue;
+        }
+        if (auto read = read_option(arg, cursor, cl, warn); !read) return fail(read.error());
+    }
+    if (!cl.movie) return fail(message_with_usage("no movie given"));
+    apply_final_card_settings(cl);
+    return cl;
+}
+
+void apply_final_card_settings(CommandLine& command_line) {
+    for (Edit& edit : command_line.edits) {
+        if (edit.action == EditAction::Replace && starts_with(edit.id, "arg")) {
+            edit.card_seconds = command_line.card_seconds;
+            edit.match = command_line.match;
+        }
+    }
+}
+
+std::filesystem::path default_output_path(const std::string& movie, bool mp4) {
+    std::filesystem::path path(movie);
+    const std::string stem = path.has_filename() ? path_text(path.stem()) : std::string("output");
+    const std::string name = fmt::format("{} (edited).{}", stem, mp4 ? "mp4" : "mkv");
+    if (!path.has_filename()) return path / name;
+    return path.replace_filename(name);
+}
+
+std::filesystem::path output_path(const CommandLine& command_line) {
+    if (command_line.out) return std::filesystem::path(*command_line.out);
+    return default_output_path(command_line.movie.value_or(std::string()), command_line.mp4);
+}
+
+}  // namespace reel

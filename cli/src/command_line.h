@@ -1,0 +1,73 @@
+#pragma once
+// The command line of reelmender-cli: the parsed options, the usage text, and the
+// rules that turn an argument list into one job's worth of settings.
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "edits/edit.h"
+#include "util/result.h"
+
+namespace reel {
+
+struct FrameRequest {
+    double time = 0;
+    std::string file;
+};
+
+struct ClipRequest {
+    double start = 0;
+    double length = 0;  // end minus start
+    std::string file;
+};
+
+// Texts are kept exactly as given; paths are neither checked nor made absolute.
+struct CommandLine {
+    std::optional<std::string> movie;
+    std::vector<Edit> edits;  // in command-line order, each edit-list file's rows in place
+    std::optional<std::string> out;
+    bool mp4 = false;
+    bool quiet = false;
+    bool keep_temp = false;
+    bool probe = false;
+    double card_seconds = 10.0;
+    bool match = false;
+    std::optional<FrameRequest> frame;
+    std::optional<ClipRequest> clip;
+    std::uint32_t option_edit_count = 0;  // names the option edits "arg1", "arg2", ...
+};
+
+// The 14 usage lines, each ending in "\n".
+const std::string& usage_text();
+
+// `first_line`, "\n", then the usage text without its last line end: the form of
+// messages that end in the usage (the error line adds its own "\n").
+std::string message_with_usage(std::string_view first_line);
+
+// True when there are no arguments or any of them is exactly "-h" or "--help",
+// wherever it stands (also where an option expects its value).
+bool wants_help(const std::vector<std::string>& args);
+
+// Receives each line problem of an edit-list file the moment the file is read.
+using WarningSink = std::function<void(const std::string&)>;
+
+// Parses the arguments left to right; the first problem stops the parse with its
+// message. Then demands a movie and hands the final --card-seconds / --match to
+// every --card edit. Help is not handled here (see wants_help).
+Result<CommandLine> parse_command_line(const std::vector<std::string>& args, const WarningSink& warn);
+
+// Gives every "arg" edit with action Replace the final card length and match flag.
+void apply_final_card_settings(CommandLine& command_line);
+
+// Next to the movie: its stem, " (edited).", then "mp4" or "mkv"; "output" stands
+// in for a path without a file name.
+std::filesystem::path default_output_path(const std::string& movie, bool mp4);
+
+// --out as given (its extension untouched), else the default next to the movie.
+std::filesystem::path output_path(const CommandLine& command_line);
+
+}  // namespace reel

@@ -1,0 +1,101 @@
+#include "jobs.h"
+
+#include <filesystem>
+
+#include <fmt/format.h>
+
+#include "console.h"
+#include "json_writer.h"
+#include "preview/preview.h"
+#include "probe/probe.h"
+#include "util/base64.h"
+#include "util/files.h"
+
+namespace reel {
+
+namespace {
+
+// The preview helpers are asked for these sizes by the command line.
+constexpr unsigned frame_width = 1280;
+constexpr unsigned clip_height = 360;
+
+// Stand-in with the signature of run_pipeline until the pipeline driver is
+// linked in; until then an edit run fails honestly.
+Result<RunReport> edit_run(RunContext&, const PipelineOptions&, std::vector<std::string>&) {
+    return fail("edit run is not available yet");
+}
+
+}  // namespace
+
+int report_failure(std::ostream& err, std::string_view message) {
+    err << "error: " << message << "\n" << std::flush;
+    return 1;
+}
+
+int run_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err) {
+    if (command_line.probe) return run_probe_job(command_line, tools, out, err);
+    if (command_line.frame) return run_frame_job(command_line, tools, out, err);
+    if (command_line.clip) return run_clip_job(command_line, tools, out, err);
+    return run_edit_job(command_line, tools, out, err);
+}
+
+int run_probe_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err) {
+    const auto info = probe_media(tools, *command_line.movie);
+    if (!info) return report_failure(err, info.error());
+    out << write_probe_json(*info) << "\n" << std::flush;
+    return 0;
+}
+
+int run_frame_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err) {
+    const FrameRequest& frame = *command_line.frame;
+    const auto encoded = grab_frame(tools, *command_line.movie, frame.time, frame_width, true);
+    if (!encoded) return report_failure(err, encoded.error());
+    return write_preview(*encoded, frame.file, out, err);
+}
+
+int run_clip_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err) {
+    const ClipRequest& clip = *command_line.clip;
+    const auto encoded = make_proxy_clip(tools, *command_line.movie, clip.start, clip.length, clip_height);
+    if (!encoded) return report_failure(err, encoded.error());
+    return write_preview(*encoded, clip.file, out, err);
+}
+
+int run_edit_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err) {
+    if (command_line.edits.empty()) return report_failure(err, message_with_usage("no edits given"));
+
+    const PipelineOptions options = pipeline_options(command_line);
+    RunContext ctx;
+    ctx.tools = tools;
+    ctx.sink = console_sink(err, command_line.quiet);
+    std::vector<std::string> warnings;  // the run adds to it; the report carries it
+
+    auto report = edit_run(ctx, options, warnings);
+    if (!report) return report_failure(err, report.error());
+
+    if (!command_line.quiet) err << "\n" << std::flush;  // ends the progress line
+    report->warnings = warnings;
+    out << write_run_report_json(*report) << "\n" << std::flush;
+    return 0;
+}
+
+PipelineOptions pipeline_options(const CommandLine& command_line) {
+    PipelineOptions options;
+    options.movie = std::filesystem::path(command_line.movie.value_or(std::string()));
+    options.edits = command_line.edits;
+    options.output = output_path(command_line);
+    options.container = command_line.mp4 ? "mp4" : "mkv";
+    options.cardStyle = CardStyle{};
+    options.keepTemp = command_line.keep_temp;
+    return options;
+}
+
+int write_preview(std::string_view encoded, const std::string& file, std::ostream& out, std::ostream& err) {
+    const auto bytes = base64_decode(encoded);
+    if (!bytes) return report_failure(err, "the preview helper returned data that is not valid base64");
+    if (const auto written = write_file(std::filesystem::path(file), *bytes); !written)
+        return report_failure(err, written.error());
+    out << "wrote " << file << "\n" << std::flush;
+    return 0;
+}
+
+}  // namespace reel

@@ -1,0 +1,189 @@
+#include "edits/edit_list.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <filesystem>
+#include <optional>
+
+#include <fmt/format.h>
+
+#include "edits/time.h"
+#include "util/files.h"
+#include "util/text.h"
+
+namespace reel {
+
+namespace {
+
+// Column positions, counting from 0.
+struct Columns {
+    std::size_t start = 0;
+    std::size_t end = 1;
+    std::size_t action = 2;
+    std::size_t text = 3;
+    std::size_t card_seconds = 4;
+    std::size_t enabled = 5;
+};
+
+std::vector<std::string> header_fields(std::string_view line) {
+    std::vector<std::string> fields = split_csv_line(line);
+    for (std::string& field : fields) field = ascii_lower(trim(field));
+    return fields;
+}
+
+bool is_header(const std::vector<std::string>& fields) {
+    return std::ranges::any_of(fields, [](const std::string& f) { return f == "start" || f == "action"; });
+}
+
+// The leftmost header field that carries one of `names`; `fallback` otherwise.
+std::size_t column_of(const std::vector<std::string>& header, std::initializer_list<std::string_view> names,
+                      std::size_t fallback) {
+    for (std::size_t i = 0; i < header.size(); ++i)
+        if (std::ranges::find(names, header[i]) != names.end()) return i;
+    return fallback;
+}
+
+Columns columns_from_header(const std::vector<std::string>& header) {
+    const Columns defaults;
+    Columns c;
+    c.start = column_of(header, {"start", "from", "begin"}, defaults.start);
+    c.end = column_of(header, {"end", "to", "finish", "stop"}, defaults.end);
+    c.action = column_of(header, {"action", "type", "kind"}, defaults.action);
+    c.text = column_of(header, {"text", "card", "message"}, defaults.text);
+    c.card_seconds = column_of(header, {"card_seconds", "duration", "card_duration", "seconds"}, defaults.card_seconds);
+    c.enabled = column_of(header, {"enabled", "on", "active"}, defaults.enabled);
+    return c;
+}
+
+std::optional<EditAction> action_from_word(std::string_view field) {
+    const std::string word = ascii_lower(trim(field));
+    if (word == "remove" || word == "cut" || word == "delete") return EditAction::Remove;
+    if (word == "card" || word == "replace") return EditAction::Replace;
+    if (word == "text" || word == "textovervideo" || word == "text-over-video" || word == "text-keep-audio")
+        return EditAction::TextOverVideo;
+    if (word == "mute" || word == "silence") return EditAction::Mute;
+    return std::nullopt;
+}
+
+// The non-blank lines, each still as written ("\r\n" counts as a line end).
+std::vector<std::string_view> content_lines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    std::size_t pos = 0;
+    while (pos <= text.size()) {
+        std::size_t end = text.find('\n', pos);
+        const bool last = end == std::string_view::npos;
+        if (last) end = text.size();
+        std::string_view line = text.substr(pos, end - pos);
+        if (!last && line.ends_with('\r')) line.remove_suffix(1);
+        if (!trim(line).empty()) lines.push_back(line);
+        if (last) break;
+        pos = end + 1;
+    }
+    return lines;
+}
+
+// One data line into an edit, or the message that explains why it was skipped.
+Result<Edit> read_row(std::string_view line, std::size_t number, const Columns& columns, double default_card_seconds) {
+    const std::vector<std::string> fields = split_csv_line(line);
+    const auto field = [&fields](std::size_t index) -> std::string_view {
+        return index < fields.size() ? std::string_view(fields[index]) : std::string_view();
+    };
+
+    const auto start = parse_time(field(columns.start));
+    const auto end = parse_time(field(columns.end));
+    const auto action = action_from_word(field(columns.action));
+    if (!start || !end || !action) return fail(fmt::format("Line {}: could not read start/end/action.", number));
+    if (*start >= *end) return fail(fmt::format("Line {}: end must be after start.", number));
+
+    Edit edit;
+    edit.id = fmt::format("csv{}", number);
+    edit.start = *start;
+    edit.end = *end;
+    edit.action = *action;
+
+    const std::string_view text = trim(field(columns.text));
+    edit.text = text == "-" ? std::string() : std::string(text);
+
+    const std::string length = ascii_lower(trim(field(columns.card_seconds)));
+    edit.card_seconds = default_card_seconds;
+    edit.match = length == "same" || length == "match" || length == "original";
+    if (!edit.match && !length.empty() && length != "-") {
+        // A card length must be a usable duration; inf or nan would poison the
+        // card's frame count, so they count as unreadable like any other word.
+        const auto seconds = read_number(length);
+        if (seconds && std::isfinite(*seconds)) edit.card_seconds = *seconds;
+    }
+
+    const std::string enabled = ascii_lower(trim(field(columns.enabled)));
+    edit.enabled = !(enabled == "0" || enabled == "no" || enabled == "off" || enabled == "false");
+    return edit;
+}
+
+}  // namespace
+
+std::vector<std::string> split_csv_line(std::string_view line) {
+    // Byte-wise is character-wise here: '"' and ',' never occur inside a
+    // multi-byte UTF-8 sequence.
+    std::vector<std::string> fields;
+    std::string current;
+    bool quoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted) {
+            if (c == '"') {
+                if (i + 1 < line.size() && line[i + 1] == '"') {
+                    current += '"';
+                    ++i;
+                } else {
+                    quoted = false;
+                }
+            } else {
+                current += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            fields.push_back(std::move(current));
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    fields.push_back(std::move(current));
+    return fields;
+}
+
+EditListResult parse_edit_list(std::string_view text, double default_card_seconds) {
+    EditListResult result;
+    const std::vector<std::string_view> lines = content_lines(text);
+    if (lines.empty()) {
+        result.messages.emplace_back("The file is empty.");
+        return result;
+    }
+
+    const std::vector<std::string> first = header_fields(lines.front());
+    const bool header = is_header(first);
+    const Columns columns = header ? columns_from_header(first) : Columns{};
+
+    for (std::size_t i = header ? 1 : 0; i < lines.size(); ++i) {
+        auto edit = read_row(lines[i], i + 1, columns, default_card_seconds);
+        if (edit) {
+            result.edits.push_back(std::move(*edit));
+        } else {
+            result.messages.push_back(std::move(edit.error()));
+        }
+    }
+    // Starts are finite (the time reader refuses inf and nan), so the order is total.
+    std::ranges::stable_sort(result.edits, {}, &Edit::start);
+    return result;
+}
+
+Result<EditListResult> read_edit_list(const std::string& path, double default_card_seconds) {
+    const auto bytes = read_file(std::filesystem::path(path));
+    if (!bytes) return fail(fmt::format("{}: {}", path, bytes.error()));
+    if (!is_valid_utf8(*bytes)) return fail(fmt::format("{}: stream did not contain valid UTF-8", path));
+    return parse_edit_list(*bytes, default_card_seconds);
+}
+
+}  // namespace reel
