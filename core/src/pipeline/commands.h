@@ -2,10 +2,14 @@
 // Command-line building blocks shared by the pipeline's stages.
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "pipeline/plan.h"
+#include "probe/media_info.h"
+#include "tools/run.h"
+#include "util/result.h"
 
 namespace reel {
 
@@ -18,5 +22,17 @@ std::vector<std::filesystem::path> split_part_paths(const std::filesystem::path&
 // "-o" out f1 "+" f2 "+" f3
 std::vector<std::string> join_arguments(const std::filesystem::path& output,
                                         const std::vector<std::filesystem::path>& files);
+
+// The Annex B bitstream filter for a codec that needs one ("h264", "hevc").
+std::optional<std::string> annexb_filter(const std::string& codec);
+// "{stem}-ib.mkv" beside `piece`.
+std::filesystem::path bitstream_pass_path(const std::filesystem::path& piece);
+std::vector<std::string> bitstream_pass_arguments(const std::filesystem::path& piece, const std::string& filter,
+                                                  const std::filesystem::path& output);
+// Rewrites an H.264 or HEVC piece into the Annex B form so that it can follow an
+// encoded card in one track; returns the path to use in the piece's place (the
+// piece itself for other codecs, when nothing runs).
+Result<std::filesystem::path> bitstream_pass(RunContext& ctx, const VideoStreamInfo& video,
+                                             const std::filesystem::path& piece);
 
 }  // namespace reel

@@ -34,6 +34,10 @@ struct RunReport {
 void begin_stage(RunContext& ctx, const std::string& key, double base, double span, const std::string& label);
 void report_stage_progress(RunContext& ctx, double fraction, const std::string& label);
 
+// True when writing `output` would replace the movie itself: the same file under
+// another spelling or through a link.
+bool output_overwrites_movie(const std::filesystem::path& output, const std::filesystem::path& movie);
+
 Result<RunReport> run_pipeline(RunContext& ctx, const PipelineOptions& options, std::vector<std::string>& warnings);
 
 }  // namespace reel

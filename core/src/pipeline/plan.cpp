@@ -82,7 +82,7 @@ std::optional<std::int64_t> fixed_card_frames(double card_seconds, double fps) {
     return std::max<std::int64_t>(round_half_away(product), 1);
 }
 
-std::int64_t card_frames(double seconds, double fps) {
+std::int64_t title_card_frames(double seconds, double fps) {
     const double product = seconds * fps;
     // Guard the conversion; a run never comes near these bounds.
     if (!(product < 9.0e18)) return std::numeric_limits<std::int64_t>::max();

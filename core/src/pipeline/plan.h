@@ -77,7 +77,7 @@ Result<std::vector<Edit>> validate_edits(const std::vector<Edit>& edits, double 
 // finite number that fits in 32 signed bits (ffmpeg's frame limit).
 std::optional<std::int64_t> fixed_card_frames(double card_seconds, double fps);
 // Frames of a title card lasting `seconds`; the caller has checked the range.
-std::int64_t card_frames(double seconds, double fps);
+std::int64_t title_card_frames(double seconds, double fps);
 
 // Answers "nearest keyframe to t" (ties to the earlier), with the run's source and limit.
 using KeyframeLookup = std::function<Result<double>(double)>;

@@ -162,8 +162,8 @@ TEST(CardFrames, FixedLengthRaisesShortCardsAndRounds) {
     EXPECT_EQ(fixed_card_frames(85899345.0, 25), 2147483625);  // just fits
     EXPECT_EQ(fixed_card_frames(85899346.0, 25), std::nullopt);
     EXPECT_EQ(fixed_card_frames(kNaN, 25), std::nullopt);
-    EXPECT_EQ(card_frames(8, 23.976), 192);
-    EXPECT_EQ(card_frames(0.001, 25), 1);
+    EXPECT_EQ(title_card_frames(8, 23.976), 192);
+    EXPECT_EQ(title_card_frames(0.001, 25), 1);
 }
 
 // ---- snap_edits ------------------------------------------------------------

@@ -1,0 +1,76 @@
+#include "pipeline/commands.h"
+
+#include <fmt/format.h>
+
+#include "util/files.h"
+
+namespace reel {
+
+namespace {
+
+// mkvmerge splits before the first packet at or after the time it is given; half
+// a millisecond early makes sure the keyframe that the time names starts the part.
+std::string split_time(double t) {
+    const double shifted = t > 0.001 ? t - 0.0005 : 0.0;
+    return fmt::format("{:.4f}s", shifted);
+}
+
+}  // namespace
+
+std::vector<std::string> std_ffmpeg_prefix() {
+    return {"-hide_banner", "-loglevel", "error", "-y", "-progress", "pipe:1", "-nostats", "-i"};
+}
+
+std::string format_split_parts(const std::vector<PieceRange>& ranges) {
+    std::string out = "parts:";
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+        if (i > 0) out += ",";
+        out += split_time(ranges[i].start);
+        out += "-";
+        if (ranges[i].end) out += split_time(*ranges[i].end);
+    }
+    return out;
+}
+
+std::vector<std::filesystem::path> split_part_paths(const std::filesystem::path& output, std::size_t count) {
+    const auto name = output.filename();
+    // std::filesystem already treats a leading "." as part of the stem.
+    const std::string stem = path_text(name.stem());
+    std::string ext = path_text(name.extension());
+    ext = ext.empty() ? "mkv" : ext.substr(1);
+    std::vector<std::filesystem::path> parts;
+    parts.reserve(count);
+    for (std::size_t i = 1; i <= count; ++i) {
+        parts.push_back(output.parent_path() / fmt::format("{}-{:03}.{}", stem, i, ext));
+    }
+    return parts;
+}
+
+std::vector<std::string> join_arguments(const std::filesystem::path& output,
+                                        const std::vector<std::filesystem::path>& files) {
+    std::vector<std::string> args{"-o", path_text(output)};
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (i > 0) args.push_back("+");
+        args.push_back(path_text(files[i]));
+    }
+    return args;
+}
+
+std::optional<std::string> annexb_filter(const std::string& codec) {
+    if (codec == "h264") return "h264_mp4toannexb";
+    if (codec == "hevc") return "hevc_mp4toannexb";
+    return std::nullopt;
+}
+
+std::filesystem::path bitstream_pass_path(const std::filesystem::path& piece) {
+    return piece.parent_path() / (path_text(piece.stem()) + "-ib.mkv");
+}
+
+std::vector<std::string> bitstream_pass_arguments(const std::filesystem::path& piece, const std::string& filter,
+                                                  const std::filesystem::path& output) {
+    auto args = std_ffmpeg_prefix();
+    args.insert(args.end(), {path_text(piece), "-map", "0", "-c", "copy", "-bsf:v", filter, path_text(output)});
+    return args;
+}
+
+}  // namespace reel

@@ -1,0 +1,156 @@
+// run_pipeline: the work folder, the fixed order of the stages and the report.
+#include <system_error>
+
+#include <fmt/format.h>
+
+#include "pipeline/pipeline.h"
+#include "pipeline/progress.h"
+#include "pipeline/run_state.h"
+#include "pipeline/stage_args.h"
+#include "probe/keyframes.h"
+#include "probe/probe.h"
+#include "tools/process.h"
+#include "tools/toolset.h"
+#include "util/files.h"
+
+namespace reel {
+
+DrawtextForm RunState::drawtext_form(const RunContext& ctx) {
+    if (!drawtext_) drawtext_ = detect_drawtext_form(ctx.tools.ffmpeg);
+    return *drawtext_;
+}
+
+KeyframeLookup RunState::keyframes_on(const RunContext& ctx, std::string file) const {
+    return [tools = ctx.tools, file = std::move(file), limit = info.duration](double t) {
+        return find_keyframe_near(tools, file, t, limit);
+    };
+}
+
+GapContext RunState::gap_context(const RunContext& ctx, std::string file) const {
+    return GapContext{video.codec, info.duration, keyframes_on(ctx, std::move(file))};
+}
+
+Result<void> run_mkvmerge_slice(RunContext& ctx, const std::vector<std::string>& args, double from, double to) {
+    StageSlice slice(ctx, from, to);
+    return run_mkvmerge(ctx, args, 1.0);
+}
+
+Result<void> run_ffmpeg_slice(RunContext& ctx, const std::vector<std::string>& args,
+                              std::optional<std::int64_t> expected_frames, double from, double to) {
+    StageSlice slice(ctx, from, to);
+    return run_ffmpeg(ctx, args, expected_frames);
+}
+
+namespace {
+
+// Stages "probe" to "snap": read the movie, check the edits, remux if needed,
+// snap the cut points.
+Result<void> prepare(RunContext& ctx, RunState& run) {
+    begin_stage(ctx, stages::probe);
+    const std::string movie = path_text(run.options.movie);
+    auto info = probe_media(ctx.tools, movie);
+    if (!info) return fail(info.error());
+    run.info = std::move(*info);
+    if (!run.info.video) return fail("The file has no video stream.");
+    run.video = *run.info.video;
+    run.fps = static_cast<double>(run.video.fpsNum) / static_cast<double>(run.video.fpsDen);
+
+    auto edits = validate_edits(run.options.edits, run.info.duration, run.fps);
+    if (!edits) return fail(edits.error());
+
+    bool remux = true;
+    if (remux_depends_on_start_time(run.info.container)) {
+        auto start = run_capture(ctx.tools.ffprobe, start_time_query_arguments(movie));
+        remux = start_time_asks_remux(start ? std::optional<std::string>(*start) : std::nullopt);
+    }
+    run.source = movie;
+    if (remux) {
+        begin_stage(ctx, stages::remux);
+        const auto remuxed = run.in_work("source.mkv");
+        if (auto r = run_ffmpeg(ctx, remux_arguments(movie, remuxed), run.video.nbFrames); !r) return r;
+        run.source = path_text(remuxed);
+    }
+
+    begin_stage(ctx, stages::snap);
+    auto groups = snap_edits(*edits, run.info.duration, run.fps, run.keyframes_on(ctx, run.source));
+    if (!groups) return fail(groups.error());
+    run.groups = std::move(*groups);
+    return {};
+}
+
+Result<void> run_subs_stage(RunContext& ctx, RunState& run) {
+    begin_stage(ctx, stages::subs);
+    // Mute and text edits keep every moment where it was; the mux then brings the
+    // source's own subtitles and chapters along.
+    if (run.groups.cut.empty()) return {};
+    auto subtitles = retime_subtitles(ctx, run.info, run.source, run.timeline, run.work, run.warnings);
+    if (!subtitles) return fail(subtitles.error());
+    run.subtitleArgs = std::move(*subtitles);
+    if (!run.info.chapters.empty()) {
+        auto chapters = build_chapters(run.info.chapters, run.timeline, run.work);
+        if (!chapters) return fail(chapters.error());
+        run.chapterArgs = std::move(*chapters);
+    }
+    return {};
+}
+
+Result<RunReport> run_stages(RunContext& ctx, RunState& run) {
+    if (auto r = prepare(ctx, run); !r) return fail(r.error());
+    if (!run.groups.mute.empty()) {
+        if (auto r = run_mute_stage(ctx, run); !r) return fail(r.error());
+    }
+    if (!run.groups.text.empty()) {
+        if (auto r = run_overlay_stage(ctx, run); !r) return fail(r.error());
+    }
+    if (!run.groups.cut.empty()) {
+        if (auto r = run_cut_stages(ctx, run); !r) return fail(r.error());
+    }
+    if (auto r = run_subs_stage(ctx, run); !r) return fail(r.error());
+    if (auto r = run_mux_stage(ctx, run); !r) return fail(r.error());
+    if (run.options.container == "mp4") {
+        if (auto r = run_mp4_stage(ctx, run); !r) return fail(r.error());
+    }
+
+    auto written = probe_media(ctx.tools, path_text(run.options.output));
+    if (!written) return fail(written.error());
+    begin_stage(ctx, stages::done);
+
+    RunReport report;
+    report.output = path_text(run.options.output);
+    report.duration = written->duration;
+    report.originalDuration = run.info.duration;
+    report.applied = std::move(run.applied);
+    report.secondsEncoded = run.secondsEncoded;
+    return report;
+}
+
+}  // namespace
+
+Result<RunReport> run_pipeline(RunContext& ctx, const PipelineOptions& options, std::vector<std::string>& warnings) {
+    if (auto mkvmerge = require_mkvmerge(ctx.tools); !mkvmerge) return fail(mkvmerge.error());
+    // Checked before anything is created: the final mux would truncate the movie
+    // while it still reads from it.
+    if (output_overwrites_movie(options.output, options.movie)) return fail("the output would overwrite the movie");
+
+    std::error_code ec;
+    std::filesystem::create_directories(output_folder(options.output), ec);
+    if (ec) return fail("cannot create output folder: " + ec.message());
+    const auto work = work_folder_path(options.output, current_process_id());
+    std::filesystem::create_directories(work, ec);
+    if (ec) return fail("cannot create work folder: " + ec.message());
+
+    Result<RunReport> result;
+    {
+        GuardedProgress guarded(ctx);
+        RunState run(options, work, warnings);
+        result = run_stages(ctx, run);
+    }
+    if (!options.keepTemp) {
+        // A folder that cannot be removed is left behind silently; the run's
+        // outcome does not depend on it.
+        std::filesystem::remove_all(work, ec);
+    }
+    return result;
+}
+
+}  // namespace reel

@@ -1,0 +1,22 @@
+#include <system_error>
+
+#include "pipeline/pipeline.h"
+
+namespace reel {
+
+bool output_overwrites_movie(const std::filesystem::path& output, const std::filesystem::path& movie) {
+    std::error_code ec;
+    if (std::filesystem::exists(output, ec) && std::filesystem::exists(movie, ec)) {
+        const bool same = std::filesystem::equivalent(output, movie, ec);
+        if (!ec) return same;
+    }
+    // Not both there (or not comparable): compare the spellings with links and
+    // dot segments resolved as far as the folders exist.
+    const auto a = std::filesystem::weakly_canonical(output, ec);
+    if (ec) return false;
+    const auto b = std::filesystem::weakly_canonical(movie, ec);
+    if (ec) return false;
+    return a == b;
+}
+
+}  // namespace reel

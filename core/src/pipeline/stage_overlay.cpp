@@ -1,0 +1,82 @@
+// Stage "overlay": the video alone is cut around the text ranges, each text
+// range is replaced by a text card with exactly the frame count of the piece it
+// covers, and the pieces are appended again into "video.mkv". The sound does
+// not pass through here.
+#include <fmt/format.h>
+
+#include "cards/card.h"
+#include "pipeline/commands.h"
+#include "pipeline/progress.h"
+#include "pipeline/run_state.h"
+#include "pipeline/stage_args.h"
+#include "probe/keyframes.h"
+#include "util/files.h"
+
+namespace reel {
+
+Result<void> run_overlay_stage(RunContext& ctx, RunState& run) {
+    begin_stage(ctx, stages::overlay);
+
+    auto plan = plan_pieces(run.groups.text, PlanKind::Text, run.fps, run.gap_context(ctx, run.source));
+    if (!plan) return fail(plan.error());
+    for (const auto& edit : run.groups.text) {
+        run.applied.push_back(applied_from(edit, edit.snappedEnd - edit.snappedStart));
+    }
+
+    const auto split_output = run.in_work("vid.mkv");
+    if (auto r = run_mkvmerge_slice(ctx, video_split_arguments(split_output, plan->ranges, run.source), 0,
+                                    kOverlaySplitShare);
+        !r) {
+        return r;
+    }
+    const auto parts = split_part_paths(split_output, plan->ranges.size());
+
+    std::size_t card_total = 0;
+    for (const auto& slot : plan->slots) card_total += slot.kind == PieceSlot::Kind::Card ? 1 : 0;
+    const double card_share = 1.0 - kOverlaySplitShare - kOverlayJoinShare;
+
+    std::vector<std::filesystem::path> join;
+    std::size_t next_part = 0;  // every slot, card or piece, takes the next part
+    std::size_t rendered = 0;
+    for (const auto& slot : plan->slots) {
+        const auto part = parts[next_part++];
+        if (slot.kind == PieceSlot::Kind::Piece) {
+            if (!slot.needsBitstreamPass) {
+                join.push_back(part);
+                continue;
+            }
+            auto passed = bitstream_pass(ctx, run.video, part);
+            if (!passed) return fail(passed.error());
+            join.push_back(*passed);
+            continue;
+        }
+
+        const auto& edit = run.groups.text[slot.index];
+        auto frames = count_video_frames(ctx.tools, path_text(part));
+        if (!frames) return fail(frames.error());
+        CardSpec spec;
+        spec.video = run.video;
+        spec.text = edit.edit.text;
+        spec.style = run.options.cardStyle;
+        spec.output = run.in_work(fmt::format("overlay-{}.mkv", slot.index));
+        spec.workFolder = run.work;
+        spec.frames = *frames;
+        auto args = card_args(spec, run.drawtext_form(ctx));
+        if (!args) return fail(args.error());
+        const double from = kOverlaySplitShare + card_share * static_cast<double>(rendered) / card_total;
+        const double to = kOverlaySplitShare + card_share * static_cast<double>(rendered + 1) / card_total;
+        if (auto r = run_ffmpeg_slice(ctx, *args, *frames, from, to); !r) return r;
+        ++rendered;
+        run.secondsEncoded += static_cast<double>(*frames) / run.fps;
+        auto passed = bitstream_pass(ctx, run.video, spec.output);
+        if (!passed) return fail(passed.error());
+        join.push_back(*passed);
+    }
+
+    const auto video = run.in_work("video.mkv");
+    if (auto r = run_mkvmerge_slice(ctx, join_arguments(video, join), 1.0 - kOverlayJoinShare, 1.0); !r) return r;
+    run.textVideo = video;
+    return {};
+}
+
+}  // namespace reel

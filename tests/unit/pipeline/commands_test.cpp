@@ -1,0 +1,69 @@
+#include "pipeline/commands.h"
+
+#include <gtest/gtest.h>
+
+namespace reel {
+namespace {
+
+using Args = std::vector<std::string>;
+
+struct SplitCase {
+    std::vector<PieceRange> ranges;
+    std::string expected;
+};
+
+class FormatSplitParts : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(FormatSplitParts, PlacesEveryBoundaryHalfAMillisecondEarly) {
+    EXPECT_EQ(format_split_parts(GetParam().ranges), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FormatSplitParts,
+    ::testing::Values(SplitCase{{{0, 10.0}, {25, std::nullopt}}, "parts:0.0000s-9.9995s,24.9995s-"},
+                      SplitCase{{{0, 10.0}, {20, std::nullopt}}, "parts:0.0000s-9.9995s,19.9995s-"},
+                      SplitCase{{{5, std::nullopt}}, "parts:4.9995s-"},
+                      // At or below a millisecond the boundary is the start of the file.
+                      SplitCase{{{0.001, 2.0}}, "parts:0.0000s-1.9995s"},
+                      SplitCase{{{0.0011, 3661.25}}, "parts:0.0006s-3661.2495s"},
+                      SplitCase{{}, "parts:"}));
+
+TEST(SplitPartPaths, NumbersPartsLikeMkvmerge) {
+    EXPECT_EQ(split_part_paths("/w/seg.mkv", 3),
+              (std::vector<std::filesystem::path>{"/w/seg-001.mkv", "/w/seg-002.mkv", "/w/seg-003.mkv"}));
+    EXPECT_EQ(split_part_paths("aud.mka", 1), std::vector<std::filesystem::path>{"aud-001.mka"});
+    // No extension, or only a leading dot: mkvmerge writes Matroska.
+    EXPECT_EQ(split_part_paths("/w/parts", 1), std::vector<std::filesystem::path>{"/w/parts-001.mkv"});
+    EXPECT_EQ(split_part_paths("/w/.hidden", 1), std::vector<std::filesystem::path>{"/w/.hidden-001.mkv"});
+    EXPECT_EQ(split_part_paths("/w/a.b.mkv", 2).back(), std::filesystem::path("/w/a.b-002.mkv"));
+    EXPECT_EQ(split_part_paths("/w/seg.mkv", 1000).back(), std::filesystem::path("/w/seg-1000.mkv"));
+    EXPECT_TRUE(split_part_paths("/w/seg.mkv", 0).empty());
+}
+
+TEST(JoinArguments, PutsPlusBetweenFiles) {
+    EXPECT_EQ(join_arguments("va.mkv", {"a.mkv", "b.mkv", "c.mkv"}), (Args{"-o", "va.mkv", "a.mkv", "+", "b.mkv", "+", "c.mkv"}));
+    EXPECT_EQ(join_arguments("va.mkv", {"a.mkv"}), (Args{"-o", "va.mkv", "a.mkv"}));
+}
+
+TEST(StdFfmpegPrefix, IsTheFixedStart) {
+    EXPECT_EQ(std_ffmpeg_prefix(), (Args{"-hide_banner", "-loglevel", "error", "-y", "-progress", "pipe:1", "-nostats", "-i"}));
+}
+
+TEST(BitstreamPass, OnlyH264AndHevcNeedIt) {
+    EXPECT_EQ(annexb_filter("h264"), "h264_mp4toannexb");
+    EXPECT_EQ(annexb_filter("hevc"), "hevc_mp4toannexb");
+    EXPECT_EQ(annexb_filter("vp9"), std::nullopt);
+    EXPECT_EQ(annexb_filter("H264"), std::nullopt);
+    EXPECT_EQ(annexb_filter("mpeg4"), std::nullopt);
+}
+
+TEST(BitstreamPass, WritesBesideThePiece) {
+    EXPECT_EQ(bitstream_pass_path("/w/seg-002.mkv"), std::filesystem::path("/w/seg-002-ib.mkv"));
+    EXPECT_EQ(bitstream_pass_path("/w/card-1.mkv"), std::filesystem::path("/w/card-1-ib.mkv"));
+    EXPECT_EQ(bitstream_pass_arguments("/w/card-1.mkv", "hevc_mp4toannexb", "/w/card-1-ib.mkv"),
+              (Args{"-hide_banner", "-loglevel", "error", "-y", "-progress", "pipe:1", "-nostats", "-i", "/w/card-1.mkv",
+                    "-map", "0", "-c", "copy", "-bsf:v", "hevc_mp4toannexb", "/w/card-1-ib.mkv"}));
+}
+
+}  // namespace
+}  // namespace reel
