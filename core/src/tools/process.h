@@ -24,6 +24,8 @@ struct ExitStatus {
 // "exit code: N"; an exception status (top bit of a 32-bit code set) in hex
 // ("exit code: 0xc0000005"); a signal as "signal: 9 (SIGKILL)".
 std::string exit_status_text(const ExitStatus& status);
+// The platform's name of a signal ("SIGKILL"); "SIG" + number when it has none.
+std::string signal_name(int signal);
 
 // A running child with standard input from the null device and both outputs
 // piped. Destroying it before `wait` kills and reaps the child (kill-on-abandon).
@@ -33,8 +35,10 @@ public:
     virtual std::uint32_t pid() const = 0;
 
     // Reads whatever is available on both pipes, blocking until at least one has
-    // data or has ended, and hands the bytes to the callbacks. Returns false once
-    // both pipes have ended. Fails with the system's description of a read error.
+    // data or has ended, and hands the bytes to the callbacks (at most 8 KiB per
+    // pipe and call). Returns false once both pipes have ended. Fails with the
+    // system's description of a read error; the pipe that failed is closed first,
+    // so the child cannot block on it and pumping may go on with the other.
     virtual Result<bool> pump(const std::function<void(std::string_view)>& on_stdout,
                               const std::function<void(std::string_view)>& on_stderr) = 0;
 
@@ -51,6 +55,7 @@ Result<std::unique_ptr<ChildProcess>> start_child(const std::string& program,
                                                   const std::vector<std::string>& args);
 
 // Kills a process by id (the current-child slot's way of stopping a child).
+// 0 (the empty slot) and ids that would address a whole group are ignored.
 void kill_process(std::uint32_t pid);
 
 std::optional<std::string> get_env(const std::string& name);
@@ -64,5 +69,14 @@ struct FileInfo {
     bool executable = false;  // POSIX: executable by this user; Windows: always true
 };
 std::optional<FileInfo> file_info(const std::string& path);
+
+// The program's arguments as UTF-8 texts, without the program name. POSIX takes
+// argv as it is; Windows reads the UTF-16 command line from the system and splits
+// it by the platform's rules, so names outside the ANSI code page survive.
+std::vector<std::string> program_arguments(int argc, char** argv);
+
+// Puts standard output and standard error into binary mode, so "\n" is written
+// as it is on every platform (Windows would otherwise write "\r\n").
+void prepare_standard_streams();
 
 }  // namespace reel

@@ -55,10 +55,16 @@ std::vector<std::string> candidate_folders(const PlatformRules& rules, const Env
 std::optional<std::string> find_tool(const std::string& name, const std::optional<std::string>& configured,
                                      const PlatformRules& rules, const EnvLookup& env,
                                      const FileProbe& is_runnable);
+// The host's file probe: regular after following links, and (POSIX) executable
+// by this user.
+bool runnable_file(const std::string& path);
 // The same with the host's rules, environment and file metadata.
 std::optional<std::string> find_tool(const std::string& name, const std::optional<std::string>& configured);
 
 Result<ToolSet> locate_tools(const ToolLocations& locations);
+// The same over any finder with `find_tool`'s shape (name, configured location).
+using ToolFinder = std::function<std::optional<std::string>(const std::string&, const std::optional<std::string>&)>;
+Result<ToolSet> locate_tools(const ToolLocations& locations, const ToolFinder& find);
 Result<std::string> require_mkvmerge(const ToolSet& tools);
 
 }  // namespace reel

@@ -1,0 +1,272 @@
+// POSIX side of the operating-system seam: posix_spawn with piped outputs,
+// poll() over both pipes, waitpid, SIGKILL, getenv, stat and access.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <system_error>
+#include <utility>
+
+#include <fmt/format.h>
+
+#include "tools/process.h"
+#include "tools/toolset.h"
+
+extern char** environ;
+
+namespace reel {
+namespace {
+
+// strerror wording without strerror's shared buffer.
+std::string system_text(int error) { return std::generic_category().message(error); }
+
+// An owned file descriptor.
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Fd& operator=(Fd&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { reset(); }
+
+    int get() const { return fd_; }
+    bool open() const { return fd_ >= 0; }
+    void reset() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+// A pipe whose both ends are close-on-exec, so that no child inherits another
+// child's pipe (which would keep it open after that child ended).
+Result<std::pair<Fd, Fd>> make_pipe() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return fail(system_text(errno));
+    return std::pair<Fd, Fd>(Fd(fds[0]), Fd(fds[1]));
+}
+
+ExitStatus decode_wait_status(int raw) {
+    ExitStatus status;
+    if (WIFSIGNALED(raw)) {
+        status.signaled = true;
+        status.signal = WTERMSIG(raw);
+    } else if (WIFEXITED(raw)) {
+        status.code = WEXITSTATUS(raw);
+    }
+    return status;
+}
+
+class PosixChild final : public ChildProcess {
+public:
+    PosixChild(pid_t pid, Fd out, Fd err) : pid_(pid), out_(std::move(out)), err_(std::move(err)) {}
+
+    // Kill-on-abandon: a child nobody waited for is killed and reaped here, so
+    // it neither lingers as a zombie nor runs on as an orphan.
+    ~PosixChild() override {
+        if (!reaped_) {
+            ::kill(pid_, SIGKILL);
+            int raw = 0;
+            while (::waitpid(pid_, &raw, 0) < 0 && errno == EINTR) {
+            }
+        }
+    }
+
+    std::uint32_t pid() const override { return static_cast<std::uint32_t>(pid_); }
+
+    Result<bool> pump(const std::function<void(std::string_view)>& on_stdout,
+                      const std::function<void(std::string_view)>& on_stderr) override {
+        std::array<pollfd, 2> polled{};
+        std::array<Fd*, 2> owners{};
+        std::array<const std::function<void(std::string_view)>*, 2> sinks{};
+        nfds_t count = 0;
+        for (auto [fd, sink] : {std::pair{&out_, &on_stdout}, std::pair{&err_, &on_stderr}}) {
+            if (!fd->open()) continue;
+            polled[count] = pollfd{fd->get(), POLLIN, 0};
+            owners[count] = fd;
+            sinks[count] = sink;
+            ++count;
+        }
+        if (count == 0) return false;
+
+        int ready;
+        do {
+            ready = ::poll(polled.data(), count, -1);
+        } while (ready < 0 && errno == EINTR);
+        if (ready < 0) {
+            const int error = errno;
+            out_.reset();
+            err_.reset();
+            return fail(system_text(error));
+        }
+
+        for (nfds_t i = 0; i < count; ++i) {
+            if (polled[i].revents == 0) continue;
+            char buffer[8192];
+            ssize_t got;
+            do {
+                got = ::read(owners[i]->get(), buffer, sizeof buffer);
+            } while (got < 0 && errno == EINTR);
+            if (got < 0) {
+                const int error = errno;
+                owners[i]->reset();
+                return fail(system_text(error));
+            }
+            if (got == 0) {
+                owners[i]->reset();
+                continue;
+            }
+            if (*sinks[i]) (*sinks[i])(std::string_view(buffer, static_cast<std::size_t>(got)));
+        }
+        return out_.open() || err_.open();
+    }
+
+    Result<ExitStatus> wait() override {
+        if (reaped_) return status_;
+        int raw = 0;
+        pid_t got;
+        do {
+            got = ::waitpid(pid_, &raw, 0);
+        } while (got < 0 && errno == EINTR);
+        if (got < 0) return fail(system_text(errno));
+        reaped_ = true;
+        status_ = decode_wait_status(raw);
+        return status_;
+    }
+
+    void kill() override {
+        // Until it is reaped the id cannot have been reused, so this hits our child.
+        if (!reaped_) ::kill(pid_, SIGKILL);
+    }
+
+private:
+    pid_t pid_;
+    Fd out_;
+    Fd err_;
+    bool reaped_ = false;
+    ExitStatus status_;
+};
+
+// posix_spawn state that must be destroyed on every path.
+struct SpawnSetup {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    SpawnSetup() {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attributes);
+    }
+    ~SpawnSetup() {
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+};
+
+}  // namespace
+
+Result<std::unique_ptr<ChildProcess>> start_child(const std::string& program, const std::vector<std::string>& args) {
+    auto out = make_pipe();
+    if (!out) return fail(out.error());
+    auto err = make_pipe();
+    if (!err) return fail(err.error());
+
+    SpawnSetup setup;
+    posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&setup.actions, out->second.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&setup.actions, err->second.get(), STDERR_FILENO);
+
+    // The child starts with no blocked signals and a default SIGPIPE, whatever
+    // the host program (or a test runner) did to its own.
+    sigset_t empty;
+    sigemptyset(&empty);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigmask(&setup.attributes, &empty);
+    posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
+    posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<char*> argv;
+    argv.reserve(args.size() + 2);
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+
+    // posix_spawn (not spawnp): the path is used as given, as discovery found it.
+    // glibc reports a failed exec (missing or non-executable program) here as
+    // the error number instead of a child that exits with 127.
+    pid_t pid = 0;
+    const int rc = ::posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
+    if (rc != 0) return fail(system_text(rc));
+
+    // Only the child keeps the write ends; end of stream then means the child
+    // (and whatever it passed them on to) is done writing.
+    out->second.reset();
+    err->second.reset();
+    return std::unique_ptr<ChildProcess>(new PosixChild(pid, std::move(out->first), std::move(err->first)));
+}
+
+void kill_process(std::uint32_t pid) {
+    // 0 would address our own process group and ids above INT_MAX turn into
+    // negative pid_t values, which address groups or every process.
+    if (pid == 0 || pid > static_cast<std::uint32_t>(INT_MAX)) return;
+    ::kill(static_cast<pid_t>(pid), SIGKILL);
+}
+
+std::optional<std::string> get_env(const std::string& name) {
+    const char* value = std::getenv(name.c_str());
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+}
+
+std::uint32_t current_process_id() { return static_cast<std::uint32_t>(::getpid()); }
+
+std::optional<FileInfo> file_info(const std::string& path) {
+    struct stat meta {};
+    if (::stat(path.c_str(), &meta) != 0) return std::nullopt;
+    FileInfo info;
+    info.is_directory = S_ISDIR(meta.st_mode);
+    info.is_regular = S_ISREG(meta.st_mode);
+    // Effective ids, as exec itself checks them.
+    info.executable = ::faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) == 0;
+    return info;
+}
+
+std::string signal_name(int signal) {
+    static constexpr std::pair<int, const char*> names[] = {
+        {SIGHUP, "SIGHUP"},   {SIGINT, "SIGINT"},     {SIGQUIT, "SIGQUIT"}, {SIGILL, "SIGILL"},
+        {SIGTRAP, "SIGTRAP"}, {SIGABRT, "SIGABRT"},   {SIGBUS, "SIGBUS"},   {SIGFPE, "SIGFPE"},
+        {SIGKILL, "SIGKILL"}, {SIGUSR1, "SIGUSR1"},   {SIGSEGV, "SIGSEGV"}, {SIGUSR2, "SIGUSR2"},
+        {SIGPIPE, "SIGPIPE"}, {SIGALRM, "SIGALRM"},   {SIGTERM, "SIGTERM"}, {SIGCHLD, "SIGCHLD"},
+        {SIGCONT, "SIGCONT"}, {SIGSTOP, "SIGSTOP"},   {SIGTSTP, "SIGTSTP"}, {SIGTTIN, "SIGTTIN"},
+        {SIGTTOU, "SIGTTOU"}, {SIGURG, "SIGURG"},     {SIGXCPU, "SIGXCPU"}, {SIGXFSZ, "SIGXFSZ"},
+        {SIGVTALRM, "SIGVTALRM"}, {SIGPROF, "SIGPROF"}, {SIGSYS, "SIGSYS"},
+    };
+    for (const auto& [number, name] : names)
+        if (number == signal) return name;
+    return fmt::format("SIG{}", signal);
+}
+
+PlatformRules host_rules() { return posix_rules(); }
+
+}  // namespace reel

@@ -1,0 +1,246 @@
+// The four ways of running a tool, against fake tools: progress, verdicts,
+// failure texts, cancellation and the pipes under load.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+
+#include "support/fake_tool.h"
+#include "support/temp_dir.h"
+#include "tools/run.h"
+
+namespace reel {
+namespace {
+
+namespace fs = std::filesystem;
+
+void expect_percents(const std::vector<double>& actual, const std::vector<double>& expected) {
+    ASSERT_EQ(actual.size(), expected.size());
+    for (std::size_t i = 0; i < actual.size(); ++i) EXPECT_DOUBLE_EQ(actual[i], expected[i]) << i;
+}
+
+struct ToolRuns : ::testing::Test {
+    test::TempDir dir;
+    RunContext ctx;
+    std::vector<double> percents;
+    std::vector<std::string> logged;
+
+    ToolRuns() {
+        ctx.stage = "split";
+        ctx.base = 0.3;
+        ctx.span = 0.5;
+        ctx.sink.progress = [this](const ProgressEvent& e) {
+            EXPECT_EQ(e.stage, "split");
+            EXPECT_EQ(e.message, "");
+            percents.push_back(e.percent);
+        };
+        ctx.sink.log = [this](const std::string& line) { logged.push_back(line); };
+    }
+
+    void fake_ffmpeg(std::string_view out, std::string_view err, int code) {
+        ctx.tools.ffmpeg = test::write_fake_tool(dir.path(), "ffmpeg", out, err, code).string();
+    }
+    void fake_mkvmerge(std::string_view out, std::string_view err, int code) {
+        ctx.tools.mkvmerge = test::write_fake_tool(dir.path(), "mkvmerge", out, err, code).string();
+    }
+    std::string fake(const std::string& name, std::string_view body) {
+        return test::write_fake_tool(dir.path(), name, body).string();
+    }
+};
+
+TEST_F(ToolRuns, FfmpegProgressAndLog) {
+    fake_ffmpeg("frame=250\nfps=25.0\nspeed=1x\nframe=oops\nframe=500\r\nprogress=end\n", "", 0);
+    ASSERT_TRUE(run_ffmpeg(ctx, {"-progress", "pipe:1", "-i", "a b.mkv"}, 1000).has_value());
+    expect_percents(percents, {42.5, 55.0});
+    EXPECT_EQ(logged, (std::vector<std::string>{"> ffmpeg -progress pipe:1 -i \"a b.mkv\""}));
+    EXPECT_EQ(ctx.current_child->load(), 0u);
+}
+
+TEST_F(ToolRuns, MkvmergeProgressEndsInCarriageReturns) {
+    // mkvmerge on a pipe ends its progress updates with "\r" only.
+    fake_mkvmerge("Progress: 0%\rProgress: 37%\rThe cue entries (the index) are being written...\n"
+                  "Warning: odd timestamps\nProgress: 100%\r\n",
+                  "", 0);
+    ctx.base = 0.2;
+    ctx.span = 0.4;
+    ASSERT_TRUE(run_mkvmerge(ctx, {"-o", "out.mkv", "in.mkv"}, 0.5).has_value());
+    expect_percents(percents, {20.0, 27.4, 40.0});
+    EXPECT_EQ(logged, (std::vector<std::string>{"> mkvmerge -o out.mkv in.mkv", "Warning: odd timestamps"}));
+}
+
+TEST_F(ToolRuns, ExitCodeVerdicts) {
+    fake_mkvmerge("", "Warning: something\n", 1);
+    EXPECT_TRUE(run_mkvmerge(ctx, {}, 1).has_value());
+    EXPECT_EQ(logged.back(), "Warning: something");
+
+    fake_mkvmerge("", "Error: no free space\n", 2);
+    EXPECT_EQ(run_mkvmerge(ctx, {}, 1).error(), "mkvmerge exited with exit code: 2\nError: no free space");
+
+    fake_ffmpeg("", "", 1);
+    EXPECT_EQ(run_ffmpeg(ctx, {}, std::nullopt).error(), "ffmpeg exited with exit code: 1\n");
+}
+
+TEST_F(ToolRuns, ProgressFailureTailHoldsLastFifteenNonBlankLines) {
+    std::string err;
+    for (int i = 1; i <= 20; ++i) err += "  line " + std::to_string(i) + "\r\n\n \t\n";
+    fake_ffmpeg("", err, 1);
+    const auto result = run_ffmpeg(ctx, {"-i", "x"}, 10);
+    std::string tail;
+    for (int i = 6; i <= 20; ++i) tail += "\nline " + std::to_string(i);
+    EXPECT_EQ(result.error(), "ffmpeg exited with exit code: 1" + tail);
+    // Error lines reach the log after the command line, all of them, in order.
+    ASSERT_EQ(logged.size(), 21u);
+    EXPECT_EQ(logged[1], "line 1");
+    EXPECT_EQ(logged[20], "line 20");
+}
+
+TEST_F(ToolRuns, CaptureFailureTails) {
+    std::string err;
+    for (int i = 1; i <= 14; ++i) err += "e" + std::to_string(i) + (i == 10 ? "\n\n" : "\r\n");
+    const auto probe = test::write_fake_tool(dir.path(), "ffprobe", "ignored", err, 1).string();
+    std::string tail = "e4\ne5\ne6\ne7\ne8\ne9\ne10\n\ne11\ne12\ne13\ne14";  // blank lines count here
+    EXPECT_EQ(run_capture(probe, {}).error(), "ffprobe exited with exit code: 1:\n" + tail);
+    EXPECT_EQ(run_capture_bytes(probe, {}).error(), probe + " failed:\n" + tail);
+
+    const auto silent = test::write_fake_tool(dir.path(), "silent", "", "", 1).string();
+    EXPECT_EQ(run_capture(silent, {}).error(), "silent exited with exit code: 1:\n");
+    EXPECT_EQ(run_capture_bytes(silent, {}).error(), silent + " failed:\n");
+}
+
+TEST_F(ToolRuns, CaptureOutputs) {
+    const auto tool = test::write_fake_tool(dir.path(), "tool", std::string_view("ok \xff\0end\n", 9), "noise", 0).string();
+    EXPECT_EQ(run_capture(tool, {}).value(), "ok \xEF\xBF\xBD" + std::string(1, '\0') + "end\n");
+    EXPECT_EQ(run_capture_bytes(tool, {}).value(), std::string("ok \xff\0end\n", 9));
+}
+
+TEST_F(ToolRuns, ChildKilledBySignal) {
+    const auto tool = fake("ffprobe", "echo 'about to die' >&2\nkill -KILL $$");
+    EXPECT_EQ(run_capture(tool, {}).error(), "ffprobe exited with signal: 9 (SIGKILL):\nabout to die");
+    ctx.tools.ffmpeg = tool;
+    EXPECT_EQ(run_ffmpeg(ctx, {}, 10).error(), "ffprobe exited with signal: 9 (SIGKILL)\nabout to die");
+    ctx.tools.mkvmerge = tool;
+    EXPECT_EQ(run_mkvmerge(ctx, {}, 1).error(), "ffprobe exited with signal: 9 (SIGKILL)\nabout to die");
+}
+
+TEST_F(ToolRuns, ProgramThatCannotStart) {
+    const std::string missing = (dir / "missing").string();
+    const std::string plain = dir.write("plain", "#!/bin/sh\n").string();
+    EXPECT_EQ(run_capture(missing, {}).error(), "could not start " + missing + ": No such file or directory");
+    EXPECT_EQ(run_capture_bytes(plain, {}).error(), "could not start " + plain + ": Permission denied");
+    ctx.tools.ffmpeg = missing;
+    EXPECT_EQ(run_ffmpeg(ctx, {"-y"}, 10).error(), "could not start " + missing + ": No such file or directory");
+    ctx.tools.mkvmerge = plain;
+    EXPECT_EQ(run_mkvmerge(ctx, {"-o"}, 1).error(), "could not start " + plain + ": Permission denied");
+    EXPECT_EQ(logged, (std::vector<std::string>{"> ffmpeg -y", "> mkvmerge -o"}));
+    EXPECT_EQ(ctx.current_child->load(), 0u);
+}
+
+TEST_F(ToolRuns, MissingMkvmerge) {
+    ctx.tools.mkvmerge.reset();
+    EXPECT_EQ(run_mkvmerge(ctx, {"-o", "x"}, 1).error(),
+              "mkvmerge (part of MKVToolNix) was not found. Install MKVToolNix or set its location in Settings.");
+    EXPECT_TRUE(logged.empty());
+}
+
+TEST_F(ToolRuns, CancelledBeforeTheStart) {
+    const auto marker = dir / "started";
+    const auto body = "touch " + test::shell_quote(marker.string());
+    ctx.tools.ffmpeg = fake("ffmpeg", body);
+    ctx.tools.mkvmerge = fake("mkvmerge", body);
+    ctx.cancelled->store(true);
+    EXPECT_EQ(run_ffmpeg(ctx, {"-i", "x"}, 10).error(), "Cancelled");
+    EXPECT_EQ(run_mkvmerge(ctx, {"-o", "x"}, 1).error(), "Cancelled");
+    ctx.tools.mkvmerge.reset();
+    EXPECT_EQ(run_mkvmerge(ctx, {"-o", "x"}, 1).error(), "Cancelled");
+    EXPECT_FALSE(fs::exists(marker));
+    EXPECT_TRUE(logged.empty());
+    EXPECT_TRUE(percents.empty());
+}
+
+TEST_F(ToolRuns, CancelledWhileRunning) {
+    // Another party sets the flag while the child runs (here: on its first
+    // progress line). The run completes, then reports the cancellation.
+    const auto marker = dir / "finished";
+    const auto body = "echo frame=1\necho 'Progress: 5%'\ntouch " + test::shell_quote(marker.string()) + "\nexit 1";
+    ctx.tools.ffmpeg = fake("ffmpeg", body);
+    ctx.tools.mkvmerge = fake("mkvmerge", body);
+    ctx.sink.progress = [this](const ProgressEvent&) { ctx.cancelled->store(true); };
+
+    EXPECT_EQ(run_mkvmerge(ctx, {}, 1).error(), "Cancelled");  // exit 1 is a success for mkvmerge
+    EXPECT_TRUE(fs::exists(marker));
+    EXPECT_EQ(ctx.current_child->load(), 0u);
+
+    // A failed run reports its failure, not the cancellation.
+    ctx.cancelled->store(false);
+    EXPECT_EQ(run_ffmpeg(ctx, {}, 10).error(), "ffmpeg exited with exit code: 1\n");
+    EXPECT_TRUE(ctx.cancelled->load());
+}
+
+TEST_F(ToolRuns, CurrentChildSlotNamesTheRunningChild) {
+    ctx.tools.ffmpeg = fake("ffmpeg", "echo \"pid $$\"");
+    std::string seen;
+    ctx.sink.log = [&](const std::string& line) {
+        if (line.starts_with("pid ")) seen = line + " slot " + std::to_string(ctx.current_child->load());
+    };
+    ASSERT_TRUE(run_ffmpeg(ctx, {}, std::nullopt).has_value());
+    ASSERT_FALSE(seen.empty());
+    const auto pid = seen.substr(4, seen.find(' ', 4) - 4);
+    EXPECT_EQ(seen, "pid " + pid + " slot " + pid);
+    EXPECT_EQ(ctx.current_child->load(), 0u);
+}
+
+TEST_F(ToolRuns, LineThatIsNotUtf8EndsTheLineHandling) {
+    // After the bad line the tool still writes far more than a pipe holds.
+    ctx.tools.ffmpeg = fake("ffmpeg", test::shell_print("frame=100\n\xff\xfe bad\nframe=200\n") +
+                                          "\nyes frame=300 | head -c 2000000\necho 'late error' >&2");
+    ASSERT_TRUE(run_ffmpeg(ctx, {}, 1000).has_value());
+    expect_percents(percents, {35.0});
+    // Standard error is still handled once the child has ended.
+    EXPECT_EQ(logged, (std::vector<std::string>{"> ffmpeg ", "late error"}));
+}
+
+// 20 MB on each pipe at the same time: a runner that read one pipe to its end
+// before the other would leave the child blocked for ever.
+struct Flood : ToolRuns {
+    static constexpr std::size_t size = 20'000'000;
+    std::size_t progress_events = 0;
+    std::size_t log_lines = 0;
+
+    std::string flood(const std::string& name, const std::string& stdout_line) {
+        return fake(name, "(yes \"$(printf '%0999d' 0)\" | head -c " + std::to_string(size) + " >&2) &\nyes " +
+                              test::shell_quote(stdout_line) + " | head -c " + std::to_string(size) + "\nwait");
+    }
+    void count() {
+        ctx.sink.progress = [this](const ProgressEvent&) { ++progress_events; };
+        ctx.sink.log = [this](const std::string&) { ++log_lines; };
+    }
+};
+
+TEST_F(Flood, CaptureRuns) {
+    const auto tool = flood("ffprobe", "0123456789abcdef");
+    const auto text = run_capture(tool, {});
+    ASSERT_TRUE(text.has_value()) << text.error();
+    EXPECT_EQ(text->size(), size);
+    const auto bytes = run_capture_bytes(tool, {});
+    ASSERT_TRUE(bytes.has_value()) << bytes.error();
+    EXPECT_EQ(bytes->size(), size);
+}
+
+TEST_F(Flood, FfmpegRun) {
+    ctx.tools.ffmpeg = flood("ffmpeg", "frame=1");
+    count();
+    ASSERT_TRUE(run_ffmpeg(ctx, {}, 10).has_value());
+    EXPECT_EQ(progress_events, size / 8);  // "frame=1\n"
+    EXPECT_EQ(log_lines, 1 + size / 1000);  // the command line and every error line
+}
+
+TEST_F(Flood, MkvmergeRun) {
+    ctx.tools.mkvmerge = flood("mkvmerge", "Progress: 9%");
+    count();
+    ASSERT_TRUE(run_mkvmerge(ctx, {}, 1).has_value());
+    EXPECT_EQ(progress_events, size / 13);  // "Progress: 9%\n"
+    EXPECT_EQ(log_lines, 1u);
+}
+
+}  // namespace
+}  // namespace reel
