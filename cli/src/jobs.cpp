@@ -19,12 +19,6 @@ namespace {
 constexpr unsigned frame_width = 1280;
 constexpr unsigned clip_height = 360;
 
-// Stand-in with the signature of run_pipeline until the pipeline driver is
-// linked in; until then an edit run fails honestly.
-Result<RunReport> edit_run(RunContext&, const PipelineOptions&, std::vector<std::string>&) {
-    return fail("edit run is not available yet");
-}
-
 }  // namespace
 
 int report_failure(std::ostream& err, std::string_view message) {
@@ -69,7 +63,7 @@ int run_edit_job(const CommandLine& command_line, const ToolSet& tools, std::ost
     ctx.sink = console_sink(err, command_line.quiet);
     std::vector<std::string> warnings;  // the run adds to it; the report carries it
 
-    auto report = edit_run(ctx, options, warnings);
+    auto report = run_pipeline(ctx, options, warnings);
     if (!report) return report_failure(err, report.error());
 
     if (!command_line.quiet) err << "\n" << std::flush;  // ends the progress line
