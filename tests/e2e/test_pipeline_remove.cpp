@@ -1,0 +1,109 @@
+// Remove edits on an H.264/AAC Matroska movie with a keyframe every 2 s: the
+// kept video is copied bit for bit, the sound stays in sync at every cut.
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include "support/temp_dir.h"
+#include "test_pipeline_support.h"
+#include "util/files.h"
+
+namespace reel {
+namespace {
+
+using e2e::edit;
+
+test::MovieSpec small_movie() {
+    test::MovieSpec spec;
+    spec.duration = 30;
+    spec.width = 320;
+    spec.height = 180;
+    spec.audio = {test::AudioTrackSpec{}};
+    return spec;
+}
+
+bool inside(double t, double start, double end) { return t >= start - 0.0005 && t < end - 0.0005; }
+
+TEST(PipelineRemove, KeepsEveryOtherFrameBitIdenticalAndReportsSnappedTimes) {
+    const auto spec = small_movie();
+    const auto source = e2e::movie(spec);
+    test::TempDir dir;
+    const auto output = dir / "out.mkv";
+    // Given out of order: the report lists remove edits by start.
+    auto run = e2e::run_edits(source, output,
+                              {edit("arg1", EditAction::Remove, 15.1, 19.2), edit("arg2", EditAction::Remove, 4.3, 8.9)});
+    ASSERT_TRUE(run.report.has_value()) << run.report.error();
+    const RunReport& report = *run.report;
+
+    const auto source_frames = e2e::frame_hashes(source, "0:v:0");
+    const auto times = e2e::video_frame_times(source);
+    ASSERT_EQ(source_frames.size(), 750u);
+    ASSERT_EQ(times.size(), 750u);
+    // Keyframes are frames 0, 50, 100, ...: 4.3 snaps to 4, 8.9 to 8, 15.1 to 16, 19.2 to 20.
+    const double t0 = times[0];
+    ASSERT_EQ(report.applied.size(), 2u);
+    const AppliedEdit& first = report.applied[0];
+    const AppliedEdit& second = report.applied[1];
+    EXPECT_EQ(first.id, "arg2");
+    EXPECT_EQ(first.action, EditAction::Remove);
+    EXPECT_DOUBLE_EQ(first.requestedStart, 4.3);
+    EXPECT_DOUBLE_EQ(first.requestedEnd, 8.9);
+    EXPECT_NEAR(first.actualStart, t0 + 4, 1e-6);
+    EXPECT_NEAR(first.actualEnd, t0 + 8, 1e-6);
+    EXPECT_FALSE(first.cardSeconds.has_value());
+    EXPECT_EQ(second.id, "arg1");
+    EXPECT_DOUBLE_EQ(second.requestedStart, 15.1);
+    EXPECT_DOUBLE_EQ(second.requestedEnd, 19.2);
+    EXPECT_NEAR(second.actualStart, t0 + 16, 1e-6);
+    EXPECT_NEAR(second.actualEnd, t0 + 20, 1e-6);
+    EXPECT_DOUBLE_EQ(report.secondsEncoded, 0);
+    EXPECT_TRUE(report.warnings.empty());
+
+    const double removed = (first.actualEnd - first.actualStart) + (second.actualEnd - second.actualStart);
+    EXPECT_NEAR(report.duration, report.originalDuration - removed, 1.0 / 25);
+
+    std::vector<std::string> kept;
+    for (std::size_t n = 0; n < source_frames.size(); ++n) {
+        if (!inside(times[n], first.actualStart, first.actualEnd) &&
+            !inside(times[n], second.actualStart, second.actualEnd)) {
+            kept.push_back(source_frames[n].md5);
+        }
+    }
+    ASSERT_EQ(kept.size(), 550u);
+    EXPECT_EQ(e2e::hashes_only(e2e::frame_hashes(path_text(output), "0:v:0")), kept);
+    EXPECT_EQ(e2e::decode_errors(path_text(output)), "");
+    EXPECT_TRUE(e2e::work_folders(dir.path()).empty());
+}
+
+// Every flash (one white frame) is paired with a beep starting at the same instant.
+void expect_in_sync(const std::string& file, std::size_t expected_pairs) {
+    const auto flashes = e2e::bright_frames(file);
+    const auto onsets = e2e::sound_onsets(file);
+    const auto times = e2e::video_frame_times(file);
+    ASSERT_EQ(flashes.size(), expected_pairs) << file;
+    ASSERT_EQ(onsets.size(), expected_pairs) << file;
+    for (std::size_t i = 0; i < flashes.size(); ++i) {
+        ASSERT_LT(flashes[i], static_cast<std::int64_t>(times.size()));
+        const double flash = times[static_cast<std::size_t>(flashes[i])];
+        EXPECT_LT(std::fabs(flash - onsets[i]), 1.0 / 25) << "flash " << i << " at " << flash << ", beep at "
+                                                           << onsets[i];
+    }
+}
+
+TEST(PipelineRemove, SoundStaysInSyncAtEveryCut) {
+    auto spec = small_movie();
+    spec.flashes = {2.5, 6.1, 9.3, 13.7, 17.5, 22.1, 27.3};
+    const auto source = e2e::movie(spec);
+    expect_in_sync(source, 7);
+
+    test::TempDir dir;
+    const auto output = dir / "out.mkv";
+    auto run = e2e::run_edits(source, output,
+                              {edit("arg1", EditAction::Remove, 4.3, 8.9), edit("arg2", EditAction::Remove, 15.1, 19.2)});
+    ASSERT_TRUE(run.report.has_value()) << run.report.error();
+    // The flashes at 6.1 and 17.5 were cut out with their beeps.
+    expect_in_sync(path_text(output), 5);
+}
+
+}  // namespace
+}  // namespace reel

@@ -1,0 +1,218 @@
+#include "test_pipeline_support.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <optional>
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include "pipeline/stage_args.h"
+#include "tools/process.h"
+#include "tools/run.h"
+#include "util/text.h"
+
+namespace reel::e2e {
+
+ToolSet tools() {
+    auto found = test::test_tools();
+    EXPECT_TRUE(found.has_value()) << found.error();
+    return found.value_or(ToolSet{});
+}
+
+std::string movie(const test::MovieSpec& spec) {
+    auto path = test::test_movie(spec);
+    EXPECT_TRUE(path.has_value()) << path.error();
+    return path.value_or("");
+}
+
+Edit edit(const std::string& id, EditAction action, double start, double end, const std::string& text,
+          double card_seconds, bool match) {
+    Edit e;
+    e.id = id;
+    e.action = action;
+    e.start = start;
+    e.end = end;
+    e.text = text;
+    e.card_seconds = card_seconds;
+    e.match = match;
+    return e;
+}
+
+PipelineRun run_edits(const std::string& movie, const std::filesystem::path& output, std::vector<Edit> edits,
+                      const std::string& container, bool keep_temp) {
+    PipelineRun run;
+    PipelineOptions options;
+    options.movie = movie;
+    options.edits = std::move(edits);
+    options.output = output;
+    options.container = container;
+    options.keepTemp = keep_temp;
+    RunContext ctx;
+    ctx.tools = tools();
+    ctx.sink.progress = [&](const ProgressEvent& e) { run.events.push_back(e); };
+    ctx.sink.log = [&](const std::string& line) { run.log.push_back(line); };
+    run.report = run_pipeline(ctx, options, run.warnings);
+    return run;
+}
+
+std::vector<std::filesystem::path> work_folders(const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> found;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        if (entry.path().filename().string().starts_with(".reelmender-work-")) found.push_back(entry.path());
+    }
+    return found;
+}
+
+std::filesystem::path own_work_folder(const std::filesystem::path& output) {
+    return work_folder_path(output, current_process_id());
+}
+
+namespace {
+
+std::string capture(const std::string& program, const std::vector<std::string>& args) {
+    auto out = run_capture(program, args);
+    EXPECT_TRUE(out.has_value()) << out.error();
+    return out.value_or("");
+}
+
+// Standard error of an ffmpeg run that prints its findings there.
+std::string ffmpeg_report(const std::vector<std::string>& args) {
+    auto run = test::run_program(tools().ffmpeg, args);
+    EXPECT_TRUE(run.has_value()) << run.error();
+    if (!run) return "";
+    EXPECT_EQ(run->exit_code, 0) << run->err;
+    return run->err;
+}
+
+std::vector<double> numbers_after(const std::string& text, const std::string& key) {
+    std::vector<double> values;
+    std::size_t pos = 0;
+    while ((pos = text.find(key, pos)) != std::string::npos) {
+        pos += key.size();
+        values.push_back(std::strtod(text.c_str() + pos, nullptr));
+    }
+    return values;
+}
+
+}  // namespace
+
+std::vector<FrameHash> frame_hashes(const std::string& file, const std::string& map, bool copy) {
+    std::vector<std::string> args{"-v", "error", "-copyts", "-i", file, "-map", map};
+    if (copy) args.insert(args.end(), {"-c", "copy"});
+    else args.insert(args.end(), {"-fps_mode", "passthrough"});
+    args.insert(args.end(), {"-f", "framemd5", "-"});
+    const std::string out = capture(tools().ffmpeg, args);
+
+    std::vector<FrameHash> frames;
+    double tb = 0.001;
+    for (const auto& line : split(out, '\n')) {
+        if (line.starts_with("#tb 0: ")) {
+            const auto parts = split(line.substr(7), '/');
+            if (parts.size() == 2) tb = std::strtod(parts[0].c_str(), nullptr) / std::strtod(parts[1].c_str(), nullptr);
+            continue;
+        }
+        if (line.empty() || line[0] == '#') continue;
+        const auto fields = split(line, ',');
+        if (fields.size() < 6) continue;
+        frames.push_back({std::strtod(fields[2].c_str(), nullptr) * tb, std::string(trim(fields[5]))});
+    }
+    return frames;
+}
+
+std::vector<std::string> hashes_only(const std::vector<FrameHash>& frames) {
+    std::vector<std::string> out;
+    for (const auto& f : frames) out.push_back(f.md5);
+    return out;
+}
+
+double max_volume(const std::string& file, int audio_index, double start, double end) {
+    const auto err = ffmpeg_report({"-hide_banner", "-nostats", "-i", file, "-map", fmt::format("0:a:{}", audio_index),
+                                    "-af", fmt::format("atrim=start={}:end={},volumedetect", start, end), "-f", "null",
+                                    "-"});
+    const auto values = numbers_after(err, "max_volume: ");
+    return values.empty() ? std::numeric_limits<double>::quiet_NaN() : values.back();
+}
+
+std::vector<double> sound_onsets(const std::string& file) {
+    const auto err = ffmpeg_report({"-hide_banner", "-nostats", "-copyts", "-i", file, "-map", "0:a:0", "-af",
+                                    "silencedetect=n=-30dB:d=0.1", "-f", "null", "-"});
+    // silencedetect also reports the end of the file as an end of silence; a
+    // real sound is followed by the next silence_start.
+    std::vector<double> onsets;
+    std::optional<double> pending;
+    for (const auto& line : split(err, '\n')) {
+        if (auto pos = line.find("silence_end: "); pos != std::string::npos) {
+            pending = std::strtod(line.c_str() + pos + 13, nullptr);
+        } else if (line.find("silence_start: ") != std::string::npos && pending) {
+            onsets.push_back(*pending);
+            pending.reset();
+        }
+    }
+    return onsets;
+}
+
+std::vector<double> video_frame_times(const std::string& file) {
+    const auto out = capture(tools().ffprobe, {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                               "packet=pts_time", "-of", "csv=p=0", file});
+    std::vector<double> times;
+    for (const auto& line : split(out, '\n')) {
+        const std::string text(trim(line));
+        if (!text.empty()) times.push_back(std::strtod(text.c_str(), nullptr));
+    }
+    std::sort(times.begin(), times.end());
+    return times;
+}
+
+std::vector<std::int64_t> bright_frames(const std::string& file) {
+    auto bytes = run_capture_bytes(tools().ffmpeg, {"-v", "error", "-i", file, "-map", "0:v:0", "-fps_mode",
+                                                    "passthrough", "-vf", "scale=16:16,format=gray", "-f", "rawvideo",
+                                                    "-"});
+    EXPECT_TRUE(bytes.has_value()) << bytes.error();
+    std::vector<std::int64_t> frames;
+    const std::string data = bytes.value_or("");
+    for (std::size_t n = 0; (n + 1) * 256 <= data.size(); ++n) {
+        if (mean_value(data.substr(n * 256, 256)) > 128) frames.push_back(static_cast<std::int64_t>(n));
+    }
+    return frames;
+}
+
+std::string grey_frame_at(const std::string& file, double time) {
+    auto bytes = run_capture_bytes(tools().ffmpeg, {"-v", "error", "-ss", fmt::format("{:.3f}", time), "-i", file,
+                                                    "-map", "0:v:0", "-frames:v", "1", "-vf", "format=gray", "-f",
+                                                    "rawvideo", "-"});
+    EXPECT_TRUE(bytes.has_value()) << bytes.error();
+    return bytes.value_or("");
+}
+
+double mean_value(const std::string& grey) {
+    if (grey.empty()) return 0;
+    double sum = 0;
+    for (unsigned char c : grey) sum += c;
+    return sum / static_cast<double>(grey.size());
+}
+
+int max_value(const std::string& grey) {
+    int top = 0;
+    for (unsigned char c : grey) top = std::max<int>(top, c);
+    return top;
+}
+
+std::string decode_errors(const std::string& file) {
+    auto run = test::run_program(tools().ffmpeg, {"-v", "error", "-i", file, "-map", "0", "-f", "null", "-"});
+    EXPECT_TRUE(run.has_value()) << run.error();
+    if (!run) return "could not run ffmpeg";
+    return run->exit_code == 0 ? run->err : fmt::format("exit {}: {}", run->exit_code, run->err);
+}
+
+std::int64_t packet_count(const std::string& file, const std::string& stream) {
+    const auto out = capture(tools().ffprobe, {"-v", "error", "-select_streams", stream, "-count_packets",
+                                               "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", file});
+    std::string text(trim(out));
+    while (text.ends_with(",")) text.pop_back();
+    return parse_int64(text).value_or(-1);
+}
+
+}  // namespace reel::e2e

@@ -1,0 +1,67 @@
+#pragma once
+// Shared helpers of the pipeline's end-to-end tests: running an edit in-process
+// or through the program, and measuring the results with the real tools.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "pipeline/pipeline.h"
+#include "support/media.h"
+#include "tools/toolset.h"
+
+namespace reel::e2e {
+
+// The installed tools; fails the calling test when they are missing.
+ToolSet tools();
+// The generated movie's path; fails the calling test when generation fails.
+std::string movie(const test::MovieSpec& spec);
+
+Edit edit(const std::string& id, EditAction action, double start, double end, const std::string& text = {},
+          double card_seconds = 10.0, bool match = false);
+
+struct PipelineRun {
+    Result<RunReport> report;
+    std::vector<ProgressEvent> events;
+    std::vector<std::string> log;
+    std::vector<std::string> warnings;
+};
+PipelineRun run_edits(const std::string& movie, const std::filesystem::path& output, std::vector<Edit> edits,
+                      const std::string& container = "mkv", bool keep_temp = false);
+
+// Work folders left in `folder`.
+std::vector<std::filesystem::path> work_folders(const std::filesystem::path& folder);
+// The work folder of a run in this process.
+std::filesystem::path own_work_folder(const std::filesystem::path& output);
+
+// One decoded (or, with `copy`, stream-copied) frame or packet: its time on the
+// file's own timeline and the MD5 of its data.
+struct FrameHash {
+    double time = 0;
+    std::string md5;
+};
+// `map` selects one stream ("0:v:0", "0:a:1").
+std::vector<FrameHash> frame_hashes(const std::string& file, const std::string& map, bool copy = false);
+std::vector<std::string> hashes_only(const std::vector<FrameHash>& frames);
+
+// volumedetect's max_volume (dB) of one audio stream between two times.
+double max_volume(const std::string& file, int audio_index, double start, double end);
+// Where a sound starts after silence on the first audio stream, on the file's
+// own timeline (a sound must end again to count).
+std::vector<double> sound_onsets(const std::string& file);
+// Presentation times of the video packets of the first video stream, sorted:
+// the time of decoded frame n is element n.
+std::vector<double> video_frame_times(const std::string& file);
+// Indices of the frames whose mean brightness is above half.
+std::vector<std::int64_t> bright_frames(const std::string& file);
+
+// The frame shown at `time`, as 8-bit grey values.
+std::string grey_frame_at(const std::string& file, double time);
+double mean_value(const std::string& grey);
+int max_value(const std::string& grey);
+
+// Everything ffmpeg complains about while decoding the whole file.
+std::string decode_errors(const std::string& file);
+std::int64_t packet_count(const std::string& file, const std::string& stream = "v:0");
+
+}  // namespace reel::e2e
