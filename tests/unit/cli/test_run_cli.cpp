@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -148,6 +149,55 @@ TEST(Jobs, PreviewBytesAreDecodedIntoTheFile) {
     EXPECT_EQ(write_preview("not base64!", (dir / "x.jpg").string(), out3, err3), 1);
     EXPECT_EQ(out3.str(), "");
     EXPECT_TRUE(err3.str().starts_with("error: "));
+}
+
+TEST(Jobs, DispatchRunsOnlyTheFirstMatchingJob) {
+    // Failing fake tools that note their own name: whichever ran shows which job
+    // was chosen, and a failure must stop there.
+    test::TempDir dir;
+    const std::string log = (dir / "ran.log").string();
+    const auto tool = [&](const std::string& name) {
+        return test::write_fake_tool(dir.path(), name,
+                                     "echo " + name + " >> " + test::shell_quote(log) + "\necho broken >&2\nexit 1")
+            .string();
+    };
+    const ToolSet tools{tool("ffmpeg"), tool("ffprobe"), std::nullopt};
+
+    struct Case { Args args; std::string ran; };
+    const Case cases[] = {
+        {{"m.mkv", "--probe", "--frame", "5", "f.jpg", "--remove", "1-2"}, "ffprobe\n"},
+        {{"m.mkv", "--clip", "1-2", "c.mp4", "--frame", "5", "f.jpg"}, "ffmpeg\n"},  // the frame grab runs ffmpeg alone
+        {{"m.mkv", "--clip", "1-2", "c.mp4", "--remove", "1-2"}, "ffprobe\n"},     // the clip reads the movie first
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(log);
+        const auto cl = parse_command_line(c.args, [](const std::string&) {});
+        ASSERT_TRUE(cl.has_value());
+        std::ostringstream out, err;
+        EXPECT_EQ(run_job(*cl, tools, out, err), 1) << testing::PrintToString(c.args);
+        EXPECT_EQ(out.str(), "") << testing::PrintToString(c.args);
+        EXPECT_TRUE(err.str().starts_with("error: ")) << err.str();
+        EXPECT_EQ(test::slurp(log), c.ran) << testing::PrintToString(c.args);
+        EXPECT_FALSE(std::filesystem::exists(dir / "f.jpg"));
+        EXPECT_FALSE(std::filesystem::exists(dir / "c.mp4"));
+    }
+}
+
+TEST(RunCli, NonFiniteTimesAreRefusedEverywhere) {
+    const std::vector<std::pair<Args, std::string>> cases = {
+        {{"m.mkv", "--remove", "nan-1"}, "bad time 'nan'"},
+        {{"m.mkv", "--mute", "0-inf"}, "bad time 'inf'"},
+        {{"m.mkv", "--card", "0-Infinity", "T"}, "bad time 'Infinity'"},
+        {{"m.mkv", "--text", "1:nan-2", "T"}, "bad time '1:nan'"},
+        {{"m.mkv", "--clip", "0-1e999", "c.mp4"}, "bad time '1e999'"},
+        {{"m.mkv", "--frame", "-inf", "f.jpg"}, "bad time '-inf'"},
+        {{"m.mkv", "--frame", "NaN", "f.jpg"}, "bad time 'NaN'"},
+    };
+    for (const auto& [args, message] : cases) {
+        const Outcome o = run(args);
+        EXPECT_EQ(o.status, 1);
+        EXPECT_EQ(o.err, "error: " + message + "\n");
+    }
 }
 
 // The built program itself, with its real standard streams and exit status.
