@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -185,6 +186,10 @@ struct SpawnSetup {
 }  // namespace
 
 Result<std::unique_ptr<ChildProcess>> start_child(const std::string& program, const std::vector<std::string>& args) {
+    // A NUL would silently cut an argument short instead of passing it unchanged.
+    const auto has_nul = [](const std::string& text) { return text.find('\0') != std::string::npos; };
+    if (has_nul(program) || std::ranges::any_of(args, has_nul)) return fail(system_text(EINVAL));
+
     auto out = make_pipe();
     if (!out) return fail(out.error());
     auto err = make_pipe();

@@ -88,6 +88,11 @@ TEST_F(ProcessSeam, StartFailuresCarryTheSystemText) {
         ASSERT_FALSE(child.has_value()) << c.program;
         EXPECT_EQ(child.error(), c.error) << c.program;
     }
+    // An argument with a NUL cannot reach the child unchanged.
+    const auto tool = test::write_fake_tool(dir.path(), "tool", "exit 0");
+    const auto with_nul = start_child(tool.string(), {std::string("a\0b", 3)});
+    ASSERT_FALSE(with_nul.has_value());
+    EXPECT_EQ(with_nul.error(), "Invalid argument");
 }
 
 // The pipes this process holds, by their kernel names ("pipe:[1234]").
