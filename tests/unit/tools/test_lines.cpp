@@ -195,7 +195,7 @@ TEST(ExitStatusText, CodesExceptionsAndSignals) {
     EXPECT_EQ(exit_status_text({false, 0xC0000005, 0}), "exit code: 0xc0000005");
     EXPECT_EQ(exit_status_text({false, static_cast<std::int32_t>(0xC0000005), 0}), "exit code: 0xc0000005");
     EXPECT_EQ(exit_status_text({false, 0x1C0000005, 0}), "exit code: 7516192773");
-    EXPECT_EQ(exit_status_text({true, 0, 9}), "signal: 9 (SIGKILL)");
+    // SIGTERM is 15 on every platform; SIGKILL is checked with a real child.
     EXPECT_EQ(exit_status_text({true, 0, 15}), "signal: 15 (SIGTERM)");
 }
 
