@@ -1,0 +1,215 @@
+// Keyframe search, frame counting and mkvmerge's duration against the real
+// tools, on generated movies with known keyframe spacing.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "probe/keyframes.h"
+#include "probe/probe.h"
+#include "support/media.h"
+#include "support/temp_dir.h"
+
+namespace reel {
+namespace {
+
+using test::MovieSpec;
+
+ToolSet tools() {
+    auto found = test::test_tools();
+    EXPECT_TRUE(found) << found.error();
+    return found.value_or(ToolSet{});
+}
+
+// A keyframe every 2 s (50 frames at 25 fps), no B-frames so that keyframe
+// times are exact multiples of 2.
+MovieSpec two_second_gop() {
+    MovieSpec spec;
+    spec.duration = 40;
+    spec.width = 320;
+    spec.height = 180;
+    spec.keyframe_interval = 50;
+    spec.extra_video_args = {"-bf", "0"};
+    return spec;
+}
+
+// Every keyframe time of the movie, from ffprobe's complete packet listing.
+std::vector<double> all_keyframes(const std::string& movie) {
+    auto run = test::run_program(tools().ffprobe, {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                                   "packet=pts_time,flags", "-of", "csv=p=0", movie});
+    EXPECT_TRUE(run && run->exit_code == 0);
+    std::vector<double> keys;
+    std::istringstream lines(run ? run->out : "");
+    for (std::string line; std::getline(lines, line);) {
+        const auto comma = line.find(',');
+        if (comma != std::string::npos && line.find('K', comma) != std::string::npos)
+            keys.push_back(std::stod(line.substr(0, comma)));
+    }
+    std::sort(keys.begin(), keys.end());
+    return keys;
+}
+
+// The answer by definition: the nearest keyframe, the earlier one on a tie.
+double expected_keyframe(const std::vector<double>& keys, double target) {
+    double best = keys.front();
+    for (double key : keys)
+        if (std::abs(key - target) < std::abs(best - target)) best = key;
+    return best;
+}
+
+TEST(KeyframeSearch, AgreesWithThePacketListing) {
+    const auto movie = test::test_movie(two_second_gop());
+    ASSERT_TRUE(movie) << movie.error();
+    const auto keys = all_keyframes(*movie);
+    ASSERT_EQ(keys.size(), 20u);
+    EXPECT_EQ(keys[1], 2.0);
+
+    for (double target : {0.06, 0.9, 1.0, 1.1, 2.0, 3.0, 3.01, 17.5, 25.0, 30.999, 39.0, 45.0}) {
+        const auto found = find_keyframe_near(tools(), *movie, target, 40.0);
+        ASSERT_TRUE(found) << target << ": " << found.error();
+        EXPECT_EQ(*found, expected_keyframe(keys, target)) << "target " << target;
+    }
+    // Exactly between 2 and 4: the earlier one.
+    EXPECT_EQ(find_keyframe_near(tools(), *movie, 3.0, 40.0).value_or(-1), 2.0);
+}
+
+TEST(KeyframeSearch, UpperLimitBoundsTheWindow) {
+    const auto movie = test::test_movie(two_second_gop());
+    ASSERT_TRUE(movie) << movie.error();
+    // Nearest overall would be 10, but nothing after 5 may be chosen.
+    EXPECT_EQ(find_keyframe_near(tools(), *movie, 10.0, 5.0).value_or(-1), 4.0);
+    EXPECT_EQ(find_keyframe_near(tools(), *movie, 10.0, std::nan("")).value_or(-1), 10.0);
+}
+
+TEST(KeyframeSearch, WiderRadiiFindDistantKeyframes) {
+    MovieSpec spec = two_second_gop();
+    spec.duration = 80;
+    spec.keyframe_interval = 1000;  // keyframes at 0 and 40 s only
+    const auto movie = test::test_movie(spec);
+    ASSERT_TRUE(movie) << movie.error();
+    ASSERT_EQ(all_keyframes(*movie), (std::vector<double>{0.0, 40.0}));
+    EXPECT_EQ(find_keyframe_near(tools(), *movie, 20.0, 80.0).value_or(-1), 0.0) << "tie at radius 60";
+    EXPECT_EQ(find_keyframe_near(tools(), *movie, 21.0, 80.0).value_or(-1), 40.0);
+    EXPECT_EQ(find_keyframe_near(tools(), *movie, 70.0, 80.0).value_or(-1), 40.0);
+}
+
+TEST(KeyframeSearch, NoQueryNearTheStartOrBeyondTheWindows) {
+    // A path that does not exist proves that no tool ran.
+    const ToolSet set = tools();
+    EXPECT_EQ(find_keyframe_near(set, "/nonexistent/movie.mkv", 0.05, 100).value_or(-1), 0.0);
+    EXPECT_EQ(find_keyframe_near(set, "/nonexistent/movie.mkv", -4, 100).value_or(-1), 0.0);
+    const auto beyond = find_keyframe_near(set, "/nonexistent/movie.mkv", 3725.5, 100);
+    ASSERT_FALSE(beyond);
+    EXPECT_EQ(beyond.error(), "No keyframe found near 3725.50s");
+}
+
+TEST(KeyframeSearch, ToolFailureEndsTheSearch) {
+    const auto missing = find_keyframe_near(tools(), "/nonexistent/movie.mkv", 10, 100);
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().rfind("ffprobe exited with exit code: 1:\n", 0), 0u) << missing.error();
+    EXPECT_NE(missing.error().find("No such file or directory"), std::string::npos) << missing.error();
+}
+
+TEST(KeyframeSearch, MovieWithoutVideoHasNoKeyframes) {
+    MovieSpec spec;
+    spec.video_codec = "";
+    spec.duration = 3;
+    spec.audio = {{}};
+    const auto movie = test::test_movie(spec);
+    ASSERT_TRUE(movie) << movie.error();
+    const auto found = find_keyframe_near(tools(), *movie, 1.5, 3);
+    ASSERT_FALSE(found);
+    EXPECT_EQ(found.error(), "No keyframe found near 1.50s");
+}
+
+TEST(FrameCounting, EqualsTheGeneratedFrames) {
+    struct Case {
+        const char* codec;
+        const char* container;
+        int fps_num, fps_den;
+    };
+    for (const Case& c : {Case{"h264", "mkv", 25, 1}, Case{"h264", "mp4", 30000, 1001}, Case{"hevc", "mkv", 24, 1},
+                          Case{"mpeg4", "avi", 25, 1}, Case{"vp9", "mkv", 30, 1}}) {
+        MovieSpec spec;
+        spec.duration = 3;
+        spec.width = 160;
+        spec.height = 90;
+        spec.video_codec = c.codec;
+        spec.container = c.container;
+        spec.fps_num = c.fps_num;
+        spec.fps_den = c.fps_den;
+        spec.audio = {{}};
+        const auto movie = test::test_movie(spec);
+        ASSERT_TRUE(movie) << movie.error();
+        const auto count = count_video_frames(tools(), *movie);
+        ASSERT_TRUE(count) << count.error();
+        EXPECT_EQ(*count, test::video_frame_count(spec)) << c.codec << " in " << c.container;
+    }
+}
+
+TEST(FrameCounting, FailsWithoutVideoOrFile) {
+    MovieSpec spec;
+    spec.video_codec = "";
+    spec.duration = 3;
+    spec.audio = {{}};
+    const auto movie = test::test_movie(spec);
+    ASSERT_TRUE(movie) << movie.error();
+    const auto count = count_video_frames(tools(), *movie);
+    ASSERT_FALSE(count);
+    EXPECT_EQ(count.error(), "could not count frames in " + *movie);
+
+    const auto missing = count_video_frames(tools(), "/nonexistent/movie.mkv");
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().rfind("ffprobe exited with", 0), 0u) << missing.error();
+}
+
+MovieSpec short_movie(const char* container) {
+    MovieSpec spec;
+    spec.duration = 7.2;
+    spec.width = 160;
+    spec.height = 90;
+    spec.container = container;
+    spec.audio = {{}};
+    return spec;
+}
+
+TEST(MkvmergeDuration, AgreesWithFfprobeWithinAFrame) {
+    const auto movie = test::test_movie(short_movie("mkv"));
+    ASSERT_TRUE(movie) << movie.error();
+    const auto measured = mkvmerge_duration(tools(), *movie);
+    ASSERT_TRUE(measured) << measured.error();
+    const auto info = probe_media(tools(), *movie);
+    ASSERT_TRUE(info) << info.error();
+    EXPECT_NEAR(*measured, info->duration, 1.0 / 25);
+    EXPECT_NEAR(*measured, 7.2, 0.1);
+}
+
+TEST(MkvmergeDuration, Mp4IdentificationCarriesNoDuration) {
+    // mkvmerge identifies MP4 files without a container duration; the pipeline
+    // measures only the Matroska files it writes itself.
+    const auto movie = test::test_movie(short_movie("mp4"));
+    ASSERT_TRUE(movie) << movie.error();
+    const auto measured = mkvmerge_duration(tools(), *movie);
+    ASSERT_FALSE(measured);
+    EXPECT_EQ(measured.error(), "mkvmerge did not report a duration");
+}
+
+TEST(MkvmergeDuration, UnrecognisedFileAndMissingMkvmerge) {
+    test::TempDir dir;
+    const auto text = dir.write("notes.mkv", "just some text\n");
+    const auto unrecognised = mkvmerge_duration(tools(), text.string());
+    ASSERT_FALSE(unrecognised);
+    EXPECT_EQ(unrecognised.error(), "mkvmerge did not report a duration");
+
+    ToolSet without = tools();
+    without.mkvmerge.reset();
+    const auto missing = mkvmerge_duration(without, text.string());
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error(), require_mkvmerge(without).error());
+}
+
+}  // namespace
+}  // namespace reel

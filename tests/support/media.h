@@ -1,0 +1,168 @@
+#pragma once
+// Test movies made with the real ffmpeg and mkvmerge, cached on disk.
+//
+// Describe a movie with a MovieSpec and ask for it with `test_movie(spec)`:
+//
+//     reel::test::MovieSpec spec;
+//     spec.duration = 12;
+//     spec.keyframe_interval = 50;                       // a keyframe every 2 s at 25 fps
+//     spec.audio = {{.language = "eng", .is_default = true}, {.codec = "ac3", .channels = 6,
+//                                                               .layout = "5.1(side)"}};
+//     spec.subtitles = {{.format = reel::test::SubtitleFormat::Srt, .language = "eng"}};
+//     spec.chapters = {{0, "Intro"}, {4, "Middle"}, {8, "End"}};
+//     auto movie = reel::test::test_movie(spec);        // Result<std::string>: the path
+//     ASSERT_TRUE(movie) << movie.error();
+//
+// Movies are generated once per build and reused by every test and test process:
+// the file name is a hash of the whole spec, so a changed spec is a new movie.
+// The cache folder is $REELMENDER_TEST_MEDIA, else "<build>/test-media". Each
+// movie is made in a private temporary folder and moved into place with one
+// rename, so parallel ctest processes never see half-written files. Treat the
+// files as read-only: copy one before changing it.
+//
+// Layout of a generated movie (and so ffprobe's stream indexes):
+//   video (when `video_codec` is not empty), then the audio tracks in order, then
+//   the text subtitle tracks in order, then the PGS tracks in order.
+// Picture: ffmpeg's "testsrc2" pattern (a moving picture with a frame counter),
+// or, with `flashes`, black with single white frames. Sound: a sine tone per
+// track, or, with `flashes`, silence with short beeps.
+// Matroska files are written by mkvmerge (so they carry its statistics tags,
+// such as NUMBER_OF_FRAMES); every other container is written by ffmpeg. In MP4
+// ffmpeg marks the first track of each kind as default whatever the spec says,
+// and stores chapters also as an extra text track that ffprobe lists as data.
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/toolset.h"
+#include "util/result.h"
+
+namespace reel::test {
+
+struct AudioTrackSpec {
+    // ffprobe's codec name: "aac", "ac3", "eac3", "opus", "mp3", "vorbis",
+    // "flac", "pcm_s16le". The matching ffmpeg encoder is chosen for it.
+    std::string codec = "aac";
+    int channels = 2;
+    std::string layout = "stereo";  // ffmpeg layout name, matching `channels`
+    int sample_rate = 48000;
+    std::optional<std::string> language{};  // ISO 639-2, such as "eng"
+    std::optional<std::string> title{};
+    bool is_default = false;
+    double tone_hz = 440;  // the tone of this track when there are no flashes
+};
+
+// One subtitle event; also the display times of a PGS picture (text unused).
+struct SubtitleCue {
+    double start = 0;
+    double end = 0;
+    std::string text{};
+};
+
+enum class SubtitleFormat { Srt, Ass };
+
+struct SubtitleTrackSpec {
+    SubtitleFormat format = SubtitleFormat::Srt;
+    std::optional<std::string> language{};
+    std::optional<std::string> title{};
+    bool is_default = false;
+    bool forced = false;
+    // Empty: `standard_cues(duration)`.
+    std::vector<SubtitleCue> cues{};
+};
+
+// A picture-based (Blu-ray PGS) subtitle track; Matroska only.
+struct PgsTrackSpec {
+    std::optional<std::string> language{};
+    std::optional<std::string> title{};
+    bool is_default = false;
+    bool forced = false;
+    // Empty: `standard_cues(duration)`. Each cue shows the same small white box.
+    std::vector<SubtitleCue> cues{};
+};
+
+struct ChapterSpec {
+    double start = 0;
+    std::string title;
+    // Absent: the next chapter's start, or the movie's end for the last one.
+    std::optional<double> end{};
+};
+
+struct MovieSpec {
+    double duration = 10;  // seconds; the video has round(duration * fps) frames
+    int width = 640;
+    int height = 360;
+    int fps_num = 25;
+    int fps_den = 1;
+    // ffprobe's codec name: "h264" (default), "hevc", "mpeg4", "vp9", "vp8";
+    // another name is passed to ffmpeg's "-c:v" as it is. Empty: no video.
+    std::string video_codec = "h264";
+    // Frames from one keyframe to the next. Fixed: no extra keyframes at scene
+    // changes, and closed GOPs, so keyframes are exactly at multiples of it.
+    int keyframe_interval = 50;
+    std::string pix_fmt = "yuv420p";
+    // More ffmpeg output options for the video encoder (such as "-profile:v",
+    // "main"), placed after the helper's own.
+    std::vector<std::string> extra_video_args{};
+    std::vector<AudioTrackSpec> audio{};
+    std::vector<SubtitleTrackSpec> subtitles{};
+    std::vector<PgsTrackSpec> image_subtitles{};
+    std::vector<ChapterSpec> chapters{};
+    std::optional<std::string> title{};  // container title
+    // "mkv" (written by mkvmerge) or "mp4"; other ffmpeg container extensions
+    // ("mov", "ts", "avi", ...) work without subtitles.
+    std::string container = "mkv";
+    // Flash and beep: at each listed time the picture is white for exactly one
+    // frame and every audio track beeps (1 kHz) for `beep_seconds`; the rest is
+    // black and silent. Times are moved onto the frame grid (`flash_instants`).
+    // Muxers may delay every stream alike by the audio encoder's priming (about
+    // 21 ms with AAC in Matroska); flash and beep stay together.
+    std::vector<double> flashes{};
+    double beep_seconds = 0.04;
+};
+
+// Path of the movie described by `spec`, generating it on first use. Fails with
+// the tool's error text when generation fails.
+Result<std::string> test_movie(const MovieSpec& spec);
+
+// The canonical text of a spec (every field), which names the cached file.
+std::string spec_text(const MovieSpec& spec);
+// The folder holding the cached movies.
+std::filesystem::path media_cache_folder();
+
+// Frames of the generated video: round(duration * fps).
+std::int64_t video_frame_count(const MovieSpec& spec);
+// The flash times moved onto the frame grid: frame round(t * fps), at that
+// frame's start time. The beeps begin at the same instants.
+std::vector<double> flash_instants(const MovieSpec& spec);
+// Cues of a generated track when none are given: "Line 1" from 0.5 s to 1.5 s,
+// "Line 2" from 2.5 s to 3.5 s, ... (one every 2 s) while they end within the
+// duration; at least one cue (the first half of the duration) for short movies.
+std::vector<SubtitleCue> standard_cues(double duration);
+
+// A PGS (.sup) stream: for each cue one display set at its start (a 120x24
+// white box, centred near the bottom of a width x height picture) and one that
+// clears it at its end. Pure; `write_pgs_file` puts it on disk.
+std::string pgs_bytes(const std::vector<SubtitleCue>& cues, int width, int height);
+Result<void> write_pgs_file(const std::filesystem::path& path, const std::vector<SubtitleCue>& cues, int width,
+                            int height);
+
+// The installed tools, located once (ffmpeg, ffprobe and mkvmerge).
+Result<ToolSet> test_tools();
+
+// A finished child process: its exit code (-1 when ended by a signal) and both
+// outputs, byte for byte.
+struct ProgramRun {
+    std::int64_t exit_code = 0;
+    std::string out;
+    std::string err;
+};
+// Runs a program to its end (standard input from the null device). Fails only
+// when it cannot be started.
+Result<ProgramRun> run_program(const std::string& program, const std::vector<std::string>& args);
+// Runs the built reelmender-cli with `args`.
+Result<ProgramRun> run_cli(const std::vector<std::string>& args);
+
+}  // namespace reel::test
