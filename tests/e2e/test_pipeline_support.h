@@ -60,7 +60,8 @@ std::string grey_frame_at(const std::string& file, double time);
 double mean_value(const std::string& grey);
 int max_value(const std::string& grey);
 
-// Everything ffmpeg complains about while decoding the whole file. Frames keep
+// Everything ffmpeg complains about while decoding the picture and sound of the
+// whole file. Frames keep
 // the file's own time base, so millisecond timestamps of 24000/1001 video do not
 // collide in the null output and only real decoding problems are reported.
 std::string decode_errors(const std::string& file);
