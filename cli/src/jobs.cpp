@@ -1,6 +1,8 @@
 #include "jobs.h"
 
+#include <atomic>
 #include <filesystem>
+#include <memory>
 
 #include <fmt/format.h>
 
@@ -8,6 +10,7 @@
 #include "json_writer.h"
 #include "preview/preview.h"
 #include "probe/probe.h"
+#include "tools/process.h"
 #include "util/base64.h"
 #include "util/files.h"
 
@@ -61,10 +64,23 @@ int run_edit_job(const CommandLine& command_line, const ToolSet& tools, std::ost
     RunContext ctx;
     ctx.tools = tools;
     ctx.sink = console_sink(err, command_line.quiet);
+    auto progress_shown = std::make_shared<std::atomic<bool>>(false);
+    ctx.sink.progress = [show = ctx.sink.progress, progress_shown](const ProgressEvent& event) {
+        progress_shown->store(true);
+        if (show) show(event);
+    };
     std::vector<std::string> warnings;  // the run adds to it; the report carries it
 
+    // Ctrl+C, a termination request or a closed terminal cancel the run: the
+    // running child is stopped, the work folder goes, no partial output stays.
+    handle_interrupts(ctx.cancelled.get(), ctx.current_child.get());
     auto report = run_pipeline(ctx, options, warnings);
-    if (!report) return report_failure(err, report.error());
+    handle_interrupts(nullptr, nullptr);
+    if (!report) {
+        if (!command_line.quiet && progress_shown->load()) err << "\n";  // ends the progress line
+        // Whatever a stopped child made of its end, the run was cancelled.
+        return report_failure(err, ctx.cancelled->load() ? std::string("Cancelled") : report.error());
+    }
 
     if (!command_line.quiet) err << "\n" << std::flush;  // ends the progress line
     report->warnings = warnings;

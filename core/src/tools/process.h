@@ -2,6 +2,7 @@
 // The operating-system seam: child processes, environment, file metadata and the
 // process id. One header, one implementation file per platform
 // (process_posix.cpp, process_win32.cpp); nothing above it knows the platform.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -78,5 +79,12 @@ std::vector<std::string> program_arguments(int argc, char** argv);
 // Puts standard output and standard error into binary mode, so "\n" is written
 // as it is on every platform (Windows would otherwise write "\r\n").
 void prepare_standard_streams();
+
+// Interrupts of a run (Ctrl+C, a termination request, a closed terminal). The
+// first one sets `cancelled` and stops the child named by `current_child`, so the
+// run fails with "Cancelled" and cleans up as after any failure. A second one
+// kills every child this program still has and ends the program at once with
+// status 1. Both pointers must outlive the handler; pass null to remove it.
+void handle_interrupts(std::atomic<bool>* cancelled, std::atomic<std::uint32_t>* current_child);
 
 }  // namespace reel

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -77,6 +78,25 @@ ExitStatus decode_wait_status(int raw) {
     return status;
 }
 
+// Every child that is running or not yet reaped, so that a second interrupt can
+// end them all before the program exits. Lock-free: read from a signal handler.
+constexpr std::size_t kChildSlots = 64;
+std::array<std::atomic<pid_t>, kChildSlots> live_children{};
+
+void register_child(pid_t pid) {
+    for (auto& slot : live_children) {
+        pid_t expected = 0;
+        if (slot.compare_exchange_strong(expected, pid)) return;
+    }
+}
+
+void unregister_child(pid_t pid) {
+    for (auto& slot : live_children) {
+        pid_t expected = pid;
+        if (slot.compare_exchange_strong(expected, 0)) return;
+    }
+}
+
 class PosixChild final : public ChildProcess {
 public:
     PosixChild(pid_t pid, Fd out, Fd err) : pid_(pid), out_(std::move(out)), err_(std::move(err)) {}
@@ -89,6 +109,7 @@ public:
             int raw = 0;
             while (::waitpid(pid_, &raw, 0) < 0 && errno == EINTR) {
             }
+            unregister_child(pid_);
         }
     }
 
@@ -150,6 +171,7 @@ public:
         } while (got < 0 && errno == EINTR);
         if (got < 0) return fail(system_text(errno));
         reaped_ = true;
+        unregister_child(pid_);
         status_ = decode_wait_status(raw);
         return status_;
     }
@@ -228,6 +250,7 @@ Result<std::unique_ptr<ChildProcess>> start_child(const std::string& program, co
     // (and whatever it passed them on to) is done writing.
     out->second.reset();
     err->second.reset();
+    register_child(pid);
     return std::unique_ptr<ChildProcess>(new PosixChild(pid, std::move(out->first), std::move(err->first)));
 }
 
@@ -273,5 +296,46 @@ std::string signal_name(int signal) {
 }
 
 PlatformRules host_rules() { return posix_rules(); }
+
+namespace {
+
+// Kills every child started through start_child that has not been reaped yet.
+// Safe to call from a signal handler.
+void kill_all_children() {
+    for (auto& slot : live_children) {
+        const pid_t pid = slot.load();
+        if (pid > 0) ::kill(pid, SIGKILL);
+    }
+}
+
+std::atomic<std::atomic<bool>*> interrupt_flag{nullptr};
+std::atomic<std::atomic<std::uint32_t>*> interrupt_child{nullptr};
+std::atomic<int> interrupts_seen{0};
+
+// Only async-signal-safe work: atomic loads and stores, kill and _exit.
+extern "C" void on_interrupt(int) {
+    if (interrupts_seen.fetch_add(1) > 0) {
+        kill_all_children();
+        ::_exit(1);
+    }
+    if (auto* flag = interrupt_flag.load()) flag->store(true);
+    if (auto* child = interrupt_child.load()) {
+        const std::uint32_t pid = child->load();
+        if (pid != 0 && pid <= static_cast<std::uint32_t>(INT_MAX)) ::kill(static_cast<pid_t>(pid), SIGKILL);
+    }
+}
+
+}  // namespace
+
+void handle_interrupts(std::atomic<bool>* cancelled, std::atomic<std::uint32_t>* current_child) {
+    interrupt_flag.store(cancelled);
+    interrupt_child.store(current_child);
+    interrupts_seen.store(0);
+    struct sigaction action {};
+    action.sa_handler = cancelled != nullptr ? on_interrupt : SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
 
 }  // namespace reel

@@ -65,6 +65,9 @@ Result<void> run_with_progress(RunContext& ctx, const std::string& program, std:
     if (!started) return fail(could_not_start(program, started.error()));
     ChildProcess& child = **started;
     if (ctx.current_child) ctx.current_child->store(child.pid());
+    // A cancellation that came between the check before the start and the slot
+    // being filled found no child to stop; stop it here instead.
+    if (ctx.cancelled && ctx.cancelled->load()) child.kill();
 
     // Standard output is handled line by line as it arrives; standard error is
     // only kept. A line that is not UTF-8 ends the line handling, but both pipes
@@ -112,10 +115,10 @@ Result<void> run_with_progress(RunContext& ctx, const std::string& program, std:
         if (tail.size() > 15) tail.pop_front();
     });
 
-    if (exited_cleanly(*status, accepted)) {
-        if (ctx.cancelled && ctx.cancelled->load()) return fail("Cancelled");
-        return {};
-    }
+    // A cancelled run reports the cancellation, not the exit status of the child
+    // that was stopped because of it.
+    if (ctx.cancelled && ctx.cancelled->load()) return fail("Cancelled");
+    if (exited_cleanly(*status, accepted)) return {};
     return fail(fmt::format("{} exited with {}\n{}", file_name_of(program), exit_status_text(*status),
                             join_last_lines(std::vector<std::string>(tail.begin(), tail.end()), 15)));
 }

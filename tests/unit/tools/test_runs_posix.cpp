@@ -7,6 +7,7 @@
 
 #include "support/fake_tool.h"
 #include "support/temp_dir.h"
+#include "tools/process.h"
 #include "tools/run.h"
 
 namespace reel {
@@ -170,10 +171,22 @@ TEST_F(ToolRuns, CancelledWhileRunning) {
     EXPECT_TRUE(fs::exists(marker));
     EXPECT_EQ(ctx.current_child->load(), 0u);
 
-    // A failed run reports its failure, not the cancellation.
+    // A run that fails once the flag is set reports the cancellation: the
+    // failure is most likely the child being stopped because of it.
     ctx.cancelled->store(false);
-    EXPECT_EQ(run_ffmpeg(ctx, {}, 10).error(), "ffmpeg exited with exit code: 1\n");
+    EXPECT_EQ(run_ffmpeg(ctx, {}, 10).error(), "Cancelled");
     EXPECT_TRUE(ctx.cancelled->load());
+}
+
+TEST_F(ToolRuns, ChildStoppedThroughTheSlotGivesCancelled) {
+    // The way an interrupt ends a run: set the flag, kill the child the slot names.
+    ctx.tools.ffmpeg = fake("ffmpeg", "echo frame=1\nsleep 30");
+    ctx.sink.progress = [this](const ProgressEvent&) {
+        ctx.cancelled->store(true);
+        kill_process(ctx.current_child->load());
+    };
+    EXPECT_EQ(run_ffmpeg(ctx, {}, 10).error(), "Cancelled");
+    EXPECT_EQ(ctx.current_child->load(), 0u);
 }
 
 TEST_F(ToolRuns, CurrentChildSlotNamesTheRunningChild) {
