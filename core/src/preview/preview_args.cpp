@@ -3,6 +3,7 @@
 
 #include <fmt/format.h>
 
+#include "util/files.h"
 #include "preview/preview.h"
 
 namespace reel {
@@ -31,7 +32,7 @@ std::vector<std::string> frame_grab_arguments(const std::string& movie, double t
         // Seek to the nearest keyframe and decode keyframes only: fast scrubbing.
         args.insert(args.end(), {"-noaccurate_seek", "-skip_frame", "nokey"});
     }
-    args.insert(args.end(), {"-ss", seconds_text(time, 0), "-i", movie});
+    args.insert(args.end(), {"-ss", seconds_text(time, 0), "-i", tool_path_argument(movie)});
     args.insert(args.end(), {"-map", "0:v:0", "-frames:v", "1"});
     args.insert(args.end(), {"-vf", fmt::format("scale={}:-2:flags=fast_bilinear,format=yuv420p", w)});
     args.insert(args.end(), {"-f", "image2pipe", "-c:v", "mjpeg", "-q:v", "4", "-strict", "unofficial", "-"});
@@ -42,7 +43,7 @@ std::vector<std::string> proxy_clip_arguments(const MediaInfo& info, const std::
                                               double length, unsigned height) {
     const unsigned h = std::max(height, 144u);
     std::vector<std::string> args{"-hide_banner", "-loglevel", "error"};
-    args.insert(args.end(), {"-ss", seconds_text(start, 0), "-i", movie, "-t", seconds_text(length, 0.5)});
+    args.insert(args.end(), {"-ss", seconds_text(start, 0), "-i", tool_path_argument(movie), "-t", seconds_text(length, 0.5)});
     args.insert(args.end(), {"-map", "0:v:0"});
     if (const AudioStreamInfo* audio = preview_audio(info))
         args.insert(args.end(), {"-map", fmt::format("0:{}", audio->index)});

@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "util/files.h"
 #include "edits/time.h"
 #include "probe/json_members.h"
 #include "probe/keyframes.h"
@@ -30,7 +31,7 @@ std::vector<std::string> keyframe_query_arguments(const std::string& path, doubl
             keyframe_interval_text(lo, hi),
             "-of",
             "csv=p=0",
-            path};
+            tool_path_argument(path)};
 }
 
 std::vector<double> parse_keyframe_listing(std::string_view listing, double lo, double hi) {
@@ -59,7 +60,7 @@ double nearest_time(const std::vector<double>& sorted_times, double target) {
 
 std::vector<std::string> frame_count_arguments(const std::string& path) {
     return {"-v",          "error", "-select_streams", "v:0",     "-count_packets", "-show_entries",
-            "stream=nb_read_packets", "-of",  "csv=p=0", path};
+            "stream=nb_read_packets", "-of",  "csv=p=0", tool_path_argument(path)};
 }
 
 Result<std::int64_t> parse_frame_count(std::string_view output, const std::string& path) {

@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "util/files.h"
 #include "probe/keyframes.h"
 #include "tools/run.h"
 
@@ -40,7 +41,7 @@ Result<std::int64_t> count_video_frames(const ToolSet& tools, const std::string&
 Result<double> mkvmerge_duration(const ToolSet& tools, const std::string& path) {
     auto mkvmerge = require_mkvmerge(tools);
     if (!mkvmerge) return fail(mkvmerge.error());
-    auto output = run_capture(*mkvmerge, {"-J", path});
+    auto output = run_capture(*mkvmerge, {"-J", tool_path_argument(path)});
     if (!output) return fail(output.error());
     return parse_mkvmerge_duration(*output);
 }

@@ -102,7 +102,7 @@ ChapterInfo read_chapter(const json& chapter) {
 }  // namespace
 
 std::vector<std::string> probe_arguments(const std::string& path) {
-    return {"-v", "error", "-print_format", "json", "-show_format", "-show_streams", "-show_chapters", path};
+    return {"-v", "error", "-print_format", "json", "-show_format", "-show_streams", "-show_chapters", tool_path_argument(path)};
 }
 
 Result<MediaInfo> parse_probe_report(std::string_view json_text, const std::string& path) {

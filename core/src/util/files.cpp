@@ -42,4 +42,13 @@ std::string path_text(const std::filesystem::path& path) {
     return std::string(reinterpret_cast<const char*>(text.data()), text.size());
 }
 
+std::filesystem::path path_from_text(std::string_view text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string tool_path_argument(std::string_view path) {
+    if (path.starts_with("-")) return "./" + std::string(path);
+    return std::string(path);
+}
+
 }  // namespace reel
