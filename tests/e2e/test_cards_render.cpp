@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
 #include "cards/card.h"
@@ -11,6 +12,7 @@
 #include "support/temp_dir.h"
 #include "tools/run.h"
 #include "util/files.h"
+#include "util/text.h"
 
 namespace reel {
 namespace {
@@ -146,6 +148,24 @@ protected:
             EXPECT_EQ(facts[1 + i].codec, card.audio[i].codec);
             EXPECT_EQ(facts[1 + i].channels, card.audio[i].channels);
             EXPECT_EQ(facts[1 + i].sampleRate, card.audio[i].sampleRate);
+        }
+        // Every silent track lasts as long as the pictures, or the joined sound
+        // would have a hole after the card.
+        if (!card.audio.empty()) {
+            const double seconds = static_cast<double>(card.frames) * card.video.fpsDen / card.video.fpsNum;
+            for (std::size_t i = 0; i < card.audio.size(); ++i) {
+                auto listing = run_capture(tools.ffprobe, {"-v", "error", "-select_streams", fmt::format("a:{}", i),
+                                                           "-show_entries", "packet=pts_time,duration_time", "-of",
+                                                           "csv=p=0", path_text(card.output)});
+                ASSERT_TRUE(listing.has_value()) << listing.error();
+                double end = 0;
+                for (const auto& line : split(*listing, '\n')) {
+                    const auto fields = split(line, ',');
+                    if (fields.size() < 2) continue;
+                    end = std::max(end, std::stod(fields[0]) + std::stod(fields[1]));
+                }
+                EXPECT_GT(end, seconds - 0.05) << "silent track " << i << " ends early";
+            }
         }
     }
 

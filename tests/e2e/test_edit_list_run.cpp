@@ -77,7 +77,9 @@ TEST(EditListRun, EveryKindOfEditInReportOrder) {
         EXPECT_NEAR(got.actualStart, want.actualStart, 1e-6);
         EXPECT_NEAR(got.actualEnd, want.actualEnd, 1e-6);
         ASSERT_EQ(got.cardSeconds.has_value(), want.cardSeconds.has_value());
-        if (want.cardSeconds) EXPECT_NEAR(*got.cardSeconds, *want.cardSeconds, 1e-6);
+        if (want.cardSeconds) {
+            EXPECT_NEAR(*got.cardSeconds, *want.cardSeconds, 1e-6);
+        }
     }
 
     // Encoded: the silence of both muted audio pieces, both text cards, both title cards.

@@ -180,12 +180,22 @@ Result<std::vector<std::string>> card_command(const CardSpec& spec, const std::s
         args.emplace_back("-map");
         args.push_back(fmt::format("{}:a", k));
     }
-    args.emplace_back("-frames:v");
-    args.push_back(fmt::format("{}", card_frames(spec)));
+    // "-frames:v" closes the whole output once the last picture leaves the
+    // encoder, which (with the encoder's lookahead) cuts a title card's silent
+    // tracks short by a second or more and leaves a hole in the joined sound. A
+    // card with sound therefore ends its pictures in the filter graph and lets
+    // "-t" end the file; both give the same frames, since "-t" is the exact length.
+    std::string filter = card_filter(layout, spec.style, font_path, text_files, form);
+    if (spec.audio.empty()) {
+        args.emplace_back("-frames:v");
+        args.push_back(fmt::format("{}", card_frames(spec)));
+    } else {
+        filter = fmt::format("trim=end_frame={},{}", card_frames(spec), filter);
+    }
     args.emplace_back("-t");
     args.push_back(fmt::format("{:.6f}", layout.seconds));
     args.emplace_back("-vf");
-    args.push_back(card_filter(layout, spec.style, font_path, text_files, form));
+    args.push_back(filter);
 
     auto video = match_encoder(spec.video, spec.style.preset);
     if (!video) return fail(video.error());

@@ -63,11 +63,12 @@ Result<void> prepare(RunContext& ctx, RunState& run) {
         auto start = run_capture(ctx.tools.ffprobe, start_time_query_arguments(movie));
         remux = start_time_asks_remux(start ? std::optional<std::string>(*start) : std::nullopt);
     }
-    run.source = movie;
+    // The tools would take a movie named like "-x.mkv" for an option.
+    run.source = tool_path_argument(movie);
     if (remux) {
         begin_stage(ctx, stages::remux);
         const auto remuxed = run.in_work("source.mkv");
-        if (auto r = run_ffmpeg(ctx, remux_arguments(movie, remuxed), run.video.nbFrames); !r) return r;
+        if (auto r = run_ffmpeg(ctx, remux_arguments(run.source, remuxed), run.video.nbFrames); !r) return r;
         run.source = path_text(remuxed);
     }
 
@@ -110,6 +111,13 @@ Result<RunReport> run_stages(RunContext& ctx, RunState& run) {
     if (run.options.container == "mp4") {
         if (auto r = run_mp4_stage(ctx, run); !r) return fail(r.error());
     }
+
+    // The finished file takes the output's place only now, in one rename: a
+    // failed or interrupted run leaves no half-written file under the output
+    // name, and a file that stood there survives until the new one is complete.
+    if (auto placed = place_output(run.in_work(finished_file_name(run.options.container)), run.options.output);
+        !placed)
+        return fail(placed.error());
 
     auto written = probe_media(ctx.tools, path_text(run.options.output));
     if (!written) return fail(written.error());

@@ -38,6 +38,13 @@ void report_stage_progress(RunContext& ctx, double fraction, const std::string& 
 // another spelling or through a link.
 bool output_overwrites_movie(const std::filesystem::path& output, const std::filesystem::path& movie);
 
+// The finished file in the work folder, before it takes the output's place:
+// "final.mkv", or "final.mp4" for MP4 output.
+std::string finished_file_name(const std::string& container);
+// Moves the finished file to the output path in one step, replacing a file that
+// stood there. Fails with "cannot write the output: " and the system's wording.
+Result<void> place_output(const std::filesystem::path& finished, const std::filesystem::path& output);
+
 Result<RunReport> run_pipeline(RunContext& ctx, const PipelineOptions& options, std::vector<std::string>& warnings);
 
 }  // namespace reel

@@ -40,7 +40,7 @@ bool remux_depends_on_start_time(const std::string& container) {
 }
 
 std::vector<std::string> start_time_query_arguments(const std::string& movie) {
-    return {"-v", "error", "-show_entries", "format=start_time", "-of", "csv=p=0", movie};
+    return {"-v", "error", "-show_entries", "format=start_time", "-of", "csv=p=0", tool_path_argument(movie)};
 }
 
 bool start_time_asks_remux(const std::optional<std::string>& query_output) {

@@ -12,7 +12,7 @@ namespace reel {
 Result<void> run_mux_stage(RunContext& ctx, RunState& run) {
     begin_stage(ctx, stages::mux);
     MuxInputs inputs;
-    inputs.target = run.options.container == "mp4" ? run.in_work("final.mkv") : run.options.output;
+    inputs.target = run.in_work("final.mkv");
     inputs.title = run.info.title;
     inputs.chapterArgs = run.chapterArgs;
     inputs.joined = run.joined;
@@ -30,7 +30,9 @@ Result<void> run_mp4_stage(RunContext& ctx, RunState& run) {
     begin_stage(ctx, stages::mp4);
     const bool text_subtitles =
         std::any_of(run.info.subtitles.begin(), run.info.subtitles.end(), [](const auto& s) { return s.text; });
-    return run_ffmpeg(ctx, mp4_arguments(run.in_work("final.mkv"), run.options.output, text_subtitles, run.video.codec),
+    return run_ffmpeg(ctx,
+                      mp4_arguments(run.in_work("final.mkv"), run.in_work(finished_file_name("mp4")), text_subtitles,
+                                    run.video.codec),
                       std::nullopt);
 }
 

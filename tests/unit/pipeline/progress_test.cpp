@@ -1,6 +1,7 @@
 #include "pipeline/progress.h"
 
 #include <cmath>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -98,6 +99,31 @@ TEST(OutputOverwritesMovie, CatchesOtherSpellingsAndLinks) {
     const bool relative = output_overwrites_movie("movie.mkv", movie);
     std::filesystem::current_path(cwd);
     EXPECT_TRUE(relative);
+}
+
+}  // namespace
+}  // namespace reel
+
+namespace reel {
+namespace {
+
+TEST(PlaceOutput, ReplacesAnOldFileOnlyWithTheFinishedOne) {
+    test::TempDir dir;
+    const auto work = dir / ".reelmender-work-1";
+    std::filesystem::create_directories(work);
+    const auto output = dir.write("movie (edited).mkv", "old");
+    EXPECT_EQ(finished_file_name("mkv"), "final.mkv");
+    EXPECT_EQ(finished_file_name("mp4"), "final.mp4");
+
+    // No finished file (a failed run): the old output stays as it was.
+    EXPECT_EQ(place_output(work / "final.mkv", output).error(), "cannot write the output: No such file or directory");
+    EXPECT_EQ(test::slurp(output), "old");
+
+    const auto finished = work / "final.mkv";
+    std::ofstream(finished) << "new";
+    ASSERT_TRUE(place_output(finished, output).has_value());
+    EXPECT_EQ(test::slurp(output), "new");
+    EXPECT_FALSE(std::filesystem::exists(finished));
 }
 
 }  // namespace
