@@ -9,13 +9,13 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 runs="${1:-3}"
 work="${REELMENDER_BENCH_DIR:-$root/build-bench}"
-build="$root/build"
+build="${REELMENDER_BUILD:-$root/build-release}"
 cli="$build/cli/reelmender-cli"
 measure="python3 $root/bench/measure.py $runs --"
 
 "$root/scripts/setup.sh"
 command -v python3 >/dev/null || { echo "bench: python3 is needed" >&2; exit 1; }
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREELMENDER_TESTS=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target reelmender-cli >/dev/null
 mkdir -p "$work"
 cd "$work"

@@ -3,7 +3,7 @@
 # runs reelmender's main job on it: an edit run with every kind of edit.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="${REELMENDER_BUILD:-$root/build}"
+build="${REELMENDER_BUILD:-$root/build-release}"
 demo="${REELMENDER_DEMO_DIR:-$root/demo}"
 
 "$root/scripts/setup.sh"

@@ -5,7 +5,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${REELMENDER_BUILD:-$root/build}"
 
 "$root/scripts/setup.sh"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREELMENDER_TESTS=ON
 cmake --build "$build" -j"$(nproc)"
 cd "$build"
 ctest --output-on-failure -j"$(nproc)" "$@"
