@@ -4,6 +4,7 @@
 
 #include "support/temp_dir.h"
 #include "tools/process.h"
+#include "util/files.h"
 #include "win32_support.h"
 
 namespace reel {
@@ -76,6 +77,23 @@ TEST(Win32FileInfo, FollowsLinksAndRejectsDanglingOnes) {
     ASSERT_TRUE(followed);
     EXPECT_TRUE(followed->is_regular);
     EXPECT_FALSE(file_info(utf8(dangling)));
+}
+
+TEST(Win32Paths, Utf8TextNamesTheSameFileAsTheSystemsUtf16Name) {
+    // The narrow std::filesystem::path constructor decodes with the ANSI code
+    // page on Windows; text from the command line must go through path_from_text.
+    test::TempDir dir;
+    const std::string name = unicode_name + " \xF0\x9F\x8E\xAC.txt";
+    const std::string full = utf8(dir.path()) + "\\" + name;
+    ASSERT_TRUE(write_file(path_from_text(full), "bytes"));
+
+    const std::wstring wide = test::to_wide(full);
+    EXPECT_NE(::GetFileAttributesW(wide.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(path_text(path_from_text(full)), full);
+    EXPECT_EQ(read_file(path_from_text(full)), "bytes");
+    const auto info = file_info(full);
+    ASSERT_TRUE(info);
+    EXPECT_TRUE(info->is_regular);
 }
 
 }  // namespace
