@@ -190,15 +190,15 @@ void apply_final_card_settings(CommandLine& command_line) {
 }
 
 std::filesystem::path default_output_path(const std::string& movie, bool mp4) {
-    std::filesystem::path path(movie);
+    std::filesystem::path path = path_from_text(movie);
     const std::string stem = path.has_filename() ? path_text(path.stem()) : std::string("output");
     const std::string name = fmt::format("{} (edited).{}", stem, mp4 ? "mp4" : "mkv");
-    if (!path.has_filename()) return path / name;
-    return path.replace_filename(name);
+    if (!path.has_filename()) return path / path_from_text(name);
+    return path.replace_filename(path_from_text(name));
 }
 
 std::filesystem::path output_path(const CommandLine& command_line) {
-    if (command_line.out) return std::filesystem::path(*command_line.out);
+    if (command_line.out) return path_from_text(*command_line.out);
     return default_output_path(command_line.movie.value_or(std::string()), command_line.mp4);
 }
 

@@ -90,7 +90,7 @@ int run_edit_job(const CommandLine& command_line, const ToolSet& tools, std::ost
 
 PipelineOptions pipeline_options(const CommandLine& command_line) {
     PipelineOptions options;
-    options.movie = std::filesystem::path(command_line.movie.value_or(std::string()));
+    options.movie = path_from_text(command_line.movie.value_or(std::string()));
     options.edits = command_line.edits;
     options.output = output_path(command_line);
     options.container = command_line.mp4 ? "mp4" : "mkv";
@@ -102,7 +102,7 @@ PipelineOptions pipeline_options(const CommandLine& command_line) {
 int write_preview(std::string_view encoded, const std::string& file, std::ostream& out, std::ostream& err) {
     const auto bytes = base64_decode(encoded);
     if (!bytes) return report_failure(err, "the preview helper returned data that is not valid base64");
-    if (const auto written = write_file(std::filesystem::path(file), *bytes); !written)
+    if (const auto written = write_file(path_from_text(file), *bytes); !written)
         return report_failure(err, written.error());
     out << "wrote " << file << "\n" << std::flush;
     return 0;

@@ -180,7 +180,7 @@ EditListResult parse_edit_list(std::string_view text, double default_card_second
 }
 
 Result<EditListResult> read_edit_list(const std::string& path, double default_card_seconds) {
-    const auto bytes = read_file(std::filesystem::path(path));
+    const auto bytes = read_file(path_from_text(path));
     if (!bytes) return fail(fmt::format("{}: {}", path, bytes.error()));
     if (!is_valid_utf8(*bytes)) return fail(fmt::format("{}: stream did not contain valid UTF-8", path));
     return parse_edit_list(*bytes, default_card_seconds);

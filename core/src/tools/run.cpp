@@ -8,6 +8,7 @@
 #include "tools/lines.h"
 #include "tools/process.h"
 #include "tools/run.h"
+#include "util/files.h"
 #include "util/text.h"
 
 namespace reel {
@@ -15,7 +16,7 @@ namespace {
 
 // "ffprobe" of "/usr/bin/ffprobe"; empty when the path ends in a separator.
 std::string file_name_of(const std::string& program) {
-    return std::filesystem::path(program).filename().string();
+    return path_text(path_from_text(program).filename());
 }
 
 std::string could_not_start(const std::string& program, const std::string& reason) {
