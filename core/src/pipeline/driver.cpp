@@ -1,4 +1,5 @@
 // run_pipeline: the work folder, the fixed order of the stages and the report.
+#include <algorithm>
 #include <system_error>
 
 #include <fmt/format.h>
@@ -43,6 +44,23 @@ Result<void> run_ffmpeg_slice(RunContext& ctx, const std::vector<std::string>& a
 
 namespace {
 
+// Every cut point asks for its nearest keyframe. With many edits, one listing
+// of the whole source answers them all with the same results, where one
+// ffprobe run per lookup would dominate the run (hundreds of edits: minutes).
+// Should the listing fail, the lookups run one by one as usual.
+KeyframeLookup snapping_lookup(const RunContext& ctx, const RunState& run, const std::vector<Edit>& edits) {
+    const auto lookups = 2 * static_cast<std::size_t>(std::count_if(
+                                 edits.begin(), edits.end(), [](const Edit& e) { return e.action != EditAction::Mute; }));
+    if (whole_listing_pays_off(lookups, run.info.duration)) {
+        if (auto keyframes = list_keyframes(ctx.tools, run.source)) {
+            return [keyframes = std::move(*keyframes), limit = run.info.duration](double t) {
+                return keyframe_near_in(keyframes, t, limit);
+            };
+        }
+    }
+    return run.keyframes_on(ctx, run.source);
+}
+
 // Stages "probe" to "snap": read the movie, check the edits, remux if needed,
 // snap the cut points.
 Result<void> prepare(RunContext& ctx, RunState& run) {
@@ -73,7 +91,7 @@ Result<void> prepare(RunContext& ctx, RunState& run) {
     }
 
     begin_stage(ctx, stages::snap);
-    auto groups = snap_edits(*edits, run.info.duration, run.fps, run.keyframes_on(ctx, run.source));
+    auto groups = snap_edits(*edits, run.info.duration, run.fps, snapping_lookup(ctx, run, *edits));
     if (!groups) return fail(groups.error());
     run.groups = std::move(*groups);
     return {};

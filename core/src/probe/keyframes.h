@@ -2,6 +2,7 @@
 // Keyframe positions, frame counts and durations: one short tool query each.
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -20,6 +21,25 @@ std::vector<double> parse_keyframe_listing(std::string_view listing, double lo, 
 double nearest_time(const std::vector<double>& sorted_times, double target);
 
 Result<double> find_keyframe_near(const ToolSet& tools, const std::string& path, double target, double limit);
+
+// The windows find_keyframe_near queries for `target`, in order (empty ones
+// left out); none when the target is at the very start.
+std::vector<std::pair<double, double>> keyframe_search_windows(double target, double limit);
+
+// Many lookups on one file: one listing of all its keyframes answers them all,
+// where each lookup would otherwise start ffprobe again. Worth it once the
+// lookups' first windows together would read at least the whole file.
+// True for targets answered with 0 without any query.
+bool keyframe_at_start(double target);
+std::string no_keyframe_message(double target);
+
+bool whole_listing_pays_off(std::size_t lookups, double duration);
+std::vector<std::string> keyframe_listing_arguments(const std::string& path);
+// Sorted keyframe times of the whole file.
+Result<std::vector<double>> list_keyframes(const ToolSet& tools, const std::string& path);
+// find_keyframe_near answered from such a listing: the same windows, the same
+// choice and the same failure message.
+Result<double> keyframe_near_in(const std::vector<double>& keyframes, double target, double limit);
 
 std::vector<std::string> frame_count_arguments(const std::string& path);
 // Reads ffprobe's packet count output ("1234,\n"); fails with the count message.

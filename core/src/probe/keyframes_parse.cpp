@@ -16,7 +16,46 @@ namespace {
 // Listed times are printed rounded, so a keyframe exactly on a window edge may
 // land a hair outside it.
 constexpr double kWindowTolerance = 0.0005;
+// A target this close to the start is answered with the start itself.
+constexpr double kStartThreshold = 0.05;
+// Windows of growing size around the target: most movies have a keyframe
+// every few seconds, so the first, cheap query nearly always suffices.
+constexpr double kSearchRadii[] = {15, 60, 300};
 }  // namespace
+
+bool keyframe_at_start(double target) { return target <= kStartThreshold; }
+
+std::vector<std::pair<double, double>> keyframe_search_windows(double target, double limit) {
+    std::vector<std::pair<double, double>> windows;
+    if (keyframe_at_start(target)) return windows;
+    for (double radius : kSearchRadii) {
+        const double hi = std::isnan(limit) ? target + radius : std::min(target + radius, limit);
+        const double lo = std::max(target - radius, 0.0);
+        if (lo < hi) windows.emplace_back(lo, hi);
+    }
+    return windows;
+}
+
+bool whole_listing_pays_off(std::size_t lookups, double duration) {
+    return static_cast<double>(lookups) * 2 * kSearchRadii[0] >= duration;
+}
+
+std::vector<std::string> keyframe_listing_arguments(const std::string& path) {
+    return {"-v", "error", "-select_streams", "v:0", "-show_entries", "packet=pts_time,dts_time,flags",
+            "-of", "csv=p=0", tool_path_argument(path)};
+}
+
+Result<double> keyframe_near_in(const std::vector<double>& keyframes, double target, double limit) {
+    if (keyframe_at_start(target)) return 0.0;
+    for (const auto& [lo, hi] : keyframe_search_windows(target, limit)) {
+        const auto first = std::lower_bound(keyframes.begin(), keyframes.end(), lo - kWindowTolerance);
+        const auto last = std::upper_bound(keyframes.begin(), keyframes.end(), hi + kWindowTolerance);
+        if (first != last) return nearest_time(std::vector<double>(first, last), target);
+    }
+    return fail(no_keyframe_message(target));
+}
+
+std::string no_keyframe_message(double target) { return fmt::format("No keyframe found near {:.2f}s", target); }
 
 std::string keyframe_interval_text(double lo, double hi) { return fmt::format("{:.3f}%{:.3f}", lo, hi); }
 

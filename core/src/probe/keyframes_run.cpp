@@ -1,6 +1,7 @@
 // The tool runs of the keyframe, frame-count and duration queries.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include <fmt/format.h>
 
@@ -10,26 +11,22 @@
 
 namespace reel {
 
-namespace {
-// A target this close to the start is answered with the start itself.
-constexpr double kStartThreshold = 0.05;
-// Windows of growing size around the target: most movies have a keyframe
-// every few seconds, so the first, cheap query nearly always suffices.
-constexpr double kSearchRadii[] = {15, 60, 300};
-}  // namespace
-
 Result<double> find_keyframe_near(const ToolSet& tools, const std::string& path, double target, double limit) {
-    if (target <= kStartThreshold) return 0.0;
-    for (double radius : kSearchRadii) {
-        const double hi = std::isnan(limit) ? target + radius : std::min(target + radius, limit);
-        const double lo = std::max(target - radius, 0.0);
-        if (!(lo < hi)) continue;
+    if (keyframe_at_start(target)) return 0.0;
+    for (const auto& [lo, hi] : keyframe_search_windows(target, limit)) {
         auto listing = run_capture(tools.ffprobe, keyframe_query_arguments(path, lo, hi));
         if (!listing) return fail(listing.error());
         const auto times = parse_keyframe_listing(*listing, lo, hi);
         if (!times.empty()) return nearest_time(times, target);
     }
-    return fail(fmt::format("No keyframe found near {:.2f}s", target));
+    return fail(no_keyframe_message(target));
+}
+
+Result<std::vector<double>> list_keyframes(const ToolSet& tools, const std::string& path) {
+    auto listing = run_capture(tools.ffprobe, keyframe_listing_arguments(path));
+    if (!listing) return fail(listing.error());
+    return parse_keyframe_listing(*listing, -std::numeric_limits<double>::infinity(),
+                                  std::numeric_limits<double>::infinity());
 }
 
 Result<std::int64_t> count_video_frames(const ToolSet& tools, const std::string& path) {
