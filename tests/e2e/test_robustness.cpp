@@ -138,6 +138,8 @@ TEST(OptionShapedNames, AMovieAndAnOutputThatBeginWithADash) {
     auto run = test::run_cli({"-x.mkv", "--remove", "4-8", "--out", "-o.mkv", "--quiet"});
     auto probe = test::run_cli({"-x.mkv", "--probe"});
     auto frame = test::run_cli({"-x.mkv", "--frame", "2", "-f.jpg"});
+    // An output folder named like an option puts the work folder there too.
+    auto nested = test::run_cli({"-x.mkv", "--remove", "4-8", "--card", "10-12", "Hi", "--out", "-d/o.mkv", "--quiet"});
     fs::current_path(cwd);
 
     ASSERT_TRUE(run.has_value()) << run.error();
@@ -152,6 +154,10 @@ TEST(OptionShapedNames, AMovieAndAnOutputThatBeginWithADash) {
     EXPECT_EQ(frame->exit_code, 0) << frame->err;
     EXPECT_EQ(frame->out, "wrote -f.jpg\n");
     EXPECT_GT(fs::file_size(dir / "-f.jpg"), 1000u);
+    ASSERT_TRUE(nested.has_value());
+    EXPECT_EQ(nested->exit_code, 0) << nested->err;
+    EXPECT_TRUE(fs::exists(dir / "-d" / "o.mkv"));
+    EXPECT_TRUE(work_folders(dir / "-d").empty());
 }
 
 }  // namespace

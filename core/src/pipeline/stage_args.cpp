@@ -31,7 +31,11 @@ std::filesystem::path output_folder(const std::filesystem::path& output) {
 }
 
 std::filesystem::path work_folder_path(const std::filesystem::path& output, std::uint32_t pid) {
-    return output_folder(output) / fmt::format(".reelmender-work-{}", pid);
+    // Every intermediate file's path starts with the work folder's, and the
+    // tools would take a path that begins with "-" for an option.
+    const auto folder = output_folder(output);
+    const auto base = path_text(folder).starts_with("-") ? std::filesystem::path(".") / folder : folder;
+    return base / fmt::format(".reelmender-work-{}", pid);
 }
 
 bool remux_depends_on_start_time(const std::string& container) {

@@ -40,6 +40,8 @@ TEST(WorkFolder, LiesInTheOutputFolder) {
     // A bare file name: the current directory.
     EXPECT_EQ(work_folder_path("movie (edited).mkv", 7), std::filesystem::path("./.reelmender-work-7"));
     EXPECT_EQ(output_folder("x.mkv"), std::filesystem::path("."));
+    // A folder named like an option must not make every work path look like one.
+    EXPECT_EQ(work_folder_path("-clips/a (edited).mkv", 7), std::filesystem::path("./-clips/.reelmender-work-7"));
 }
 
 struct RemuxCase {
