@@ -5,6 +5,8 @@
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
+
+#include <ostream>
 #include <nlohmann/json.hpp>
 
 #include "probe/keyframes.h"
@@ -27,6 +29,9 @@ struct CardCase {
     std::vector<std::string> args;
     std::string edit_list;
 };
+
+// Names the case in test listings instead of a byte dump.
+void PrintTo(const CardCase& c, std::ostream* os) { *os << c.name; }
 
 struct Applied {
     std::string id, kind;
