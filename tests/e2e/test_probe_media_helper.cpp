@@ -1,4 +1,4 @@
-// The test-media helper itself: generated movies hold what their spec says, as
+// The test-media helper itself: generated movies hold what their MovieSpec says, as
 // ffprobe sees it, and the hand-written PGS stream is one the tools accept.
 #include <gtest/gtest.h>
 

@@ -28,7 +28,7 @@
 // track, or, with `flashes`, silence with short beeps.
 // Matroska files are written by mkvmerge (so they carry its statistics tags,
 // such as NUMBER_OF_FRAMES); every other container is written by ffmpeg. In MP4
-// ffmpeg marks the first track of each kind as default whatever the spec says,
+// ffmpeg marks the first track of each kind as default whatever the MovieSpec says,
 // and stores chapters also as an extra text track that ffprobe lists as data.
 #include <cstdint>
 #include <filesystem>
