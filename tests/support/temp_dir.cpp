@@ -1,17 +1,31 @@
 #include "support/temp_dir.h"
 
-#include <stdlib.h>
-
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
+
+#include <fmt/format.h>
+
+#include "util/files.h"
 
 namespace reel::test {
 
+// A fresh random name, created exclusively: create_directory reports false for a
+// folder that is already there, so a clash with another test process just tries
+// the next name.
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "reelmender-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    const auto base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto candidate = base / fmt::format("reelmender-test-{:016x}", random());
+        std::error_code ec;
+        if (std::filesystem::create_directory(candidate, ec)) {
+            path_ = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("could not create a temporary folder");
 }
 
 TempDir::~TempDir() {
@@ -20,7 +34,7 @@ TempDir::~TempDir() {
 }
 
 std::filesystem::path TempDir::write(const std::string& name, const std::string& content) const {
-    const auto file = path_ / name;
+    const auto file = path_ / path_from_text(name);
     std::filesystem::create_directories(file.parent_path());
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out << content;

@@ -2,14 +2,6 @@
 // a tool: it writes to its outputs, reads its input, reports its arguments and
 // process id, exits with a chosen code, or sleeps (alone or with a grandchild)
 // until it is killed.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -17,6 +9,7 @@
 #include <vector>
 
 #include "tools/process.h"
+#include "win32_support.h"
 
 namespace {
 
@@ -39,21 +32,9 @@ void write_out(const std::string& bytes) { write_all(::GetStdHandle(STD_OUTPUT_H
     ::ExitProcess(70);
 }
 
-std::wstring own_path() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
 // Starts this program again in "sleep" mode, inheriting nothing, and returns its id.
 DWORD start_sleeper() {
-    const std::wstring path = own_path();
+    const std::wstring path = reel::test::own_program_path();
     std::wstring command = L"\"" + path + L"\" sleep";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;

@@ -23,14 +23,7 @@ std::string to_utf8(const std::wstring& text) {
 }
 
 std::string child_helper_path() {
-    std::wstring path(MAX_PATH, L'\0');
-    DWORD length = 0;
-    for (;;) {
-        length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length < path.size()) break;
-        path.resize(path.size() * 2);
-    }
-    path.resize(length);
+    std::wstring path = own_program_path();
     path.resize(path.find_last_of(L"\\/") + 1);
     return to_utf8(path + L"child_helper.exe");
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Shared by the Win32 tests: the child helper's path, running a child to its
-// end, UTF-16 conversion and process checks by id.
+// Shared by the Win32 tests (this header by the child helper, too): program
+// paths, running a child to its end, UTF-16 conversion and process checks by id.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -20,6 +20,19 @@ namespace reel::test {
 
 std::wstring to_wide(const std::string& text);
 std::string to_utf8(const std::wstring& text);
+
+// The running program's own path (the child helper starts itself again with it).
+inline std::wstring own_program_path() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
 
 // child_helper.exe, built next to the test program.
 std::string child_helper_path();

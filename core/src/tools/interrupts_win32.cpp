@@ -3,33 +3,20 @@
 // on a thread of its own.
 #include <windows.h>
 
-#include "tools/process.h"
+#include "tools/interrupts.h"
 
 namespace reel {
 namespace {
 
-std::atomic<std::atomic<bool>*> interrupt_flag{nullptr};
-std::atomic<std::atomic<std::uint32_t>*> interrupt_child{nullptr};
-std::atomic<int> interrupts_seen{0};
-
 BOOL WINAPI on_console_event(DWORD) {
-    if (interrupts_seen.fetch_add(1) > 0) {
-        // Every child sits in a job object that kills it when its last handle
-        // closes, and exiting closes them all.
-        ExitProcess(1);
-    }
-    if (auto* flag = interrupt_flag.load()) flag->store(true);
-    if (auto* child = interrupt_child.load()) kill_process(child->load());
+    // Every child sits in a job object that kills it when its last handle
+    // closes, and exiting closes them all.
+    if (record_interrupt()) ExitProcess(1);
     return TRUE;
 }
 
 }  // namespace
 
-void handle_interrupts(std::atomic<bool>* cancelled, std::atomic<std::uint32_t>* current_child) {
-    interrupt_flag.store(cancelled);
-    interrupt_child.store(current_child);
-    interrupts_seen.store(0);
-    SetConsoleCtrlHandler(on_console_event, cancelled != nullptr ? TRUE : FALSE);
-}
+void install_interrupt_handler(bool install) { SetConsoleCtrlHandler(on_console_event, install ? TRUE : FALSE); }
 
 }  // namespace reel

@@ -20,6 +20,7 @@
 
 #include <fmt/format.h>
 
+#include "tools/interrupts.h"
 #include "tools/process.h"
 #include "tools/toolset.h"
 
@@ -308,31 +309,19 @@ void kill_all_children() {
     }
 }
 
-std::atomic<std::atomic<bool>*> interrupt_flag{nullptr};
-std::atomic<std::atomic<std::uint32_t>*> interrupt_child{nullptr};
-std::atomic<int> interrupts_seen{0};
-
 // Only async-signal-safe work: atomic loads and stores, kill and _exit.
 extern "C" void on_interrupt(int) {
-    if (interrupts_seen.fetch_add(1) > 0) {
+    if (record_interrupt()) {
         kill_all_children();
         ::_exit(1);
-    }
-    if (auto* flag = interrupt_flag.load()) flag->store(true);
-    if (auto* child = interrupt_child.load()) {
-        const std::uint32_t pid = child->load();
-        if (pid != 0 && pid <= static_cast<std::uint32_t>(INT_MAX)) ::kill(static_cast<pid_t>(pid), SIGKILL);
     }
 }
 
 }  // namespace
 
-void handle_interrupts(std::atomic<bool>* cancelled, std::atomic<std::uint32_t>* current_child) {
-    interrupt_flag.store(cancelled);
-    interrupt_child.store(current_child);
-    interrupts_seen.store(0);
+void install_interrupt_handler(bool install) {
     struct sigaction action {};
-    action.sa_handler = cancelled != nullptr ? on_interrupt : SIG_DFL;
+    action.sa_handler = install ? on_interrupt : SIG_DFL;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);

@@ -28,6 +28,8 @@ bool exited_cleanly(const ExitStatus& status, const std::vector<std::int64_t>& a
     return status.code == 0 || std::ranges::find(accepted, status.code) != accepted.end();
 }
 
+bool is_cancelled(const RunContext& ctx) { return ctx.cancelled && ctx.cancelled->load(); }
+
 struct Captured {
     std::string out;
     std::string err;
@@ -68,7 +70,7 @@ Result<void> run_with_progress(RunContext& ctx, const std::string& program, std:
     if (ctx.current_child) ctx.current_child->store(child.pid());
     // A cancellation that came between the check before the start and the slot
     // being filled found no child to stop; stop it here instead.
-    if (ctx.cancelled && ctx.cancelled->load()) child.kill();
+    if (is_cancelled(ctx)) child.kill();
 
     // Standard output is handled line by line as it arrives; standard error is
     // only kept. A line that is not UTF-8 ends the line handling, but both pipes
@@ -118,13 +120,11 @@ Result<void> run_with_progress(RunContext& ctx, const std::string& program, std:
 
     // A cancelled run reports the cancellation, not the exit status of the child
     // that was stopped because of it.
-    if (ctx.cancelled && ctx.cancelled->load()) return fail("Cancelled");
+    if (is_cancelled(ctx)) return fail("Cancelled");
     if (exited_cleanly(*status, accepted)) return {};
     return fail(fmt::format("{} exited with {}\n{}", file_name_of(program), exit_status_text(*status),
                             join_last_lines(std::vector<std::string>(tail.begin(), tail.end()), 15)));
 }
-
-bool is_cancelled(const RunContext& ctx) { return ctx.cancelled && ctx.cancelled->load(); }
 
 }  // namespace
 
