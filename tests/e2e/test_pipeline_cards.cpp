@@ -43,10 +43,7 @@ class PipelineCards : public ::testing::TestWithParam<CardCase> {};
 
 TEST_P(PipelineCards, CardsHaveTheirFrameCountTextAndSilence) {
     const CardCase& c = GetParam();
-    test::MovieSpec spec;
-    spec.duration = 20;
-    spec.width = 320;
-    spec.height = 180;
+    auto spec = e2e::small_movie(20);
     spec.video_codec = c.codec;
     spec.fps_num = c.fps_num;
     spec.fps_den = c.fps_den;

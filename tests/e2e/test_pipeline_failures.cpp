@@ -9,14 +9,7 @@
 namespace reel {
 namespace {
 
-test::MovieSpec ten_seconds() {
-    test::MovieSpec spec;
-    spec.duration = 10;
-    spec.width = 320;
-    spec.height = 180;
-    spec.audio = {test::AudioTrackSpec{}};
-    return spec;
-}
+test::MovieSpec ten_seconds() { return e2e::small_movie(10); }
 
 struct FailureCase {
     const char* name;

@@ -41,12 +41,8 @@ std::string stream_member(const std::string& file, const std::string& stream, co
 }
 
 test::MovieSpec movie_spec(const std::string& codec) {
-    test::MovieSpec spec;
-    spec.duration = 12;
-    spec.width = 320;
-    spec.height = 180;
+    auto spec = e2e::small_movie(12);
     spec.video_codec = codec;
-    spec.audio = {test::AudioTrackSpec{}};
     test::SubtitleTrackSpec srt;
     srt.language = "eng";
     spec.subtitles = {srt};

@@ -29,10 +29,7 @@ bool contains_run(const std::vector<std::string>& all, const std::vector<std::st
 }
 
 TEST(PipelineMute, SilencesEveryTrackInsideAndKeepsEverythingElse) {
-    test::MovieSpec spec;
-    spec.duration = 20;
-    spec.width = 320;
-    spec.height = 180;
+    auto spec = e2e::small_movie(20);
     test::AudioTrackSpec stereo;
     stereo.language = "eng";
     stereo.is_default = true;
@@ -95,10 +92,8 @@ TEST(PipelineMute, SilencesEveryTrackInsideAndKeepsEverythingElse) {
 }
 
 TEST(PipelineMute, MovieWithoutAudioIsCopiedWithAWarning) {
-    test::MovieSpec spec;
-    spec.duration = 6;
-    spec.width = 320;
-    spec.height = 180;
+    auto spec = e2e::small_movie(6);
+    spec.audio.clear();
     const auto source = e2e::movie(spec);
     test::TempDir dir;
     const auto output = dir / "out.mkv";

@@ -10,17 +10,7 @@ namespace reel {
 namespace {
 
 using e2e::edit;
-
-test::MovieSpec twenty_seconds() {
-    test::MovieSpec spec;
-    spec.duration = 20;
-    spec.width = 320;
-    spec.height = 180;
-    spec.audio = {test::AudioTrackSpec{}};
-    return spec;
-}
-
-bool inside(double t, double start, double end) { return t >= start - 0.0005 && t < end - 0.0005; }
+using e2e::inside;
 
 void expect_card_at(const std::string& file, double time) {
     const auto frame = e2e::grey_frame_at(file, time);
@@ -30,7 +20,7 @@ void expect_card_at(const std::string& file, double time) {
 }
 
 TEST(PipelineOverlay, CardReplacesThePictureAndKeepsTheSound) {
-    const auto source = e2e::movie(twenty_seconds());
+    const auto source = e2e::movie(e2e::small_movie(20));
     test::TempDir dir;
     const auto output = dir / "out.mkv";
     auto run = e2e::run_edits(source, output, {edit("arg1", EditAction::TextOverVideo, 6.3, 9.9, "Over the picture")});
@@ -67,7 +57,7 @@ TEST(PipelineOverlay, CardReplacesThePictureAndKeepsTheSound) {
 }
 
 TEST(PipelineOverlay, TextEditNextToARemoveEdit) {
-    const auto source = e2e::movie(twenty_seconds());
+    const auto source = e2e::movie(e2e::small_movie(20));
     test::TempDir dir;
     const auto output = dir / "out.mkv";
     auto run = e2e::run_edits(source, output,

@@ -12,20 +12,10 @@ namespace reel {
 namespace {
 
 using e2e::edit;
-
-test::MovieSpec small_movie() {
-    test::MovieSpec spec;
-    spec.duration = 30;
-    spec.width = 320;
-    spec.height = 180;
-    spec.audio = {test::AudioTrackSpec{}};
-    return spec;
-}
-
-bool inside(double t, double start, double end) { return t >= start - 0.0005 && t < end - 0.0005; }
+using e2e::inside;
 
 TEST(PipelineRemove, KeepsEveryOtherFrameBitIdenticalAndReportsSnappedTimes) {
-    const auto spec = small_movie();
+    const auto spec = e2e::small_movie(30);
     const auto source = e2e::movie(spec);
     test::TempDir dir;
     const auto output = dir / "out.mkv";
@@ -91,7 +81,7 @@ void expect_in_sync(const std::string& file, std::size_t expected_pairs) {
 }
 
 TEST(PipelineRemove, SoundStaysInSyncAtEveryCut) {
-    auto spec = small_movie();
+    auto spec = e2e::small_movie(30);
     spec.flashes = {2.5, 6.1, 9.3, 13.7, 17.5, 22.1, 27.3};
     const auto source = e2e::movie(spec);
     expect_in_sync(source, 7);

@@ -12,11 +12,7 @@ namespace reel {
 namespace {
 
 test::MovieSpec twelve_seconds(const std::string& container) {
-    test::MovieSpec spec;
-    spec.duration = 12;
-    spec.width = 320;
-    spec.height = 180;
-    spec.audio = {test::AudioTrackSpec{}};
+    auto spec = e2e::small_movie(12);
     spec.container = container;
     return spec;
 }

@@ -22,11 +22,7 @@ const std::vector<test::SubtitleCue> kCues{
 };
 
 test::MovieSpec movie_with_subtitles() {
-    test::MovieSpec spec;
-    spec.duration = 30;
-    spec.width = 320;
-    spec.height = 180;
-    spec.audio = {test::AudioTrackSpec{}};
+    auto spec = e2e::small_movie(30);
     test::SubtitleTrackSpec srt;
     srt.language = "eng";
     srt.cues = kCues;

@@ -27,6 +27,17 @@ std::string movie(const test::MovieSpec& spec) {
     return path.value_or("");
 }
 
+test::MovieSpec small_movie(double duration) {
+    test::MovieSpec spec;
+    spec.duration = duration;
+    spec.width = 320;
+    spec.height = 180;
+    spec.audio = {test::AudioTrackSpec{}};
+    return spec;
+}
+
+bool inside(double t, double start, double end) { return t >= start - 0.0005 && t < end - 0.0005; }
+
 Edit edit(const std::string& id, EditAction action, double start, double end, const std::string& text,
           double card_seconds, bool match) {
     Edit e;

@@ -16,6 +16,11 @@ namespace reel::e2e {
 ToolSet tools();
 // The generated movie's path; fails the calling test when generation fails.
 std::string movie(const test::MovieSpec& spec);
+// A 320x180 H.264 movie of `duration` seconds with one default sound track,
+// the base of most pipeline tests.
+test::MovieSpec small_movie(double duration);
+// Whether a frame time lies inside [start, end), allowing for millisecond timestamps.
+bool inside(double t, double start, double end);
 
 Edit edit(const std::string& id, EditAction action, double start, double end, const std::string& text = {},
           double card_seconds = 10.0, bool match = false);

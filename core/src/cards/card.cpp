@@ -6,7 +6,6 @@
 #include <fmt/ranges.h>
 
 #include "cards/encoder.h"
-#include "cards/numbers.h"
 #include "cards/silence.h"
 #include "util/files.h"
 #include "util/text.h"
@@ -125,7 +124,7 @@ CardLayout card_layout(const CardSpec& spec) {
     CardLayout layout;
     layout.fps = static_cast<double>(video.fpsNum) / static_cast<double>(video.fpsDen);
     layout.seconds = static_cast<double>(card_frames(spec)) / layout.fps;
-    layout.fontSize = std::max<std::int64_t>(12, clamped_round(static_cast<double>(video.height) * style.fontScale));
+    layout.fontSize = std::max<std::int64_t>(12, round_half_away(static_cast<double>(video.height) * style.fontScale));
     const double chars =
         std::floor(static_cast<double>(video.width) * 0.8 / (static_cast<double>(layout.fontSize) * 0.52));
     // NaN and everything below the minimum give the minimum.

@@ -6,7 +6,6 @@
 #include <fmt/ranges.h>
 #include <optional>
 
-#include "cards/numbers.h"
 #include "util/text.h"
 
 namespace reel {
@@ -17,7 +16,7 @@ namespace {
 // conversion keep absurd frame rates from overflowing.
 std::int64_t keyframe_interval(const VideoStreamInfo& video) {
     const double frames = 2.0 * static_cast<double>(video.fpsNum) / static_cast<double>(video.fpsDen);
-    return std::max<std::int64_t>(1, clamped_round(frames));
+    return std::max<std::int64_t>(1, round_half_away(frames));
 }
 
 // The level as "4.1": h264 counts levels in tenths, hevc in thirtieths.

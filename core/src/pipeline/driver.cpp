@@ -31,15 +31,31 @@ GapContext RunState::gap_context(const RunContext& ctx, std::string file) const 
     return GapContext{video.codec, info.duration, keyframes_on(ctx, std::move(file))};
 }
 
+CardSpec RunState::card_spec(const std::string& text, const std::string& name, std::int64_t frames) const {
+    CardSpec spec;
+    spec.video = video;
+    spec.text = text;
+    spec.style = options.cardStyle;
+    spec.output = in_work(name);
+    spec.workFolder = work;
+    spec.frames = frames;
+    return spec;
+}
+
 Result<void> run_mkvmerge_slice(RunContext& ctx, const std::vector<std::string>& args, double from, double to) {
     StageSlice slice(ctx, from, to);
     return run_mkvmerge(ctx, args, 1.0);
 }
 
-Result<void> run_ffmpeg_slice(RunContext& ctx, const std::vector<std::string>& args,
-                              std::optional<std::int64_t> expected_frames, double from, double to) {
-    StageSlice slice(ctx, from, to);
-    return run_ffmpeg(ctx, args, expected_frames);
+Result<void> render_card(RunContext& ctx, RunState& run, const CardSpec& spec, double from, double to) {
+    auto args = card_args(spec, run.drawtext_form(ctx));
+    if (!args) return fail(args.error());
+    {
+        StageSlice slice(ctx, from, to);
+        if (auto r = run_ffmpeg(ctx, *args, spec.frames); !r) return r;
+    }
+    run.secondsEncoded += static_cast<double>(spec.frames) / run.fps;
+    return {};
 }
 
 namespace {

@@ -47,6 +47,9 @@ struct RunState {
     // Nearest keyframe on `file`, limited by the movie's duration.
     KeyframeLookup keyframes_on(const RunContext& ctx, std::string file) const;
     GapContext gap_context(const RunContext& ctx, std::string file) const;
+    // A card of `frames` frames in the movie's picture format, written to the
+    // work folder as `name`; without sound unless the caller adds it.
+    CardSpec card_spec(const std::string& text, const std::string& name, std::int64_t frames) const;
     std::filesystem::path in_work(const std::string& name) const { return work / name; }
 
 private:
@@ -55,8 +58,9 @@ private:
 
 // Runs a progress tool run within the slice [from, to] of the current stage.
 Result<void> run_mkvmerge_slice(RunContext& ctx, const std::vector<std::string>& args, double from, double to);
-Result<void> run_ffmpeg_slice(RunContext& ctx, const std::vector<std::string>& args,
-                              std::optional<std::int64_t> expected_frames, double from, double to);
+// Renders `spec` within the slice [from, to] of the current stage and counts
+// its frames as encoded.
+Result<void> render_card(RunContext& ctx, RunState& run, const CardSpec& spec, double from, double to);
 
 Result<void> run_mute_stage(RunContext& ctx, RunState& run);
 Result<void> run_overlay_stage(RunContext& ctx, RunState& run);

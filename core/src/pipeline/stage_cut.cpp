@@ -1,6 +1,8 @@
 // Stages "split", "cards" and "join": the movie is cut at the kept ranges, a
 // title card is rendered for every card edit, every piece is measured into the
 // timeline, and everything is appended into "va.mkv".
+#include <algorithm>
+
 #include <fmt/format.h>
 
 #include "cards/card.h"
@@ -61,21 +63,12 @@ Result<Piece> render_title_card(RunContext& ctx, RunState& run, std::size_t inde
     const std::int64_t frames = edit.edit.match
                                     ? title_card_frames(edit.snappedEnd - edit.snappedStart, run.fps)
                                     : fixed_card_frames(edit.edit.card_seconds, run.fps).value_or(1);
-    CardSpec spec;
-    spec.video = run.video;
+    CardSpec spec = run.card_spec(edit.edit.text, fmt::format("card-{}.mkv", index), frames);
     spec.audio = run.info.audio;
-    spec.text = edit.edit.text;
-    spec.style = run.options.cardStyle;
-    spec.output = run.in_work(fmt::format("card-{}.mkv", index));
-    spec.workFolder = run.work;
-    spec.frames = frames;
-    auto args = card_args(spec, run.drawtext_form(ctx));
-    if (!args) return fail(args.error());
-    if (auto r = run_ffmpeg_slice(ctx, *args, frames, from, to); !r) return fail(r.error());
+    if (auto r = render_card(ctx, run, spec, from, to); !r) return fail(r.error());
     report_stage_progress(ctx, to, kCardsLabel);
 
     const double seconds = static_cast<double>(frames) / run.fps;
-    run.secondsEncoded += seconds;
     auto file = bitstream_pass(ctx, run.video, spec.output);
     if (!file) return fail(file.error());
     auto piece = measured(ctx, *file, TimelineSegment{true, 0, 0, 0});
@@ -89,12 +82,11 @@ Result<Piece> render_title_card(RunContext& ctx, RunState& run, std::size_t inde
 Result<void> run_cut_stages(RunContext& ctx, RunState& run) {
     auto plan = run_split(ctx, run);
     if (!plan) return fail(plan.error());
-    run.timeline = Timeline::identity(run.info.duration);
 
     const auto parts = split_part_paths(run.in_work("seg.mkv"), plan->ranges.size());
     begin_stage(ctx, stages::cards);
-    std::size_t total = 0;
-    for (const auto& slot : plan->slots) total += slot.kind == PieceSlot::Kind::Card ? 1 : 0;
+    const auto total = static_cast<std::size_t>(std::count_if(
+        plan->slots.begin(), plan->slots.end(), [](const PieceSlot& s) { return s.kind == PieceSlot::Kind::Card; }));
     const double card_count = static_cast<double>(std::max<std::size_t>(total, 1));
 
     std::vector<TimelineSegment> segments;

@@ -2,6 +2,8 @@
 // range is replaced by a text card with exactly the frame count of the piece it
 // covers, and the pieces are appended again into "video.mkv". The sound does
 // not pass through here.
+#include <algorithm>
+
 #include <fmt/format.h>
 
 #include "cards/card.h"
@@ -31,8 +33,8 @@ Result<void> run_overlay_stage(RunContext& ctx, RunState& run) {
     }
     const auto parts = split_part_paths(split_output, plan->ranges.size());
 
-    std::size_t card_total = 0;
-    for (const auto& slot : plan->slots) card_total += slot.kind == PieceSlot::Kind::Card ? 1 : 0;
+    const auto card_total = static_cast<std::size_t>(std::count_if(
+        plan->slots.begin(), plan->slots.end(), [](const PieceSlot& s) { return s.kind == PieceSlot::Kind::Card; }));
     const double card_share = 1.0 - kOverlaySplitShare - kOverlayJoinShare;
 
     std::vector<std::filesystem::path> join;
@@ -41,33 +43,21 @@ Result<void> run_overlay_stage(RunContext& ctx, RunState& run) {
     for (const auto& slot : plan->slots) {
         const auto part = parts[next_part++];
         if (slot.kind == PieceSlot::Kind::Piece) {
-            if (!slot.needsBitstreamPass) {
-                join.push_back(part);
-                continue;
-            }
-            auto passed = bitstream_pass(ctx, run.video, part);
+            auto passed = slot.needsBitstreamPass ? bitstream_pass(ctx, run.video, part)
+                                                  : Result<std::filesystem::path>(part);
             if (!passed) return fail(passed.error());
             join.push_back(*passed);
             continue;
         }
 
-        const auto& edit = run.groups.text[slot.index];
         auto frames = count_video_frames(ctx.tools, path_text(part));
         if (!frames) return fail(frames.error());
-        CardSpec spec;
-        spec.video = run.video;
-        spec.text = edit.edit.text;
-        spec.style = run.options.cardStyle;
-        spec.output = run.in_work(fmt::format("overlay-{}.mkv", slot.index));
-        spec.workFolder = run.work;
-        spec.frames = *frames;
-        auto args = card_args(spec, run.drawtext_form(ctx));
-        if (!args) return fail(args.error());
+        const CardSpec spec =
+            run.card_spec(run.groups.text[slot.index].edit.text, fmt::format("overlay-{}.mkv", slot.index), *frames);
         const double from = kOverlaySplitShare + card_share * static_cast<double>(rendered) / card_total;
         const double to = kOverlaySplitShare + card_share * static_cast<double>(rendered + 1) / card_total;
-        if (auto r = run_ffmpeg_slice(ctx, *args, *frames, from, to); !r) return r;
+        if (auto r = render_card(ctx, run, spec, from, to); !r) return r;
         ++rendered;
-        run.secondsEncoded += static_cast<double>(*frames) / run.fps;
         auto passed = bitstream_pass(ctx, run.video, spec.output);
         if (!passed) return fail(passed.error());
         join.push_back(*passed);

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <fmt/format.h>
 
-#include "cards/numbers.h"
 #include "util/files.h"
 #include "util/text.h"
 
@@ -34,7 +33,7 @@ std::optional<double> new_start(double start, const Timeline& timeline) {
 }  // namespace
 
 std::string format_chapter_time(double t) {
-    const std::int64_t m = t > 0 ? clamped_round(t * 1000.0) : 0;
+    const std::int64_t m = t > 0 ? round_half_away(t * 1000.0) : 0;
     return fmt::format("{:02}:{:02}:{:02}.{:03}", m / 3600000, (m / 60000) % 60, (m / 1000) % 60, m % 1000);
 }
 

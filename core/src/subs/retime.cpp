@@ -2,7 +2,6 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
-#include "cards/numbers.h"
 #include "edits/time.h"
 #include "subs/subtitles.h"
 #include "util/text.h"
@@ -12,7 +11,7 @@ namespace reel {
 namespace {
 
 // Whole units (milliseconds, centiseconds) of a time; 0 for times not after 0.
-std::int64_t time_units(double t, double per_second) { return t > 0 ? clamped_round(t * per_second) : 0; }
+std::int64_t time_units(double t, double per_second) { return t > 0 ? round_half_away(t * per_second) : 0; }
 
 // Lines ending at "\n"; a final line without "\n" counts, a final "\n" adds no empty line.
 std::vector<std::string_view> text_lines(std::string_view text) {

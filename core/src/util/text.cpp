@@ -176,7 +176,14 @@ std::optional<std::int64_t> parse_int64(std::string_view text) {
 }
 
 std::int64_t round_half_away(double value) {
-    return static_cast<std::int64_t>(std::round(value));
+    if (std::isnan(value)) return 0;
+    const double rounded = std::round(value);
+    // Converting a double outside the 64-bit range is undefined, and probed or
+    // configured numbers can be absurd.
+    constexpr double limit = 9223372036854775808.0;  // 2^63
+    if (rounded >= limit) return std::numeric_limits<std::int64_t>::max();
+    if (rounded < -limit) return std::numeric_limits<std::int64_t>::min();
+    return static_cast<std::int64_t>(rounded);
 }
 
 std::string format_shortest(double value) {

@@ -28,7 +28,8 @@ void append_utf8(std::string& out, char32_t cp);
 // Whole decimal integer: optional single sign, digits only, no blanks, no overflow.
 std::optional<std::int64_t> parse_int64(std::string_view text);
 
-// Rounds to the nearest integer, halves away from zero. Callers check finiteness.
+// Rounds to the nearest integer, halves away from zero. Values beyond the 64-bit
+// range are clamped to it; NaN gives 0.
 std::int64_t round_half_away(double value);
 
 // The shortest decimal that reads back as the same double, without a decimal

@@ -20,20 +20,9 @@ ChapterInfo chapter(double start, const std::string& title) { return ChapterInfo
 
 TimelineSegment kept(double start, double end) { return {false, start, end, end - start}; }
 
-Timeline timeline(std::vector<TimelineSegment> segments) {
-    Timeline t;
-    double offset = 0;
-    for (const auto& s : segments) {
-        t.offsets.push_back(offset);
-        offset += s.length;
-    }
-    t.segments = std::move(segments);
-    return t;
-}
-
-const Timeline head_cut = timeline({kept(60, 200)});
+const Timeline head_cut = Timeline::from_segments({kept(60, 200)});
 // 0-10 kept, 10-20 replaced by a 5 s card, 20-30 kept, 30-40 removed, 40-50 kept.
-const Timeline mixed = timeline({kept(0, 10), {true, 0, 0, 5}, kept(20, 30), kept(40, 50)});
+const Timeline mixed = Timeline::from_segments({kept(0, 10), {true, 0, 0, 5}, kept(20, 30), kept(40, 50)});
 
 TEST(Chapters, HeaderIsNinetySevenBytes) { EXPECT_EQ(header.size(), 97u); }
 

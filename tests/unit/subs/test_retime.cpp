@@ -11,23 +11,12 @@ namespace {
 TimelineSegment kept(double start, double end) { return {false, start, end, end - start}; }
 TimelineSegment card(double length) { return {true, 0, 0, length}; }
 
-Timeline timeline(std::vector<TimelineSegment> segments) {
-    Timeline t;
-    double offset = 0;
-    for (const auto& s : segments) {
-        t.offsets.push_back(offset);
-        offset += s.length;
-    }
-    t.segments = std::move(segments);
-    return t;
-}
-
 // 60-70 s removed from a 200 s movie.
-const Timeline gap = timeline({kept(0, 60), kept(70, 200)});
+const Timeline gap = Timeline::from_segments({kept(0, 60), kept(70, 200)});
 // 0-60 s removed.
-const Timeline head_cut = timeline({kept(60, 200)});
+const Timeline head_cut = Timeline::from_segments({kept(60, 200)});
 // 10-20 s replaced by a 5 s card.
-const Timeline with_card = timeline({kept(0, 10), card(5), kept(20, 200)});
+const Timeline with_card = Timeline::from_segments({kept(0, 10), card(5), kept(20, 200)});
 
 TEST(FormatTimes, SrtAndAss) {
     struct Case {
