@@ -1,10 +1,7 @@
 #include "jobs.h"
 
 #include <atomic>
-#include <filesystem>
 #include <memory>
-
-#include <fmt/format.h>
 
 #include "console.h"
 #include "json_writer.h"

@@ -24,13 +24,6 @@ ToolSet tools() {
     return found.value_or(ToolSet{});
 }
 
-json ffprobe_streams(const std::filesystem::path& file) {
-    auto run = test::run_program(tools().ffprobe, {"-v", "error", "-print_format", "json", "-show_format",
-                                                   "-show_streams", file.string()});
-    EXPECT_TRUE(run && run->exit_code == 0) << (run ? run->err : run.error());
-    return json::parse(run ? run->out : "{}");
-}
-
 MovieSpec frame_source(int width, int height) {
     MovieSpec spec;
     spec.duration = 8;
@@ -59,7 +52,7 @@ TEST(FrameCli, WritesA1280PixelJpeg) {
         const std::string bytes = test::slurp(jpg);
         ASSERT_GE(bytes.size(), 4u);
         EXPECT_EQ(bytes.substr(0, 2), "\xFF\xD8") << "JPEG start-of-image marker";
-        const json report = ffprobe_streams(jpg);
+        const json report = test::ffprobe_report(jpg);
         ASSERT_EQ(report["streams"].size(), 1u);
         EXPECT_EQ(report["streams"][0]["codec_name"], "mjpeg");
         EXPECT_EQ(report["streams"][0]["width"], 1280);
@@ -111,7 +104,7 @@ TEST(GrabFrame, FastSeekAndSmallWidth) {
         ASSERT_TRUE(bytes);
         test::TempDir dir;
         const auto jpg = dir.write("f.jpg", *bytes);
-        const json report = ffprobe_streams(jpg);
+        const json report = test::ffprobe_report(jpg);
         EXPECT_EQ(report["streams"][0]["width"], 64) << "width 10 is raised to 64";
         EXPECT_EQ(report["streams"][0]["height"], 36);
     }
@@ -162,7 +155,7 @@ TEST(ClipCli, WritesAFragmentedProxyOfTheRange) {
     ASSERT_EQ(run->exit_code, 0) << run->err;
     EXPECT_EQ(run->out, "wrote " + mp4.string() + "\n");
 
-    const json report = ffprobe_streams(mp4);
+    const json report = test::ffprobe_report(mp4);
     EXPECT_NE(report["format"]["format_name"].get<std::string>().find("mp4"), std::string::npos);
     EXPECT_NEAR(std::stod(report["format"]["duration"].get<std::string>()), 10.0, 0.3);
     const json& streams = report["streams"];
@@ -207,7 +200,7 @@ TEST(ClipCli, WithoutAudioAndWithShortLength) {
     const auto bytes = base64_decode(*encoded);
     ASSERT_TRUE(bytes);
     test::TempDir dir;
-    const json report = ffprobe_streams(dir.write("c.mp4", *bytes));
+    const json report = test::ffprobe_report(dir.write("c.mp4", *bytes));
     ASSERT_EQ(report["streams"].size(), 1u);
     EXPECT_EQ(report["streams"][0]["height"], 144) << "height 100 is raised to 144";
     EXPECT_NEAR(std::stod(report["format"]["duration"].get<std::string>()), 0.5, 0.1) << "length raised to 0.5 s";

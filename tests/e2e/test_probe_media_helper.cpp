@@ -14,15 +14,6 @@ namespace {
 
 using nlohmann::json;
 
-json ffprobe_report(const std::string& path) {
-    auto tools = test_tools();
-    EXPECT_TRUE(tools) << tools.error();
-    auto run = run_program(tools->ffprobe, {"-v", "error", "-print_format", "json", "-show_format", "-show_streams",
-                                            "-show_chapters", path});
-    EXPECT_TRUE(run && run->exit_code == 0) << (run ? run->err : run.error());
-    return json::parse(run ? run->out : "{}");
-}
-
 TEST(MediaHelper, SpecTextNamesEveryField) {
     MovieSpec a;
     MovieSpec b = a;

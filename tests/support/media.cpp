@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include <fmt/format.h>
+#include <gtest/gtest.h>
 
 #include "tools/process.h"
 #include "util/files.h"
@@ -263,7 +264,15 @@ void track_options(std::vector<std::string>& args, int id, const std::optional<s
     args.insert(args.end(), {"--forced-display-flag", fmt::format("{}:{}", id, yes_no(forced))});
 }
 
-Result<void> write_text(const fs::path& path, std::string_view text) { return write_file(path, text); }
+// Writes text subtitle track `i` of the spec into `work`; gives the file's path.
+Result<fs::path> write_subtitle_file(const MovieSpec& spec, std::size_t i, const fs::path& work) {
+    const SubtitleTrackSpec& track = spec.subtitles[i];
+    const auto cues = cues_or_standard(track.cues, spec.duration);
+    const bool srt = track.format == SubtitleFormat::Srt;
+    const fs::path file = work / fmt::format("sub{}.{}", i, srt ? "srt" : "ass");
+    if (auto ok = write_file(file, srt ? srt_document(cues) : ass_document(cues, spec)); !ok) return fail(ok.error());
+    return file;
+}
 
 Result<void> make_matroska(const MovieSpec& spec, const ToolSet& tools, const fs::path& work, const fs::path& out) {
     if (spec.video_codec.empty() && spec.audio.empty())
@@ -276,7 +285,7 @@ Result<void> make_matroska(const MovieSpec& spec, const ToolSet& tools, const fs
     if (spec.title) args.insert(args.end(), {"--title", *spec.title});
     if (!spec.chapters.empty()) {
         const fs::path xml = work / "chapters.xml";
-        if (auto ok = write_text(xml, chapters_xml(spec)); !ok) return ok;
+        if (auto ok = write_file(xml, chapters_xml(spec)); !ok) return ok;
         args.insert(args.end(), {"--chapters", path_text(xml)});
     }
     int id = 0;
@@ -286,14 +295,12 @@ Result<void> make_matroska(const MovieSpec& spec, const ToolSet& tools, const fs
     args.push_back(path_text(av));
 
     for (std::size_t i = 0; i < spec.subtitles.size(); ++i) {
+        const auto file = write_subtitle_file(spec, i, work);
+        if (!file) return fail(file.error());
         const SubtitleTrackSpec& track = spec.subtitles[i];
-        const auto cues = cues_or_standard(track.cues, spec.duration);
-        const bool srt = track.format == SubtitleFormat::Srt;
-        const fs::path file = work / fmt::format("sub{}.{}", i, srt ? "srt" : "ass");
-        if (auto ok = write_text(file, srt ? srt_document(cues) : ass_document(cues, spec)); !ok) return ok;
         args.insert(args.end(), {"--sub-charset", "0:UTF-8"});
         track_options(args, 0, track.language, track.title, track.is_default, track.forced);
-        args.push_back(path_text(file));
+        args.push_back(path_text(*file));
     }
     for (std::size_t i = 0; i < spec.image_subtitles.size(); ++i) {
         const PgsTrackSpec& track = spec.image_subtitles[i];
@@ -317,17 +324,14 @@ Result<void> make_with_ffmpeg(const MovieSpec& spec, const ToolSet& tools, const
     std::vector<std::string> inputs, outputs;
     int input = (spec.video_codec.empty() ? 0 : 1) + static_cast<int>(spec.audio.size());
     for (std::size_t i = 0; i < spec.subtitles.size(); ++i) {
-        const SubtitleTrackSpec& track = spec.subtitles[i];
-        const auto cues = cues_or_standard(track.cues, spec.duration);
-        const bool srt = track.format == SubtitleFormat::Srt;
-        const fs::path file = work / fmt::format("sub{}.{}", i, srt ? "srt" : "ass");
-        if (auto ok = write_text(file, srt ? srt_document(cues) : ass_document(cues, spec)); !ok) return ok;
-        inputs.insert(inputs.end(), {"-i", path_text(file)});
+        const auto file = write_subtitle_file(spec, i, work);
+        if (!file) return fail(file.error());
+        inputs.insert(inputs.end(), {"-i", path_text(*file)});
         outputs.insert(outputs.end(), {"-map", fmt::format("{}:s", input++)});
     }
     if (!spec.chapters.empty() || spec.title) {
         const fs::path meta = work / "metadata.txt";
-        if (auto ok = write_text(meta, ffmetadata(spec)); !ok) return ok;
+        if (auto ok = write_file(meta, ffmetadata(spec)); !ok) return ok;
         inputs.insert(inputs.end(), {"-f", "ffmetadata", "-i", path_text(meta)});
         outputs.insert(outputs.end(), {"-map_metadata", std::to_string(input), "-map_chapters", std::to_string(input)});
         ++input;
@@ -448,6 +452,16 @@ Result<ProgramRun> run_program(const std::string& program, const std::vector<std
 
 Result<ProgramRun> run_cli(const std::vector<std::string>& args) { return run_program(REELMENDER_CLI_PATH, args); }
 
+nlohmann::json ffprobe_report(const fs::path& file) {
+    auto tools = test_tools();
+    EXPECT_TRUE(tools) << tools.error();
+    if (!tools) return nlohmann::json::object();
+    auto run = run_program(tools->ffprobe, {"-v", "error", "-print_format", "json", "-show_format", "-show_streams",
+                                            "-show_chapters", path_text(file)});
+    EXPECT_TRUE(run && run->exit_code == 0) << (run ? run->err : run.error());
+    return nlohmann::json::parse(run ? run->out : "{}");
+}
+
 Result<ToolSet> test_tools() {
     static const Result<ToolSet> tools = locate_tools({});
     return tools;
@@ -484,7 +498,7 @@ Result<std::string> test_movie(const MovieSpec& spec) {
     auto made = spec.container == "mkv" ? make_matroska(spec, *tools, work, built)
                                         : make_with_ffmpeg(spec, *tools, work, built);
     if (!made) return fail(made.error());
-    (void)write_text(folder / (stem + ".txt"), text);  // for whoever wonders what a file holds
+    (void)write_file(folder / (stem + ".txt"), text);  // for whoever wonders what a file holds
     fs::rename(built, target, ec);
     // Another process may have won the race and put the same movie in place.
     if (ec && !fs::is_regular_file(target)) return fail(fmt::format("cannot store {}: {}", path_text(target), ec.message()));

@@ -36,6 +36,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "tools/toolset.h"
 #include "util/result.h"
 
@@ -164,5 +166,8 @@ struct ProgramRun {
 Result<ProgramRun> run_program(const std::string& program, const std::vector<std::string>& args);
 // Runs the built reelmender-cli with `args`.
 Result<ProgramRun> run_cli(const std::vector<std::string>& args);
+// ffprobe's JSON report (format, streams and chapters) of `file`. When ffprobe
+// cannot run or fails, the test fails and the report is an empty object.
+nlohmann::json ffprobe_report(const std::filesystem::path& file);
 
 }  // namespace reel::test

@@ -1,9 +1,5 @@
 // The tool runs of the keyframe, frame-count and duration queries.
-#include <algorithm>
-#include <cmath>
 #include <limits>
-
-#include <fmt/format.h>
 
 #include "util/files.h"
 #include "probe/keyframes.h"

@@ -1,6 +1,4 @@
 // Condensing ffprobe's JSON report into a MediaInfo. Pure: no tool runs here.
-#include <filesystem>
-
 #include "probe/json_members.h"
 #include "probe/probe.h"
 #include "util/files.h"
@@ -112,10 +110,7 @@ Result<MediaInfo> parse_probe_report(std::string_view json_text, const std::stri
 
     MediaInfo info;
     info.path = path;
-    // Built from UTF-8 explicitly: a narrow string would be read in the ANSI
-    // code page on Windows.
-    const std::u8string utf8_path(path.begin(), path.end());
-    info.fileName = path_text(std::filesystem::path(utf8_path).filename());
+    info.fileName = path_text(path_from_text(path).filename());
 
     static const json kNothing;
     const json& format = root.is_object() && root.contains("format") ? root["format"] : kNothing;
