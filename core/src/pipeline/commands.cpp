@@ -33,6 +33,8 @@ std::string format_split_parts(const std::vector<PieceRange>& ranges) {
 }
 
 std::vector<std::filesystem::path> split_part_paths(const std::filesystem::path& output, std::size_t count) {
+    // A split that keeps one range writes the plain output name.
+    if (count == 1) return {output};
     const auto name = output.filename();
     // std::filesystem already treats a leading "." as part of the stem.
     const std::string stem = path_text(name.stem());

@@ -99,12 +99,28 @@ Result<void> prepare(RunContext& ctx, RunState& run) {
     }
     // The tools would take a movie named like "-x.mkv" for an option.
     run.source = tool_path_argument(movie);
+    run.sourceInfo = run.info;
     if (remux) {
         begin_stage(ctx, stages::remux);
+        for (std::size_t n = 0; n < run.info.subtitles.size(); ++n) {
+            const auto& track = run.info.subtitles[n];
+            if (matroska_holds_subtitle(track.codec)) continue;
+            run.warnings.push_back(fmt::format(
+                "Subtitle track {} ({}) is in a format Matroska cannot hold ({}) and was dropped.", n + 1,
+                track.language.value_or("und"), track.codec));
+        }
         const auto remuxed = run.in_work("source.mkv");
-        if (auto r = run_ffmpeg(ctx, remux_arguments(run.source, remuxed), run.video.nbFrames); !r) return r;
+        if (auto r = run_ffmpeg(ctx, remux_arguments(run.source, run.info, remuxed), run.video.nbFrames); !r) return r;
         run.source = path_text(remuxed);
+        // Stream numbers change with the copy; the tools go by the copy's.
+        auto copy = probe_media(ctx.tools, run.source);
+        if (!copy) return fail(copy.error());
+        if (!copy->video || copy->audio.size() != run.info.audio.size())
+            return fail("The movie could not be copied into Matroska with all its picture and sound.");
+        run.sourceInfo = std::move(*copy);
     }
+    run.carriers.video = TrackSource{run.source, run.sourceInfo.video->index};
+    for (const auto& audio : run.sourceInfo.audio) run.carriers.audio.push_back(TrackSource{run.source, audio.index});
 
     begin_stage(ctx, stages::snap);
     auto groups = snap_edits(*edits, run.info.duration, run.fps, snapping_lookup(ctx, run, *edits));
@@ -117,8 +133,8 @@ Result<void> run_subs_stage(RunContext& ctx, RunState& run) {
     begin_stage(ctx, stages::subs);
     // Mute and text edits keep every moment where it was; the mux then brings the
     // source's own subtitles and chapters along.
-    if (run.groups.cut.empty()) return {};
-    auto subtitles = retime_subtitles(ctx, run.info, run.source, run.timeline, run.work, run.warnings);
+    if (!run.timeline_moves()) return {};
+    auto subtitles = retime_subtitles(ctx, run.sourceInfo, run.source, run.timeline, run.work, run.warnings);
     if (!subtitles) return fail(subtitles.error());
     run.subtitleArgs = std::move(*subtitles);
     if (!run.info.chapters.empty()) {

@@ -24,6 +24,11 @@ constexpr double kGapDivideAfter = 4.0;
 constexpr double kGapDivideMargin = 0.5;
 // Shortest title card.
 constexpr double kMinCardSeconds = 0.5;
+// What is left of a subtitle line or chapter after a cut is kept when it lasts
+// at least this long.
+constexpr double kShortestFragment = 0.3;
+// Two times this close are one moment.
+constexpr double kContiguous = 1e-6;
 
 bool is_card_or_text(EditAction action) {
     return action == EditAction::Replace || action == EditAction::TextOverVideo;
@@ -58,19 +63,39 @@ Timeline Timeline::from_segments(std::vector<TimelineSegment> segments) {
     return timeline;
 }
 
-std::optional<std::pair<double, double>> map_range(const Timeline& timeline, double a, double b) {
+std::vector<std::pair<double, double>> map_range_all(const Timeline& timeline, double a, double b) {
+    std::vector<std::pair<double, double>> kept;
+    // Written as a negated comparison so that a NaN range maps to nothing.
+    if (!(a < b)) return kept;
     const std::size_t count = std::min(timeline.segments.size(), timeline.offsets.size());
     for (std::size_t i = 0; i < count; ++i) {
         const auto& segment = timeline.segments[i];
-        if (segment.card || !(segment.sourceStart <= a && a < segment.sourceEnd)) continue;
+        if (segment.card) continue;
+        const double from = std::max(a, segment.sourceStart);
+        const double to = std::min(b, segment.sourceEnd);
+        if (!(from < to)) continue;
         const double offset = timeline.offsets[i];
-        const double new_end = std::min(b, segment.sourceEnd) - segment.sourceStart + offset;
-        const double new_start = a - segment.sourceStart + offset;
-        // Written as a negated comparison so that a NaN end maps to nothing.
-        if (!(new_start < new_end)) return std::nullopt;
-        return std::pair{new_start, new_end};
+        const std::pair<double, double> piece{from - segment.sourceStart + offset, to - segment.sourceStart + offset};
+        // Pieces that meet in the edited file (a removal in between) are one.
+        if (!kept.empty() && std::abs(kept.back().second - piece.first) < kContiguous) {
+            kept.back().second = piece.second;
+        } else {
+            kept.push_back(piece);
+        }
     }
-    return std::nullopt;
+    // A cut can leave a flash of a line or a chapter; what is shorter than a
+    // reader needs and shorter than it was is left out.
+    std::erase_if(kept, [&](const auto& piece) {
+        const double length = piece.second - piece.first;
+        return length < kShortestFragment && length < (b - a) - kContiguous;
+    });
+    return kept;
+}
+
+std::optional<std::pair<double, double>> map_range(const Timeline& timeline, double a, double b) {
+    auto kept = map_range_all(timeline, a, b);
+    if (kept.empty()) return std::nullopt;
+    return kept.front();
 }
 
 std::optional<std::int64_t> fixed_card_frames(double card_seconds, double fps) {

@@ -64,8 +64,13 @@ struct Timeline {
     static Timeline from_segments(std::vector<TimelineSegment> segments);
 };
 
-// Where the source range (a, b) lands in the edited file; absent when its start
-// is not in kept source or nothing of it is left.
+// Where the source range (a, b) lands in the edited file: every part of it in
+// kept source, in order, parts that meet in the edited file joined. A part that
+// a cut left shorter than 0.3 s is dropped (a flash of a line helps nobody); a
+// range that was that short to begin with stays.
+std::vector<std::pair<double, double>> map_range_all(const Timeline& timeline, double a, double b);
+// The first of those parts: where a subtitle line or a chapter now begins and
+// how long it lasts; absent when nothing of the range is left.
 std::optional<std::pair<double, double>> map_range(const Timeline& timeline, double a, double b);
 
 // Enabled edits, checked, sorted (stable) and clamped to the duration. `fps` is

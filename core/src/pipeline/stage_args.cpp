@@ -1,9 +1,11 @@
 #include "pipeline/stage_args.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "cards/silence.h"
 #include "pipeline/commands.h"
@@ -16,8 +18,6 @@ namespace {
 
 // A start time this close to zero needs no remux.
 constexpr double kStartTimeTolerance = 0.01;
-// Audio pieces shorter than this are not worth a piece of their own.
-constexpr double kAudioPieceTolerance = 0.0005;
 
 void append(std::vector<std::string>& args, std::initializer_list<std::string> more) {
     args.insert(args.end(), more);
@@ -39,8 +39,7 @@ std::filesystem::path work_folder_path(const std::filesystem::path& output, std:
 }
 
 bool remux_depends_on_start_time(const std::string& container) {
-    return container.starts_with("matroska") || container.starts_with("webm") || contains(container, "mp4") ||
-           contains(container, "mov") || container == "avi";
+    return container.starts_with("matroska") || container.starts_with("webm");
 }
 
 std::vector<std::string> start_time_query_arguments(const std::string& movie) {
@@ -58,105 +57,127 @@ bool start_time_asks_remux(const std::optional<std::string>& query_output) {
     return std::fabs(value) > kStartTimeTolerance;
 }
 
-std::vector<std::string> remux_arguments(const std::string& movie, const std::filesystem::path& output) {
+bool matroska_holds_subtitle(const std::string& codec) {
+    for (std::string_view held : {"subrip", "srt", "ass", "ssa", "webvtt", "mov_text", "text", "hdmv_pgs_subtitle",
+                                  "dvd_subtitle", "dvb_subtitle"})
+        if (codec == held) return true;
+    return false;
+}
+
+std::vector<std::string> remux_arguments(const std::string& movie, const MediaInfo& info,
+                                         const std::filesystem::path& output) {
     auto args = std_ffmpeg_prefix();
-    append(args, {movie, "-map", "0", "-map", "-0:d", "-map", "-0:t", "-c", "copy", "-avoid_negative_ts", "make_zero",
-                  path_text(output)});
+    append(args, {movie, "-map", "0", "-map", "-0:d", "-c", "copy"});
+    for (const auto& track : info.subtitles) {
+        if (!matroska_holds_subtitle(track.codec)) append(args, {"-map", fmt::format("-0:{}", track.index)});
+    }
+    std::size_t kept = 0;  // "-c:s:N" counts the output's subtitle streams
+    for (const auto& track : info.subtitles) {
+        if (!matroska_holds_subtitle(track.codec)) continue;
+        if (track.codec == "mov_text") append(args, {fmt::format("-c:s:{}", kept), "srt"});
+        ++kept;
+    }
+    append(args, {"-avoid_negative_ts", "make_zero", path_text(output)});
     return args;
 }
 
-AudioPieces plan_audio_pieces(const std::vector<SnappedEdit>& mute_edits, double duration) {
-    AudioPieces out;
-    double cursor = 0;
-    for (const auto& edit : mute_edits) {
-        if (cursor + kAudioPieceTolerance < edit.snappedStart) out.pieces.push_back({cursor, edit.snappedStart});
-        out.muted.push_back(out.pieces.size());
-        out.pieces.push_back({edit.snappedStart, edit.snappedEnd});
-        cursor = edit.snappedEnd;
-    }
-    if (cursor < duration - kAudioPieceTolerance) out.pieces.push_back({cursor, std::nullopt});
-    return out;
+namespace {
+
+std::string yes_no(bool flag) { return flag ? "yes" : "no"; }
+
+void track_properties(std::vector<std::string>& args, const MuxTrack& track) {
+    if (track.ownProperties) return;
+    const auto id = track.source.id;
+    append(args, {"--language", fmt::format("{}:{}", id, track.language.value_or("und"))});
+    if (track.title) append(args, {"--track-name", fmt::format("{}:{}", id, *track.title)});
+    append(args, {"--default-track-flag", fmt::format("{}:{}", id, yes_no(track.isDefault))});
+    append(args, {"--forced-display-flag", fmt::format("{}:{}", id, yes_no(track.forced))});
+    // ffmpeg cannot write a rotation into Matroska; mkvmerge writes it as the
+    // projection's roll, which players and ffprobe read back as the rotation.
+    if (track.video && track.rotation)
+        append(args, {"--projection-pose-roll", fmt::format("{}:{}", id, format_shortest(*track.rotation))});
 }
 
-std::vector<std::string> audio_split_arguments(const std::filesystem::path& output,
-                                               const std::vector<PieceRange>& pieces, const std::string& source) {
-    return {"-o",          path_text(output),         "--no-video", "--no-subtitles", "--no-chapters",
-            "--no-global-tags", "--split", format_split_parts(pieces), source};
+std::string id_list(const std::vector<const MuxTrack*>& tracks, bool video) {
+    std::vector<std::string> ids;
+    for (const MuxTrack* track : tracks)
+        if (track->video == video) ids.push_back(std::to_string(track->source.id));
+    return fmt::format("{}", fmt::join(ids, ","));
 }
 
-Result<std::vector<std::string>> silence_arguments(const std::vector<AudioStreamInfo>& audio, double seconds,
-                                                   const std::filesystem::path& output) {
-    std::vector<std::string> args{"-hide_banner", "-loglevel", "error", "-y"};
-    for (const auto& track : audio) append(args, {"-f", "lavfi", "-i", silence_source(track)});
-    for (std::size_t j = 0; j < audio.size(); ++j) append(args, {"-map", fmt::format("{}:a", j)});
-    append(args, {"-t", fmt::format("{:.6f}", seconds)});
-    for (std::size_t j = 0; j < audio.size(); ++j) {
-        auto encoder = silent_audio_args(audio[j], j);
-        if (!encoder) return fail(encoder.error());
-        args.insert(args.end(), encoder->begin(), encoder->end());
-    }
-    args.push_back(path_text(output));
-    return args;
-}
-
-std::vector<std::string> video_split_arguments(const std::filesystem::path& output,
-                                               const std::vector<PieceRange>& ranges, const std::string& source) {
-    return {"-o",      path_text(output),          "--no-audio", "--no-subtitles", "--no-chapters", "--no-global-tags",
-            "--split", format_split_parts(ranges), source};
-}
-
-std::vector<std::string> cut_split_arguments(const std::filesystem::path& output, const std::vector<PieceRange>& ranges,
-                                             const SplitInputs& inputs) {
-    std::vector<std::string> args{"-o", path_text(output), "--no-subtitles", "--no-chapters", "--no-global-tags"};
-    if (!inputs.textVideo && !inputs.mutedAudio) {
-        args.push_back(inputs.source);
-    } else {
-        append(args, {"--no-audio", inputs.textVideo ? path_text(*inputs.textVideo) : inputs.source});
-        if (inputs.hasAudio) {
-            append(args, {"--no-video", inputs.mutedAudio ? path_text(*inputs.mutedAudio) : inputs.source});
-        }
-    }
-    append(args, {"--split", format_split_parts(ranges)});
-    return args;
-}
+}  // namespace
 
 std::vector<std::string> mux_arguments(const MuxInputs& in) {
-    std::vector<std::string> args{"-o", path_text(in.target)};
+    // Lacing would store one time for several audio packets, and readers
+    // would guess the others; every packet keeps its own time instead.
+    std::vector<std::string> args{"-o", path_text(in.target), "--disable-lacing"};
     if (in.title) append(args, {"--title", *in.title});
     args.insert(args.end(), in.chapterArgs.begin(), in.chapterArgs.end());
 
-    if (!in.joined) {
-        append(args, {"--no-audio", "--no-subtitles", "--no-chapters", "--no-global-tags",
-                      in.textVideo ? path_text(*in.textVideo) : in.source});
-        if (!in.audio.empty()) {
-            append(args, {"--no-video", "--no-subtitles", "--no-chapters", "--no-global-tags",
-                          in.mutedAudio ? path_text(*in.mutedAudio) : in.source});
-        }
-    } else {
-        // The joined file's audio tracks lost their names and flags in the pieces;
-        // give them back the source's.
-        for (std::size_t k = 1; k <= in.audio.size(); ++k) {
-            const auto& track = in.audio[k - 1];
-            append(args, {"--language", fmt::format("{}:{}", k, track.language.value_or("und"))});
-            if (track.title) append(args, {"--track-name", fmt::format("{}:{}", k, *track.title)});
-            append(args, {"--default-track-flag", fmt::format("{}:{}", k, track.isDefault ? "yes" : "no")});
-        }
-        append(args, {"--no-subtitles", "--no-chapters", path_text(*in.joined)});
+    // The movie's own order of picture and sound (some store the sound first),
+    // one input per carrier file.
+    std::vector<const MuxTrack*> ordered;
+    for (const auto& track : in.tracks) ordered.push_back(&track);
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const MuxTrack* a, const MuxTrack* b) { return a->order < b->order; });
+    std::vector<std::string> files;
+    for (const MuxTrack* track : ordered)
+        if (std::find(files.begin(), files.end(), track->source.file) == files.end()) files.push_back(track->source.file);
+    for (const auto& file : files) {
+        std::vector<const MuxTrack*> group;
+        for (const MuxTrack* track : ordered)
+            if (track->source.file == file) group.push_back(track);
+        const std::string video_ids = id_list(group, true);
+        const std::string audio_ids = id_list(group, false);
+        if (video_ids.empty()) args.emplace_back("--no-video");
+        else append(args, {"--video-tracks", video_ids});
+        if (audio_ids.empty()) args.emplace_back("--no-audio");
+        else append(args, {"--audio-tracks", audio_ids});
+        append(args, {"--no-subtitles", "--no-chapters", "--no-global-tags", "--no-attachments"});
+        for (const MuxTrack* track : group) track_properties(args, *track);
+        args.push_back(file);
     }
 
-    if (in.subtitlesRebuilt) {
-        args.insert(args.end(), in.subtitleArgs.begin(), in.subtitleArgs.end());
-    } else if (in.sourceHasSubtitlesOrChapters) {
-        append(args, {"--no-video", "--no-audio", "--no-global-tags", in.source});
-    }
+    args.insert(args.end(), in.subtitleArgs.begin(), in.subtitleArgs.end());
+    append(args, {"--no-video", "--no-audio"});
+    if (!in.sourceSubtitlesAndChapters) append(args, {"--no-subtitles", "--no-chapters"});
+    args.push_back(in.source);
     return args;
 }
 
+std::optional<std::string> matroska_date(std::string_view creation_time) {
+    const std::string_view text = trim(creation_time);
+    // YYYY-mm-ddTHH:MM:SS
+    constexpr std::string_view shape = "dddd-dd-ddTdd:dd:dd";
+    if (text.size() < shape.size()) return std::nullopt;
+    for (std::size_t i = 0; i < shape.size(); ++i) {
+        const char c = text[i];
+        const bool ok = shape[i] == 'd' ? (c >= '0' && c <= '9') : (c == shape[i] || (shape[i] == 'T' && c == ' '));
+        if (!ok) return std::nullopt;
+    }
+    std::string date(text.substr(0, shape.size()));
+    date[10] = 'T';
+    std::string_view rest = text.substr(shape.size());
+    if (!rest.empty() && rest.front() == '.') {
+        rest.remove_prefix(1);
+        while (!rest.empty() && rest.front() >= '0' && rest.front() <= '9') rest.remove_prefix(1);
+    }
+    if (rest.empty() || rest == "Z") return date + "Z";
+    if (rest.size() == 6 && (rest[0] == '+' || rest[0] == '-') && rest[3] == ':') return date + std::string(rest);
+    return std::nullopt;
+}
+
+std::vector<std::string> date_arguments(const std::filesystem::path& file, const std::string& date) {
+    return {path_text(file), "--edit", "info", "--set", fmt::format("date={}", date)};
+}
+
 std::vector<std::string> mp4_arguments(const std::filesystem::path& final_mkv, const std::filesystem::path& output,
-                                       bool has_text_subtitles, const std::string& video_codec) {
+                                       const std::vector<std::size_t>& text_subtitles, const std::string& video_codec) {
     auto args = std_ffmpeg_prefix();
-    append(args, {path_text(final_mkv), "-map", "0:v", "-map", "0:a?"});
-    if (has_text_subtitles) append(args, {"-map", "0:s?", "-c:s", "mov_text"});
+    // "V": the picture, not cover art stored as a picture stream.
+    append(args, {path_text(final_mkv), "-map", "0:V", "-map", "0:a?"});
+    for (std::size_t n : text_subtitles) append(args, {"-map", fmt::format("0:s:{}", n)});
+    if (!text_subtitles.empty()) append(args, {"-c:s", "mov_text"});
     append(args, {"-c:v", "copy", "-c:a", "copy"});
     // Apple players only accept HEVC in MP4 under this sample entry name.
     if (video_codec == "hevc") append(args, {"-tag:v", "hvc1"});

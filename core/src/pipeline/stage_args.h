@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "pipeline/plan.h"
+#include "pipeline/tracks.h"
 #include "probe/media_info.h"
 #include "util/result.h"
 
@@ -40,7 +41,6 @@ inline constexpr StageInfo done{"done", "Done", 1.0, 0.0};
 
 // Shares of a stage's span taken by its tool runs, in order. Each run gets its
 // own slice so that the overall progress never steps back inside a stage.
-inline constexpr double kMuteSplitShare = 0.7;   // then the join: 0.3
 inline constexpr double kOverlaySplitShare = 0.4;  // then the cards: 0.3, the join: 0.3
 inline constexpr double kOverlayJoinShare = 0.3;
 
@@ -53,66 +53,62 @@ std::filesystem::path work_folder_path(const std::filesystem::path& output, std:
 
 // ---- remux --------------------------------------------------------------
 
-// Containers whose start time decides the remux; every other one is remuxed.
+// Containers whose start time decides the remux: Matroska only. Every other
+// container is remuxed, so that picture and sound are read one way (MP4 edit
+// lists, AVI codec ids and transport-stream timing all become plain Matroska).
 bool remux_depends_on_start_time(const std::string& container);
 std::vector<std::string> start_time_query_arguments(const std::string& movie);
 // The query's output (absent when the query failed) asks for a remux when it
 // reads as a number further than 0.01 s from zero.
 bool start_time_asks_remux(const std::optional<std::string>& query_output);
-std::vector<std::string> remux_arguments(const std::string& movie, const std::filesystem::path& output);
-
-// ---- mute ---------------------------------------------------------------
-
-struct AudioPieces {
-    std::vector<PieceRange> pieces;    // covering the whole movie
-    std::vector<std::size_t> muted;    // indices of the pieces that are mute ranges
-};
-AudioPieces plan_audio_pieces(const std::vector<SnappedEdit>& mute_edits, double duration);
-std::vector<std::string> audio_split_arguments(const std::filesystem::path& output,
-                                               const std::vector<PieceRange>& pieces, const std::string& source);
-// ffmpeg arguments writing `seconds` of silence for every audio track, each
-// encoded like its track; fails with the silent-audio message.
-Result<std::vector<std::string>> silence_arguments(const std::vector<AudioStreamInfo>& audio, double seconds,
-                                                   const std::filesystem::path& output);
-
-// ---- overlay ------------------------------------------------------------
-
-std::vector<std::string> video_split_arguments(const std::filesystem::path& output,
-                                               const std::vector<PieceRange>& ranges, const std::string& source);
-
-// ---- split --------------------------------------------------------------
-
-struct SplitInputs {
-    std::string source;                               // the current source
-    std::optional<std::filesystem::path> textVideo;   // "video.mkv" of the overlay stage
-    std::optional<std::filesystem::path> mutedAudio;  // "audio.mkv" of the mute stage
-    bool hasAudio = false;
-};
-std::vector<std::string> cut_split_arguments(const std::filesystem::path& output, const std::vector<PieceRange>& ranges,
-                                             const SplitInputs& inputs);
+// Subtitle formats that can go into Matroska (MP4 timed text after conversion).
+bool matroska_holds_subtitle(const std::string& codec);
+// Copies every stream but data streams and subtitles Matroska cannot hold into Matroska, with timestamps from
+// zero; MP4 timed text, which Matroska cannot hold, becomes SubRip.
+std::vector<std::string> remux_arguments(const std::string& movie, const MediaInfo& info,
+                                         const std::filesystem::path& output);
 
 // ---- mux ----------------------------------------------------------------
+
+// One picture or sound track of the edited movie, from its carrier, with the
+// properties the movie gave it.
+struct MuxTrack {
+    TrackSource source;
+    bool video = false;
+    std::uint64_t order = 0;  // the track's place among the movie's streams
+    std::optional<std::string> language;
+    std::optional<std::string> title;
+    bool isDefault = false;
+    bool forced = false;
+    std::optional<double> rotation;  // degrees, picture only
+    // The track keeps what its file says about it (no property is set).
+    bool ownProperties = false;
+};
 
 struct MuxInputs {
     std::filesystem::path target;
     std::optional<std::string> title;
     std::vector<std::string> chapterArgs;
-    std::optional<std::filesystem::path> joined;
-    std::optional<std::filesystem::path> textVideo;
-    std::optional<std::filesystem::path> mutedAudio;
+    std::vector<MuxTrack> tracks;
+    std::vector<std::string> subtitleArgs;  // rebuilt subtitle tracks
+    // Attachments and global tags always come from the source; its subtitles
+    // and chapters too while the timeline stands still.
     std::string source;
-    std::vector<AudioStreamInfo> audio;
-    // True when the timeline moved and the subtitles were rebuilt.
-    bool subtitlesRebuilt = false;
-    std::vector<std::string> subtitleArgs;
-    // The source has subtitle streams or chapters to bring along unchanged.
-    bool sourceHasSubtitlesOrChapters = false;
+    bool sourceSubtitlesAndChapters = false;
 };
 std::vector<std::string> mux_arguments(const MuxInputs& inputs);
 
+// "YYYY-mm-ddTHH:MM:SS" and a zone, as mkvpropedit takes a segment date, from
+// a creation time as ffprobe shows it (fractions dropped, no zone meaning UTC);
+// absent when the text is no such date.
+std::optional<std::string> matroska_date(std::string_view creation_time);
+std::vector<std::string> date_arguments(const std::filesystem::path& file, const std::string& date);
+
 // ---- mp4 ----------------------------------------------------------------
 
+// `text_subtitles`: the relative indexes (0:s:N) of the subtitle tracks MP4
+// can hold; picture subtitles have no place in MP4.
 std::vector<std::string> mp4_arguments(const std::filesystem::path& final_mkv, const std::filesystem::path& output,
-                                       bool has_text_subtitles, const std::string& video_codec);
+                                       const std::vector<std::size_t>& text_subtitles, const std::string& video_codec);
 
 }  // namespace reel

@@ -1,15 +1,17 @@
-// Stages "split", "cards" and "join": the movie is cut at the kept ranges, a
-// title card is rendered for every card edit, every piece is measured into the
-// timeline, and everything is appended into "va.mkv".
+// Stages "split", "cards" and "join": the picture is cut at the kept ranges, a
+// title card is rendered for every card edit, and pictures and sound are put
+// back together with every piece at the place the layout gives it.
 #include <algorithm>
 
 #include <fmt/format.h>
 
 #include "cards/card.h"
 #include "pipeline/commands.h"
+#include "pipeline/layout.h"
 #include "pipeline/progress.h"
 #include "pipeline/run_state.h"
 #include "pipeline/stage_args.h"
+#include "pipeline/video_cut.h"
 #include "probe/keyframes.h"
 #include "util/files.h"
 
@@ -26,98 +28,85 @@ Result<std::filesystem::path> bitstream_pass(RunContext& ctx, const VideoStreamI
     return output;
 }
 
+Result<VideoPiece> measure_piece(const RunContext& ctx, const std::filesystem::path& file) {
+    auto extent = mkvmerge_extent(ctx.tools, path_text(file));
+    if (!extent) return fail(extent.error());
+    return VideoPiece{file, 0, extent->firstVideo, extent->end};
+}
+
+double first_frame_position(double range_start, double output_start, const VideoPiece& piece) {
+    return range_start > 0 ? output_start : output_start + piece.firstFrame;
+}
+
 namespace {
 
 constexpr const char* kCardsLabel = "Rendering title cards";
 
-Result<CutPlan> run_split(RunContext& ctx, RunState& run) {
-    begin_stage(ctx, stages::split);
-    // Text cards are already in "video.mkv"; the cut goes through them.
-    const std::string split_video = run.textVideo ? path_text(*run.textVideo) : run.source;
-    auto plan = plan_pieces(run.groups.cut, PlanKind::Cut, run.fps, run.gap_context(ctx, split_video));
-    if (!plan) return fail(plan.error());
-    if (plan->ranges.empty()) return fail("Everything would be removed; nothing left to write.");
-
-    SplitInputs inputs{run.source, run.textVideo, run.mutedAudio, !run.info.audio.empty()};
-    if (auto r = run_mkvmerge(ctx, cut_split_arguments(run.in_work("seg.mkv"), plan->ranges, inputs), 1.0); !r) {
-        return fail(r.error());
-    }
-    return plan;
-}
-
-struct Piece {
-    std::filesystem::path file;
-    TimelineSegment segment;
-};
-
-Result<Piece> measured(RunContext& ctx, std::filesystem::path file, TimelineSegment segment) {
-    auto length = mkvmerge_duration(ctx.tools, path_text(file));
-    if (!length) return fail(length.error());
-    segment.length = *length;
-    return Piece{std::move(file), segment};
-}
-
-Result<Piece> render_title_card(RunContext& ctx, RunState& run, std::size_t index, double from, double to) {
-    const auto& edit = run.groups.cut[index];
-    // validate_edits has made sure a fixed card length gives a usable count.
-    const std::int64_t frames = edit.edit.match
-                                    ? title_card_frames(edit.snappedEnd - edit.snappedStart, run.fps)
-                                    : fixed_card_frames(edit.edit.card_seconds, run.fps).value_or(1);
-    CardSpec spec = run.card_spec(edit.edit.text, fmt::format("card-{}.mkv", index), frames);
-    spec.audio = run.info.audio;
-    if (auto r = render_card(ctx, run, spec, from, to); !r) return fail(r.error());
-    report_stage_progress(ctx, to, kCardsLabel);
-
-    const double seconds = static_cast<double>(frames) / run.fps;
-    auto file = bitstream_pass(ctx, run.video, spec.output);
-    if (!file) return fail(file.error());
-    auto piece = measured(ctx, *file, TimelineSegment{true, 0, 0, 0});
-    if (!piece) return piece;
-    run.applied.push_back(applied_from(edit, seconds));
-    return piece;
-}
-
 }  // namespace
 
 Result<void> run_cut_stages(RunContext& ctx, RunState& run) {
-    auto plan = run_split(ctx, run);
+    begin_stage(ctx, stages::split);
+    const TrackSource video = run.carriers.video;
+    auto plan = plan_pieces(run.groups.cut, PlanKind::Cut, run.fps, run.gap_context(ctx, video.file));
     if (!plan) return fail(plan.error());
+    if (plan->ranges.empty()) return fail("Everything would be removed; nothing left to write.");
+    const CutLayout layout = layout_cut(*plan, run.groups.cut, run.fps, run.info.duration);
 
-    const auto parts = split_part_paths(run.in_work("seg.mkv"), plan->ranges.size());
+    const auto split_output = run.in_work("seg.mkv");
+    if (auto r = run_mkvmerge(ctx, video_split_arguments(split_output, plan->ranges, video), 1.0); !r)
+        return fail(r.error());
+    const auto parts = split_part_paths(split_output, plan->ranges.size());
+
     begin_stage(ctx, stages::cards);
     const auto total = static_cast<std::size_t>(std::count_if(
         plan->slots.begin(), plan->slots.end(), [](const PieceSlot& s) { return s.kind == PieceSlot::Kind::Card; }));
     const double card_count = static_cast<double>(std::max<std::size_t>(total, 1));
 
-    std::vector<TimelineSegment> segments;
-    std::vector<std::filesystem::path> join;
+    std::vector<VideoPiece> pieces;
     std::size_t rendered = 0;
-    for (const auto& slot : plan->slots) {
-        Result<Piece> piece;
+    for (std::size_t i = 0; i < plan->slots.size(); ++i) {
+        const auto& slot = plan->slots[i];
         if (slot.kind == PieceSlot::Kind::Piece) {
-            const auto& range = plan->ranges[slot.index];
             auto file = slot.needsBitstreamPass ? bitstream_pass(ctx, run.video, parts[slot.index])
                                                 : Result<std::filesystem::path>(parts[slot.index]);
             if (!file) return fail(file.error());
-            piece = measured(ctx, *file,
-                             TimelineSegment{false, range.start, range.end.value_or(run.info.duration), 0});
-        } else {
-            piece = render_title_card(ctx, run, slot.index, rendered / card_count, (rendered + 1) / card_count);
-            ++rendered;
+            auto piece = measure_piece(ctx, *file);
+            if (!piece) return fail(piece.error());
+            piece->position = first_frame_position(plan->ranges[slot.index].start, layout.slotPositions[i], *piece);
+            pieces.push_back(*piece);
+            continue;
         }
+        const auto& edit = run.groups.cut[slot.index];
+        const std::int64_t frames = layout.cardFrames[i];
+        const CardSpec spec = run.card_spec(edit.edit.text, fmt::format("card-{}.mkv", slot.index), frames);
+        const double from = static_cast<double>(rendered) / card_count;
+        const double to = static_cast<double>(rendered + 1) / card_count;
+        if (auto r = render_card(ctx, run, spec, from, to); !r) return fail(r.error());
+        report_stage_progress(ctx, to, kCardsLabel);
+        ++rendered;
+        auto file = bitstream_pass(ctx, run.video, spec.output);
+        if (!file) return fail(file.error());
+        auto piece = measure_piece(ctx, *file);
         if (!piece) return fail(piece.error());
-        segments.push_back(piece->segment);
-        join.push_back(piece->file);
+        piece->position = layout.slotPositions[i];
+        pieces.push_back(*piece);
+        run.applied.push_back(applied_from(edit, static_cast<double>(frames) / run.fps));
     }
     for (const auto& edit : run.groups.cut) {
         if (edit.edit.action == EditAction::Remove) run.applied.push_back(applied_from(edit, std::nullopt));
     }
-    run.timeline = Timeline::from_segments(std::move(segments));
+    run.timeline = layout.timeline;
 
     begin_stage(ctx, stages::join);
+    const bool has_audio = !run.info.audio.empty();
     const auto joined = run.in_work("va.mkv");
-    if (auto r = run_mkvmerge(ctx, join_arguments(joined, join), 1.0); !r) return r;
-    run.joined = joined;
+    if (auto r = run_mkvmerge_slice(ctx, video_join_arguments(joined, pieces), 0, has_audio ? 0.5 : 1.0); !r)
+        return r;
+    run.carriers.video = TrackSource{path_text(joined), 0};
+    if (has_audio) {
+        AudioRebuild rebuild{"cut", [&layout](double) { return layout.stretches; }, layout.silence};
+        if (auto r = rebuild_audio(ctx, run, rebuild, 0.5, 1.0); !r) return fail(r.error());
+    }
     return {};
 }
 

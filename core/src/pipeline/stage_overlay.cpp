@@ -1,7 +1,7 @@
-// Stage "overlay": the video alone is cut around the text ranges, each text
-// range is replaced by a text card with exactly the frame count of the piece it
-// covers, and the pieces are appended again into "video.mkv". The sound does
-// not pass through here.
+// Stage "overlay": the picture alone is cut around the text ranges, each text
+// range is replaced by a text card lasting exactly as long as the pictures it
+// covers, and the pieces are appended again into "video.mkv", every one at its
+// own time. The sound does not pass through here.
 #include <algorithm>
 
 #include <fmt/format.h>
@@ -11,22 +11,23 @@
 #include "pipeline/progress.h"
 #include "pipeline/run_state.h"
 #include "pipeline/stage_args.h"
-#include "probe/keyframes.h"
+#include "pipeline/video_cut.h"
 #include "util/files.h"
 
 namespace reel {
 
 Result<void> run_overlay_stage(RunContext& ctx, RunState& run) {
     begin_stage(ctx, stages::overlay);
+    const TrackSource video = run.carriers.video;
 
-    auto plan = plan_pieces(run.groups.text, PlanKind::Text, run.fps, run.gap_context(ctx, run.source));
+    auto plan = plan_pieces(run.groups.text, PlanKind::Text, run.fps, run.gap_context(ctx, video.file));
     if (!plan) return fail(plan.error());
     for (const auto& edit : run.groups.text) {
         run.applied.push_back(applied_from(edit, edit.snappedEnd - edit.snappedStart));
     }
 
     const auto split_output = run.in_work("vid.mkv");
-    if (auto r = run_mkvmerge_slice(ctx, video_split_arguments(split_output, plan->ranges, run.source), 0,
+    if (auto r = run_mkvmerge_slice(ctx, video_split_arguments(split_output, plan->ranges, video), 0,
                                     kOverlaySplitShare);
         !r) {
         return r;
@@ -37,35 +38,45 @@ Result<void> run_overlay_stage(RunContext& ctx, RunState& run) {
         plan->slots.begin(), plan->slots.end(), [](const PieceSlot& s) { return s.kind == PieceSlot::Kind::Card; }));
     const double card_share = 1.0 - kOverlaySplitShare - kOverlayJoinShare;
 
-    std::vector<std::filesystem::path> join;
+    std::vector<VideoPiece> pieces;
     std::size_t next_part = 0;  // every slot, card or piece, takes the next part
     std::size_t rendered = 0;
     for (const auto& slot : plan->slots) {
+        const auto& range = plan->ranges[next_part];
         const auto part = parts[next_part++];
         if (slot.kind == PieceSlot::Kind::Piece) {
             auto passed = slot.needsBitstreamPass ? bitstream_pass(ctx, run.video, part)
                                                   : Result<std::filesystem::path>(part);
             if (!passed) return fail(passed.error());
-            join.push_back(*passed);
+            auto piece = measure_piece(ctx, *passed);
+            if (!piece) return fail(piece.error());
+            // The timeline does not move here: every piece keeps its own time.
+            piece->position = first_frame_position(range.start, range.start, *piece);
+            pieces.push_back(*piece);
             continue;
         }
 
-        auto frames = count_video_frames(ctx.tools, path_text(part));
-        if (!frames) return fail(frames.error());
-        const CardSpec spec =
-            run.card_spec(run.groups.text[slot.index].edit.text, fmt::format("overlay-{}.mkv", slot.index), *frames);
+        // Frames by time, not by count: a phone's variable frame rate would
+        // otherwise make the card shorter or longer than what it covers.
+        const auto& edit = run.groups.text[slot.index];
+        const std::int64_t frames = title_card_frames(edit.snappedEnd - edit.snappedStart, run.fps);
+        const CardSpec spec = run.card_spec(edit.edit.text, fmt::format("overlay-{}.mkv", slot.index), frames);
         const double from = kOverlaySplitShare + card_share * static_cast<double>(rendered) / card_total;
         const double to = kOverlaySplitShare + card_share * static_cast<double>(rendered + 1) / card_total;
         if (auto r = render_card(ctx, run, spec, from, to); !r) return r;
         ++rendered;
         auto passed = bitstream_pass(ctx, run.video, spec.output);
         if (!passed) return fail(passed.error());
-        join.push_back(*passed);
+        auto piece = measure_piece(ctx, *passed);
+        if (!piece) return fail(piece.error());
+        piece->position = edit.snappedStart;
+        pieces.push_back(*piece);
     }
 
-    const auto video = run.in_work("video.mkv");
-    if (auto r = run_mkvmerge_slice(ctx, join_arguments(video, join), 1.0 - kOverlayJoinShare, 1.0); !r) return r;
-    run.textVideo = video;
+    const auto joined = run.in_work("video.mkv");
+    if (auto r = run_mkvmerge_slice(ctx, video_join_arguments(joined, pieces), 1.0 - kOverlayJoinShare, 1.0); !r)
+        return r;
+    run.carriers.video = TrackSource{path_text(joined), 0};
     return {};
 }
 

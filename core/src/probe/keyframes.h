@@ -50,4 +50,14 @@ Result<std::int64_t> count_video_frames(const ToolSet& tools, const std::string&
 Result<double> parse_mkvmerge_duration(std::string_view json_text);
 Result<double> mkvmerge_duration(const ToolSet& tools, const std::string& path);
 
+// Where a file's picture starts and where the file ends (the end of its latest
+// track), in the file's own seconds, from mkvmerge's identification: what
+// mkvmerge goes by when it appends the next file.
+struct FileExtent {
+    double end = 0;
+    double firstVideo = 0;
+};
+Result<FileExtent> parse_mkvmerge_extent(std::string_view json_text);
+Result<FileExtent> mkvmerge_extent(const ToolSet& tools, const std::string& path);
+
 }  // namespace reel

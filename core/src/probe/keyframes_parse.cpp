@@ -124,4 +124,25 @@ Result<double> parse_mkvmerge_duration(std::string_view json_text) {
     return duration.get<double>() / 1e9;
 }
 
+Result<FileExtent> parse_mkvmerge_extent(std::string_view json_text) {
+    auto duration = parse_mkvmerge_duration(json_text);
+    if (!duration) return fail(duration.error());
+    // Already parsed once above; the document is valid JSON here.
+    const nlohmann::json root = *parse_json_document(json_text);
+    std::optional<double> earliest;
+    std::optional<double> first_video;
+    if (root.contains("tracks") && root["tracks"].is_array()) {
+        for (const auto& track : root["tracks"]) {
+            if (!track.is_object() || !track.contains("properties") || !track["properties"].is_object()) continue;
+            const auto first = integer_member(track["properties"], "minimum_timestamp");
+            if (!first) continue;
+            const double seconds = static_cast<double>(*first) / 1e9;
+            if (!earliest || seconds < *earliest) earliest = seconds;
+            if (!first_video && track.value("type", "") == "video") first_video = seconds;
+        }
+    }
+    // mkvmerge's duration runs from the file's earliest timestamp.
+    return FileExtent{earliest.value_or(0) + *duration, first_video.value_or(0)};
+}
+
 }  // namespace reel

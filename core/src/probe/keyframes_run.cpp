@@ -39,4 +39,12 @@ Result<double> mkvmerge_duration(const ToolSet& tools, const std::string& path) 
     return parse_mkvmerge_duration(*output);
 }
 
+Result<FileExtent> mkvmerge_extent(const ToolSet& tools, const std::string& path) {
+    auto mkvmerge = require_mkvmerge(tools);
+    if (!mkvmerge) return fail(mkvmerge.error());
+    auto output = run_capture(*mkvmerge, {"-J", tool_path_argument(path)});
+    if (!output) return fail(output.error());
+    return parse_mkvmerge_extent(*output);
+}
+
 }  // namespace reel

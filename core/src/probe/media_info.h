@@ -26,6 +26,14 @@ struct VideoStreamInfo {
     std::optional<std::string> fieldOrder;
     std::optional<std::int64_t> bitRate;
     std::optional<std::int64_t> nbFrames;
+    // Carried into the edited file, not part of the probe document.
+    std::optional<std::string> language;
+    std::optional<std::string> title;
+    bool isDefault = false;
+    bool forced = false;
+    // Degrees of the display matrix, as ffprobe reports them (phones store
+    // portrait video sideways and let the player turn it).
+    std::optional<double> rotation;
 };
 
 struct AudioStreamInfo {
@@ -39,6 +47,9 @@ struct AudioStreamInfo {
     std::optional<std::string> language;
     std::optional<std::string> title;
     bool isDefault = false;  // JSON key "default"
+    // Carried into the edited file, not part of the probe document.
+    bool forced = false;
+    std::optional<std::string> sampleFormat;  // "s16", "s32", ...: silence must match it
 };
 
 struct SubtitleStreamInfo {
@@ -68,6 +79,11 @@ struct MediaInfo {
     std::vector<AudioStreamInfo> audio;
     std::vector<SubtitleStreamInfo> subtitles;
     std::vector<ChapterInfo> chapters;
+    // Carried into the edited file, not part of the probe document: when the
+    // movie was made, and the stream indexes of further real video tracks
+    // (cover art is not among them).
+    std::optional<std::string> creationTime;
+    std::vector<std::uint64_t> otherVideo;
 };
 
 }  // namespace reel

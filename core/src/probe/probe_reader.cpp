@@ -25,6 +25,18 @@ bool is_text_subtitle_codec(std::string_view codec) {
     return false;
 }
 
+// The rotation of a "Display Matrix" side data entry; a zero rotation is none.
+std::optional<double> display_rotation(const json& stream) {
+    if (!stream.is_object() || !stream.contains("side_data_list") || !stream["side_data_list"].is_array())
+        return std::nullopt;
+    for (const json& entry : stream["side_data_list"]) {
+        if (text_member(entry, "side_data_type") != "Display Matrix") continue;
+        const auto rotation = decimal_member(entry, "rotation");
+        if (rotation && *rotation != 0) return rotation;
+    }
+    return std::nullopt;
+}
+
 VideoStreamInfo read_video(const json& stream, std::uint64_t index, const std::string& codec) {
     VideoStreamInfo video;
     video.index = index;
@@ -59,6 +71,11 @@ VideoStreamInfo read_video(const json& stream, std::uint64_t index, const std::s
         // Matroska keeps the count in mkvmerge's statistics tags.
         if (const auto tag = tag_value(stream, "NUMBER_OF_FRAMES")) video.nbFrames = parse_int64(*tag);
     }
+    video.language = tag_value(stream, "language");
+    video.title = tag_value(stream, "title");
+    video.isDefault = disposition_flag(stream, "default");
+    video.forced = disposition_flag(stream, "forced");
+    video.rotation = display_rotation(stream);
     return video;
 }
 
@@ -74,6 +91,8 @@ AudioStreamInfo read_audio(const json& stream, std::uint64_t index, const std::s
     audio.language = tag_value(stream, "language");
     audio.title = tag_value(stream, "title");
     audio.isDefault = disposition_flag(stream, "default");
+    audio.forced = disposition_flag(stream, "forced");
+    audio.sampleFormat = text_member(stream, "sample_fmt");
     return audio;
 }
 
@@ -118,6 +137,7 @@ Result<MediaInfo> parse_probe_report(std::string_view json_text, const std::stri
     info.duration = decimal_member(format, "duration").value_or(0);
     info.size = unsigned_member(format, "size");
     info.title = tag_value(format, "title");
+    info.creationTime = tag_value(format, "creation_time");
 
     if (root.is_object() && root.contains("streams") && root["streams"].is_array()) {
         for (const json& stream : root["streams"]) {
@@ -127,7 +147,11 @@ Result<MediaInfo> parse_probe_report(std::string_view json_text, const std::stri
             if (!type) continue;
             if (*type == "video") {
                 // Cover art is stored as a one-picture video stream.
-                if (disposition_flag(stream, "attached_pic") || info.video) continue;
+                if (disposition_flag(stream, "attached_pic")) continue;
+                if (info.video) {
+                    info.otherVideo.push_back(index);
+                    continue;
+                }
                 info.video = read_video(stream, index, codec);
             } else if (*type == "audio") {
                 info.audio.push_back(read_audio(stream, index, codec));

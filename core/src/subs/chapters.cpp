@@ -2,6 +2,7 @@
 #include "subs/chapters.h"
 
 #include <algorithm>
+#include <limits>
 #include <fmt/format.h>
 
 #include "util/files.h"
@@ -17,17 +18,15 @@ constexpr std::string_view chapters_header =
     "<Chapters><EditionEntry>\n";
 constexpr std::string_view chapters_footer = "</EditionEntry></Chapters>\n";
 
-// The chapter's start in the edited file; absent when it lies in removed or
-// replaced material.
-std::optional<double> new_start(double start, const Timeline& timeline) {
-    const std::size_t count = std::min(timeline.segments.size(), timeline.offsets.size());
-    for (std::size_t i = 0; i < count; ++i) {
-        const TimelineSegment& segment = timeline.segments[i];
-        if (!segment.card && segment.sourceStart <= start && start < segment.sourceEnd) {
-            return start - segment.sourceStart + timeline.offsets[i];
-        }
-    }
-    return std::nullopt;
+// The chapter's start in the edited file: where the first kept part of it
+// begins, so that a chapter whose opening was cut away begins at the cut;
+// absent when none of it is kept.
+std::optional<double> new_start(const ChapterInfo& chapter, const Timeline& timeline) {
+    // A chapter without a usable end runs to the end of the movie.
+    const double end = chapter.end > chapter.start ? chapter.end : std::numeric_limits<double>::infinity();
+    const auto kept = map_range(timeline, chapter.start, end);
+    if (!kept) return std::nullopt;
+    return kept->first;
 }
 
 }  // namespace
@@ -48,7 +47,7 @@ std::optional<std::string> chapters_xml(const std::vector<ChapterInfo>& chapters
     std::string xml(chapters_header);
     bool kept = false;
     for (const auto& chapter : chapters) {
-        const auto start = new_start(chapter.start, timeline);
+        const auto start = new_start(chapter, timeline);
         if (!start) continue;
         kept = true;
         xml += fmt::format(

@@ -43,12 +43,13 @@ std::pair<std::size_t, std::size_t> find_space(std::string_view text) {
     return {std::string_view::npos, 0};
 }
 
-// Retimes one SubRip block; absent when the block is dropped.
-std::optional<std::string> retime_srt_block(std::string_view block, const Timeline& timeline, std::int64_t& counter) {
+// Retimes one SubRip block: one cue for every part of it that is kept, none
+// when nothing is.
+std::string retime_srt_block(std::string_view block, const Timeline& timeline, std::int64_t& counter) {
     const auto lines = text_lines(block);
     std::size_t timing = 0;
     while (timing < lines.size() && !contains(lines[timing], "-->")) ++timing;
-    if (timing == lines.size()) return std::nullopt;
+    if (timing == lines.size()) return {};
 
     const std::string_view line = lines[timing];
     const std::size_t arrow = line.find("-->");
@@ -62,24 +63,25 @@ std::optional<std::string> retime_srt_block(std::string_view block, const Timeli
 
     const auto start = parse_time(start_text);
     const auto end = parse_time(end_text);
-    if (!start || !end) return std::nullopt;
-    const auto mapped = map_range(timeline, *start, *end);
-    if (!mapped) return std::nullopt;
+    if (!start || !end) return {};
 
-    ++counter;
-    std::string out = fmt::format("{}\n{} --> {}{}\n", counter, format_srt_time(mapped->first),
-                                  format_srt_time(mapped->second), extra);
-    for (std::size_t i = timing + 1; i < lines.size(); ++i) {
-        out.append(lines[i]);
+    std::string out;
+    for (const auto& [from, to] : map_range_all(timeline, *start, *end)) {
+        ++counter;
+        out += fmt::format("{}\n{} --> {}{}\n", counter, format_srt_time(from), format_srt_time(to), extra);
+        for (std::size_t i = timing + 1; i < lines.size(); ++i) {
+            out.append(lines[i]);
+            out.push_back('\n');
+        }
         out.push_back('\n');
     }
-    out.push_back('\n');
     return out;
 }
 
-// Retimes one ASS line; absent when the event is dropped.
-std::optional<std::string> retime_ass_line(std::string_view line, const Timeline& timeline) {
-    if (!line.starts_with("Dialogue:")) return std::string(line);
+// Retimes one ASS line: an event becomes one line per kept part of it (none
+// when nothing is kept); every other line stays as it is.
+std::vector<std::string> retime_ass_line(std::string_view line, const Timeline& timeline) {
+    if (!line.starts_with("Dialogue:")) return {std::string(line)};
     std::vector<std::string_view> fields;
     std::string_view rest = line.substr(9);
     while (fields.size() < 9) {
@@ -89,18 +91,20 @@ std::optional<std::string> retime_ass_line(std::string_view line, const Timeline
         rest = rest.substr(comma + 1);
     }
     fields.push_back(rest);  // the text field keeps any further commas
-    if (fields.size() < 3) return std::string(line);
+    if (fields.size() < 3) return {std::string(line)};
     const auto start = parse_time(fields[1]);
     const auto end = parse_time(fields[2]);
-    if (!start || !end) return std::string(line);
+    if (!start || !end) return {std::string(line)};
 
-    const auto mapped = map_range(timeline, *start, *end);
-    if (!mapped) return std::nullopt;
-    const std::string new_start = format_ass_time(mapped->first);
-    const std::string new_end = format_ass_time(mapped->second);
-    fields[1] = new_start;
-    fields[2] = new_end;
-    return fmt::format("Dialogue:{}", fmt::join(fields, ","));
+    std::vector<std::string> lines;
+    for (const auto& [from, to] : map_range_all(timeline, *start, *end)) {
+        const std::string new_start = format_ass_time(from);
+        const std::string new_end = format_ass_time(to);
+        fields[1] = new_start;
+        fields[2] = new_end;
+        lines.push_back(fmt::format("Dialogue:{}", fmt::join(fields, ",")));
+    }
+    return lines;
 }
 
 }  // namespace
@@ -124,7 +128,7 @@ std::string retime_srt(std::string_view text, const Timeline& timeline) {
     while (true) {
         const std::size_t separator = all.find("\n\n", pos);
         const std::string_view block = all.substr(pos, separator == std::string_view::npos ? all.npos : separator - pos);
-        if (auto cue = retime_srt_block(block, timeline, counter)) out += *cue;
+        out += retime_srt_block(block, timeline, counter);
         if (separator == std::string_view::npos) break;
         pos = separator + 2;
     }
@@ -135,8 +139,8 @@ std::string retime_ass(std::string_view text, const Timeline& timeline) {
     const std::string unified = replace_all(text, "\r\n", "\n");
     std::string out;
     for (const auto line : text_lines(unified)) {
-        if (auto kept = retime_ass_line(line, timeline)) {
-            out += *kept;
+        for (const auto& kept : retime_ass_line(line, timeline)) {
+            out += kept;
             out.push_back('\n');
         }
     }

@@ -2,6 +2,8 @@
 // plus the host-bound wrappers used by the front ends.
 #include "tools/toolset.h"
 
+#include "util/files.h"
+
 #include "tools/process.h"
 #include "util/text.h"
 
@@ -117,6 +119,10 @@ Result<ToolSet> locate_tools(const ToolLocations& locations, const ToolFinder& f
     if (!ffprobe) return fail("ffprobe was not found. It ships with ffmpeg; set its location in Settings.");
     tools.ffprobe = std::move(*ffprobe);
     tools.mkvmerge = find("mkvmerge", locations.mkvmerge);
+    // Looked for beside mkvmerge first: the two come as one package.
+    std::optional<std::string> beside;
+    if (tools.mkvmerge) beside = path_text(path_from_text(*tools.mkvmerge).parent_path());
+    tools.mkvpropedit = find("mkvpropedit", beside);
     return tools;
 }
 

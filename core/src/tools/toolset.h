@@ -20,6 +20,9 @@ struct ToolSet {
     std::string ffmpeg;
     std::string ffprobe;
     std::optional<std::string> mkvmerge;
+    // Ships with mkvmerge; sets properties of a finished file in place. Runs
+    // do without it (the file then carries the date it was written).
+    std::optional<std::string> mkvpropedit;
 };
 
 // The platform's search rules, as data, so both rule sets can be tested anywhere.

@@ -31,10 +31,13 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(SplitPartPaths, NumbersPartsLikeMkvmerge) {
     EXPECT_EQ(split_part_paths("/w/seg.mkv", 3),
               (std::vector<std::filesystem::path>{"/w/seg-001.mkv", "/w/seg-002.mkv", "/w/seg-003.mkv"}));
-    EXPECT_EQ(split_part_paths("aud.mka", 1), std::vector<std::filesystem::path>{"aud-001.mka"});
+    EXPECT_EQ(split_part_paths("aud.mka", 2).front(), std::filesystem::path("aud-001.mka"));
     // No extension, or only a leading dot: mkvmerge writes Matroska.
-    EXPECT_EQ(split_part_paths("/w/parts", 1), std::vector<std::filesystem::path>{"/w/parts-001.mkv"});
-    EXPECT_EQ(split_part_paths("/w/.hidden", 1), std::vector<std::filesystem::path>{"/w/.hidden-001.mkv"});
+    EXPECT_EQ(split_part_paths("/w/parts", 2).front(), std::filesystem::path("/w/parts-001.mkv"));
+    EXPECT_EQ(split_part_paths("/w/.hidden", 2).front(), std::filesystem::path("/w/.hidden-001.mkv"));
+    // A split that keeps one range is not numbered (trimming only the start or
+    // only the end of a movie).
+    EXPECT_EQ(split_part_paths("/w/seg.mkv", 1), std::vector<std::filesystem::path>{"/w/seg.mkv"});
     EXPECT_EQ(split_part_paths("/w/a.b.mkv", 2).back(), std::filesystem::path("/w/a.b-002.mkv"));
     EXPECT_EQ(split_part_paths("/w/seg.mkv", 1000).back(), std::filesystem::path("/w/seg-1000.mkv"));
     EXPECT_TRUE(split_part_paths("/w/seg.mkv", 0).empty());

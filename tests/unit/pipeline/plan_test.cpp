@@ -333,7 +333,9 @@ TEST_P(MapRange, FollowsKeptPieces) {
 INSTANTIATE_TEST_SUITE_P(Cases, MapRange,
                          ::testing::Values(MapCase{5, 7, std::pair{5.0, 7.0}}, MapCase{8, 12, std::pair{8.0, 10.0}},
                                            MapCase{12, 14, std::nullopt},   // starts in removed material
-                                           MapCase{10, 25, std::nullopt},  // the end of a piece is not in it
+                                           // What continues after a card starts after it.
+                                           MapCase{10, 25, std::pair{13.0, 18.0}},
+                                           MapCase{9.9, 12, std::nullopt},  // a flash before the card
                                            MapCase{20, 25, std::pair{13.0, 18.0}},
                                            MapCase{25, 30, std::pair{18.0, 23.0}},
                                            MapCase{58, 70, std::pair{51.0, 53.0}},

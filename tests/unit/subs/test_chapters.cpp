@@ -63,16 +63,19 @@ TEST(Chapters, KeptDroppedAndOrdered) {
         chapter(30, "end of piece"),  // the next piece starts at 40: dropped
         chapter(35, "removed"),
         chapter(50, "past the end"),
-        chapter(9.9996, ""),
+        chapter(9.9996, "a blink before the card"),
+        chapter(29.5, ""),               // runs into removed material: kept where it starts
+        chapter(39.5, "opening removed"),  // begins at the cut
     };
     EXPECT_EQ(chapters_xml(chapters, mixed),
               header + atom("00:00:30.000", "late first") + atom("00:00:00.000", "start") +
-                  atom("00:00:15.000", "after card") + atom("00:00:10.000", "") + footer);
+                  atom("00:00:15.000", "after card") + atom("00:00:24.500", "") +
+                  atom("00:00:25.000", "opening removed") + footer);
 }
 
 TEST(Chapters, NothingKeptGivesNothing) {
     EXPECT_EQ(chapters_xml({}, head_cut), std::nullopt);
-    EXPECT_EQ(chapters_xml({chapter(5, "a"), chapter(59.999, "b")}, head_cut), std::nullopt);
+    EXPECT_EQ(chapters_xml({chapter(5, "a"), chapter(58.5, "b")}, head_cut), std::nullopt);
     // Only as many segments as there are offsets are looked at.
     Timeline short_offsets = head_cut;
     short_offsets.offsets.clear();

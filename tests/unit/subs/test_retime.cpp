@@ -56,9 +56,16 @@ TEST(RetimeSrt, CuesAgainstARemovedRange) {
     };
     const Case cases[] = {
         {"00:00:58,000 --> 00:01:03,000", "00:00:58,000 --> 00:01:00,000"},  // cut at the piece's end
-        {"00:01:02,000 --> 00:01:05,000", ""},                               // starts in removed material
-        {"00:01:05,000 --> 00:01:12,000", ""},
-        {"00:01:00,000 --> 00:01:12,000", ""},  // the end of a kept piece is not inside it
+        {"00:01:02,000 --> 00:01:05,000", ""},                               // all in removed material
+        // What continues into kept material starts at the cut.
+        {"00:01:05,000 --> 00:01:12,000", "00:01:00,000 --> 00:01:02,000"},
+        {"00:01:00,000 --> 00:01:12,000", "00:01:00,000 --> 00:01:02,000"},
+        // Across the removal the two parts meet again: one cue.
+        {"00:00:58,000 --> 00:01:12,000", "00:00:58,000 --> 00:01:02,000"},
+        // A flash of a line left by the cut is dropped; a line that short to
+        // begin with is not.
+        {"00:00:59,900 --> 00:01:05,000", ""},
+        {"00:00:30,000 --> 00:00:30,200", "00:00:30,000 --> 00:00:30,200"},
         {"00:01:10,000 --> 00:01:12,000", "00:01:00,000 --> 00:01:02,000"},  // start of the next piece
         {"00:00:05,000 --> 00:00:05,000", ""},                               // zero length
         {"00:00:06,000 --> 00:00:05,000", ""},                               // reversed

@@ -1,0 +1,275 @@
+#include "pipeline/audio_cut.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+
+#include "cards/silence.h"
+#include "edits/time.h"
+#include "util/files.h"
+#include "util/text.h"
+
+namespace reel {
+
+namespace {
+
+// A packet that ends less than this after a mute's start is not counted as
+// sounding inside it (timestamps are stored in whole milliseconds).
+constexpr double kMuteStartSlack = 0.001;
+
+void append(std::vector<std::string>& args, std::initializer_list<std::string> more) {
+    args.insert(args.end(), more);
+}
+
+std::string seconds_text(double t) { return fmt::format("{:.6f}", t); }
+
+// The concat script's quoting: single quotes, with a quote written as '\''.
+// Relative names would be read from the script's own folder: the paths go in
+// whole.
+std::string concat_quote(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto whole = std::filesystem::absolute(path, ec);
+    return fmt::format("'{}'", replace_all(path_text(ec ? path : whole), "'", "'\\''"));
+}
+
+}  // namespace
+
+Result<std::vector<AudioSegment>> parse_segment_list(std::string_view csv, const std::filesystem::path& folder) {
+    std::vector<AudioSegment> segments;
+    for (const auto& raw : split(csv, '\n')) {
+        const std::string_view line = trim(raw);
+        if (line.empty()) continue;
+        // The name may itself hold commas; the two times never do.
+        const auto last = line.rfind(',');
+        const auto middle = last == std::string_view::npos ? last : line.rfind(',', last - 1);
+        if (middle == std::string_view::npos || middle == 0)
+            return fail(fmt::format("ffmpeg wrote an unreadable segment list line '{}'", line));
+        const auto start = read_number(line.substr(middle + 1, last - middle - 1));
+        const auto end = read_number(line.substr(last + 1));
+        std::string_view name = line.substr(0, middle);
+        if (name.size() >= 2 && name.front() == '"' && name.back() == '"') name = name.substr(1, name.size() - 2);
+        if (!start || !end || !std::isfinite(*start) || !std::isfinite(*end))
+            return fail(fmt::format("ffmpeg wrote an unreadable segment list line '{}'", line));
+        segments.push_back({folder / path_from_text(name), *start, *end});
+    }
+    return segments;
+}
+
+std::vector<std::string> segment_arguments(const std::vector<SegmentJob>& jobs) {
+    // -copyts: the cut times and the list's times are the carrier's own;
+    // without it ffmpeg would count from the carrier's first packet.
+    std::vector<std::string> args{"-hide_banner", "-loglevel", "error", "-y", "-progress", "pipe:1", "-nostats",
+                                  "-copyts"};
+    std::vector<std::string> inputs;
+    for (const auto& job : jobs) {
+        if (std::find(inputs.begin(), inputs.end(), job.track.file) == inputs.end()) inputs.push_back(job.track.file);
+    }
+    for (const auto& input : inputs) append(args, {"-i", input});
+    for (const auto& job : jobs) {
+        const auto input = std::find(inputs.begin(), inputs.end(), job.track.file) - inputs.begin();
+        append(args, {"-map", fmt::format("{}:{}", input, job.track.id), "-c", "copy", "-f", "segment"});
+        if (!job.times.empty()) {
+            std::vector<std::string> times;
+            for (double t : job.times) times.push_back(seconds_text(t));
+            append(args, {"-segment_times", fmt::format("{}", fmt::join(times, ","))});
+        }
+        // Each stretch starts at zero; the list keeps where it sat in the carrier.
+        append(args, {"-reset_timestamps", "1", "-segment_format", "matroska", "-segment_list", path_text(job.list),
+                      "-segment_list_type", "csv", path_text(job.pattern)});
+    }
+    return args;
+}
+
+std::vector<AudioStretch> mute_stretches(const std::vector<std::pair<double, double>>& mutes, double frame_seconds) {
+    std::vector<AudioStretch> stretches;
+    double cursor = 0;
+    for (const auto& [start, end] : mutes) {
+        const double from = std::max(0.0, start - frame_seconds + kMuteStartSlack);
+        if (!stretches.empty() && stretches.back().kind == AudioStretch::Kind::Silence && from <= cursor) {
+            stretches.back().to = end;  // touches the previous mute: one silence
+        } else {
+            if (from > cursor) stretches.push_back({AudioStretch::Kind::Keep, cursor, from, 0});
+            stretches.push_back({AudioStretch::Kind::Silence, std::max(from, cursor), end, 0});
+        }
+        cursor = end;
+    }
+    stretches.push_back({AudioStretch::Kind::Keep, cursor, std::nullopt, 0});
+    return stretches;
+}
+
+std::vector<double> stretch_boundaries(const std::vector<AudioStretch>& stretches) {
+    std::vector<double> times;
+    for (const auto& stretch : stretches) {
+        if (stretch.from > 0 && (times.empty() || stretch.from > times.back())) times.push_back(stretch.from);
+    }
+    return times;
+}
+
+std::int64_t silence_packets(double seconds, const SilenceSource& silence, bool nearest) {
+    const double frames = seconds * static_cast<double>(silence.sampleRate) / static_cast<double>(silence.frameSamples);
+    if (!(frames > 0)) return 0;
+    // A hair of tolerance: lengths come from millisecond timestamps.
+    return nearest ? round_half_away(frames) : static_cast<std::int64_t>(std::floor(frames + 1e-3));
+}
+
+namespace {
+
+double packet_seconds(const SilenceSource& silence) {
+    return static_cast<double>(silence.frameSamples) / static_cast<double>(silence.sampleRate);
+}
+
+AudioEntry silence_entry(const SilenceSource& silence, double position, std::int64_t packets) {
+    // Half a packet below the end of the last wanted packet: timestamps in the
+    // silence file are rounded to milliseconds.
+    return AudioEntry{silence.file, position, (static_cast<double>(packets) - 0.5) * packet_seconds(silence)};
+}
+
+const AudioStretch* stretch_of(const std::vector<AudioStretch>& stretches, double t) {
+    const AudioStretch* found = nullptr;
+    for (const auto& stretch : stretches) {
+        if (t >= stretch.from) found = &stretch;
+    }
+    if (found && found->to && !(t < *found->to)) return nullptr;
+    return found;
+}
+
+}  // namespace
+
+std::vector<AudioEntry> plan_audio_entries(const std::vector<AudioSegment>& segments,
+                                           const std::vector<AudioStretch>& stretches,
+                                           const std::vector<SilenceSlot>& extra, const SilenceSource& silence,
+                                           double carrier_first_packet) {
+    std::vector<AudioEntry> entries;
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+        const auto& segment = segments[i];
+        const AudioStretch* stretch = stretch_of(stretches, segment.start);
+        if (!stretch || stretch->kind == AudioStretch::Kind::Drop) continue;
+        // A stretch begins with a packet at its start, but the carrier's first
+        // stretch with the carrier's first packet, which may lie later.
+        const double first_packet = std::max(segment.start, carrier_first_packet);
+        const double position = first_packet + stretch->offset;
+        if (stretch->kind == AudioStretch::Kind::Keep) {
+            entries.push_back({segment.file, position, std::nullopt});
+            continue;
+        }
+        // The muted packets run up to the first packet of the next stretch.
+        const double end = i + 1 < segments.size() ? segments[i + 1].start : segment.end;
+        const auto packets = silence_packets(end - first_packet, silence, true);
+        if (packets > 0) entries.push_back(silence_entry(silence, position, packets));
+    }
+    for (const auto& slot : extra) {
+        const auto packets = silence_packets(slot.length, silence, false);
+        if (packets > 0) entries.push_back(silence_entry(silence, slot.position, packets));
+    }
+    std::stable_sort(entries.begin(), entries.end(),
+                     [](const AudioEntry& a, const AudioEntry& b) { return a.position < b.position; });
+    return entries;
+}
+
+double silence_seconds(const std::vector<AudioEntry>& entries, const SilenceSource& silence) {
+    double total = 0;
+    for (const auto& entry : entries) {
+        if (entry.file == silence.file && entry.outpoint) total += *entry.outpoint + 0.5 * packet_seconds(silence);
+    }
+    return total;
+}
+
+std::string concat_script(const std::vector<AudioEntry>& entries) {
+    std::string script = "ffconcat version 1.0\n";
+    const double origin = entries.empty() ? 0.0 : entries.front().position;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const auto& entry = entries[i];
+        script += fmt::format("file {}\n", concat_quote(entry.file));
+        if (entry.outpoint) script += fmt::format("outpoint {}\n", seconds_text(*entry.outpoint));
+        // The next entry starts exactly where the plan puts it, whatever this
+        // one's packets add up to.
+        if (i + 1 < entries.size()) {
+            const double next = entries[i + 1].position - origin;
+            const double here = entry.position - origin;
+            script += fmt::format("duration {}\n", seconds_text(std::max(next - here, 0.000001)));
+        }
+    }
+    return script;
+}
+
+std::vector<std::string> concat_arguments(const std::filesystem::path& script, double first_position,
+                                          const std::filesystem::path& output) {
+    std::vector<std::string> args{"-hide_banner", "-loglevel", "error", "-y", "-progress", "pipe:1", "-nostats",
+                                  "-f",           "concat",    "-safe", "0", "-i",        path_text(script),
+                                  "-map",         "0:a",       "-c",    "copy"};
+    if (first_position != 0) append(args, {"-output_ts_offset", seconds_text(first_position)});
+    args.push_back(path_text(output));
+    return args;
+}
+
+std::int64_t silence_frame_samples(const AudioStreamInfo& track, std::optional<std::int64_t> source_samples) {
+    const std::string& codec = track.codec;
+    if (codec == "aac") return 1024;
+    if (codec == "ac3" || codec == "eac3") return 1536;
+    if (codec == "mp3") return track.sampleRate >= 32000 ? 1152 : 576;
+    if (codec == "mp2") return 1152;
+    if (codec == "dts") return 512;
+    if (codec == "opus") {
+        // libopus takes 2.5 to 60 ms packets; Opus counts samples at 48 kHz.
+        for (std::int64_t samples : {120, 240, 480, 960, 1920, 2880})
+            if (source_samples == samples) return samples;
+        return 960;
+    }
+    if (codec == "flac") return source_samples && *source_samples >= 16 && *source_samples <= 65535 ? *source_samples : 4608;
+    return source_samples && *source_samples > 0 ? *source_samples : 1024;
+}
+
+Result<std::vector<std::string>> silence_file_arguments(const AudioStreamInfo& track, std::int64_t frame_samples,
+                                                        double seconds, const std::filesystem::path& output) {
+    auto encoder = silent_audio_args(track, 0);
+    if (!encoder) return fail(encoder.error());
+    std::vector<std::string> args{"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i"};
+    args.push_back(fmt::format("{}:nb_samples={}", silence_source(track), frame_samples));
+    append(args, {"-map", "0:a", "-t", seconds_text(seconds)});
+    args.insert(args.end(), encoder->begin(), encoder->end());
+    if (track.codec == "opus")
+        append(args, {"-frame_duration", format_shortest(static_cast<double>(frame_samples) / 48.0)});
+    if (track.codec == "flac") append(args, {"-frame_size", std::to_string(frame_samples)});
+    if (track.sampleFormat && (track.codec == "flac" || track.codec == "alac"))
+        append(args, {"-sample_fmt", *track.sampleFormat});
+    args.push_back(path_text(output));
+    return args;
+}
+
+std::optional<std::int64_t> samples_per_packet(std::string_view listing, std::int64_t sample_rate) {
+    std::vector<double> times;
+    for (const auto& line : split(listing, '\n')) {
+        const auto field = trim(std::string_view(line).substr(0, std::string_view(line).find(',')));
+        if (const auto t = read_number(field); t && std::isfinite(*t)) times.push_back(*t);
+    }
+    if (times.size() < 3) return std::nullopt;
+    std::sort(times.begin(), times.end());
+    // Millisecond timestamps wobble; the span over many packets does not.
+    const double per_packet = (times.back() - times.front()) / static_cast<double>(times.size() - 1);
+    const double samples = per_packet * static_cast<double>(sample_rate);
+    for (std::size_t i = 1; i < times.size(); ++i) {
+        const double step = (times[i] - times[i - 1]) * static_cast<double>(sample_rate);
+        if (std::fabs(step - samples) > 0.0035 * static_cast<double>(sample_rate)) return std::nullopt;
+    }
+    if (!(samples >= 1)) return std::nullopt;
+    return round_half_away(samples);
+}
+
+std::optional<double> first_packet_time(std::string_view listing) {
+    std::optional<double> first;
+    for (const auto& line : split(listing, '\n')) {
+        const auto field = trim(std::string_view(line).substr(0, std::string_view(line).find(',')));
+        if (const auto t = read_number(field); t && std::isfinite(*t) && (!first || *t < *first)) first = *t;
+    }
+    return first;
+}
+
+std::vector<std::string> first_packets_arguments(const TrackSource& track) {
+    return {"-v", "error", "-select_streams", std::to_string(track.id), "-read_intervals", "%+#32", "-show_entries",
+            "packet=pts_time", "-of", "csv=p=0", track.file};
+}
+
+}  // namespace reel

@@ -1,0 +1,127 @@
+#pragma once
+// Cutting and reassembling sound tracks, one track at a time, with every kept
+// packet placed where the plan says.
+//
+// ffmpeg's segment muxer cuts each track by stream copy at packet boundaries
+// (every codec, FLAC included, which mkvmerge cannot split), and its concat
+// demuxer puts the stretches back together at explicit positions: a stretch's
+// place never depends on how long the stretch before it happened to be, so
+// encoder padding, frame rounding and cut points that fall inside an audio
+// frame cannot push later sound out of sync. All pure: the stages run what
+// these build.
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "pipeline/tracks.h"
+#include "probe/media_info.h"
+#include "util/result.h"
+
+namespace reel {
+
+// One stretch of a track as the segmenter wrote it, with the carrier times of
+// its first packet and of its end.
+struct AudioSegment {
+    std::filesystem::path file;
+    double start = 0;
+    double end = 0;
+};
+
+// ffmpeg's CSV segment list: "name,start,end" per line, names relative to `folder`.
+Result<std::vector<AudioSegment>> parse_segment_list(std::string_view csv, const std::filesystem::path& folder);
+
+// What one segmenting run does to one track: the packets from each time on
+// (first packet at or after it) start a new stretch.
+struct SegmentJob {
+    TrackSource track;
+    std::vector<double> times;
+    std::filesystem::path pattern;  // "name-%03d.mka"
+    std::filesystem::path list;     // the CSV segment list
+};
+// One ffmpeg run that cuts every job's track; each input file is read once.
+std::vector<std::string> segment_arguments(const std::vector<SegmentJob>& jobs);
+
+// What becomes of the packets that start in [from, to): kept and moved by
+// `offset` (output time = carrier time + offset), replaced by silence at the
+// same place, or dropped.
+struct AudioStretch {
+    enum class Kind { Keep, Silence, Drop } kind = Kind::Keep;
+    double from = 0;
+    std::optional<double> to;  // absent: to the end
+    double offset = 0;
+};
+
+// The stretches of one track for mute ranges, with `frame_seconds` the length
+// of one of its packets: a mute starts with the packet that holds its start
+// (so no syllable of a muted word is heard) and ends with the last packet that
+// starts before its end. Touching mutes merge.
+std::vector<AudioStretch> mute_stretches(const std::vector<std::pair<double, double>>& mutes, double frame_seconds);
+// The times that separate the stretches (the segmenter's cut times).
+std::vector<double> stretch_boundaries(const std::vector<AudioStretch>& stretches);
+
+// One piece of the reassembled track: a file whose first packet goes to
+// `position`, cut off at `outpoint` (file time) when given.
+struct AudioEntry {
+    std::filesystem::path file;
+    double position = 0;
+    std::optional<double> outpoint;
+};
+
+// Silence placed in the output: at `position`, lasting `length` seconds.
+struct SilenceSlot {
+    double position = 0;
+    double length = 0;
+};
+
+// How silence for one track is made: the shared silence file and the samples
+// per packet its encoder writes.
+struct SilenceSource {
+    std::filesystem::path file;
+    std::int64_t frameSamples = 1024;
+    std::int64_t sampleRate = 48000;
+};
+
+// Whole silent packets that fit `seconds`, rounded to the nearest count when
+// `nearest`, else never longer than `seconds`.
+std::int64_t silence_packets(double seconds, const SilenceSource& silence, bool nearest);
+
+// The entries of one reassembled track: every segment whose first packet lies
+// in a Keep stretch at its moved place, Silence stretches and `extra` slots as
+// whole silent packets, Drop stretches not at all. Sorted by position.
+// `carrier_first_packet`: the time of the carrier's first packet (the first
+// segment starts at 0 whatever it holds).
+std::vector<AudioEntry> plan_audio_entries(const std::vector<AudioSegment>& segments,
+                                           const std::vector<AudioStretch>& stretches,
+                                           const std::vector<SilenceSlot>& extra, const SilenceSource& silence,
+                                           double carrier_first_packet);
+// Seconds of silence the entries hold.
+double silence_seconds(const std::vector<AudioEntry>& entries, const SilenceSource& silence);
+
+// The concat demuxer's script: each entry lasts until the next one begins.
+// Positions are relative to the first entry's; `concat_arguments` adds that one
+// back as an output offset.
+std::string concat_script(const std::vector<AudioEntry>& entries);
+std::vector<std::string> concat_arguments(const std::filesystem::path& script, double first_position,
+                                          const std::filesystem::path& output);
+
+// The encoder's samples per packet for silence matching `track`, whose own
+// packets hold `source_samples` samples (when known): the source's packet size
+// wherever the encoder can be told one, its fixed size otherwise.
+std::int64_t silence_frame_samples(const AudioStreamInfo& track, std::optional<std::int64_t> source_samples);
+// ffmpeg arguments for `seconds` of silence encoded like `track`, in packets
+// of `frame_samples`; fails with the silent-audio message.
+Result<std::vector<std::string>> silence_file_arguments(const AudioStreamInfo& track, std::int64_t frame_samples,
+                                                        double seconds, const std::filesystem::path& output);
+
+// Samples per packet of a track from ffprobe's listing of its first packet
+// times ("pts" per line); absent when the packets are not evenly spaced.
+std::optional<std::int64_t> samples_per_packet(std::string_view listing, std::int64_t sample_rate);
+// The earliest time of such a listing.
+std::optional<double> first_packet_time(std::string_view listing);
+
+std::vector<std::string> first_packets_arguments(const TrackSource& track);
+
+}  // namespace reel

@@ -1,0 +1,112 @@
+// Reassembling the sound tracks: each track is cut by stream copy into
+// stretches, kept stretches are placed where the plan puts them, muted
+// stretches and cards get silence encoded like the track.
+#include <algorithm>
+#include <cmath>
+
+#include <fmt/format.h>
+
+#include "pipeline/progress.h"
+#include "pipeline/run_state.h"
+#include "util/files.h"
+
+namespace reel {
+
+namespace {
+
+struct TrackWork {
+    std::vector<AudioStretch> stretches;
+    SilenceSource silence;
+    std::filesystem::path list;
+    double firstPacket = 0;  // in the carrier
+};
+
+// The time of the first packet of `file`'s only sound track.
+Result<double> first_packet_of(const RunContext& ctx, const std::filesystem::path& file) {
+    auto listing = run_capture(ctx.tools.ffprobe, first_packets_arguments(TrackSource{path_text(file), 0}));
+    if (!listing) return fail(listing.error());
+    const auto first = first_packet_time(*listing);
+    if (!first) return fail(fmt::format("ffprobe found no sound in {}", path_text(file)));
+    return *first;
+}
+
+}  // namespace
+
+Result<double> rebuild_audio(RunContext& ctx, RunState& run, const AudioRebuild& rebuild, double from, double to) {
+    const auto& tracks = run.info.audio;
+    std::vector<TrackWork> work;
+    std::vector<SegmentJob> jobs;
+    for (std::size_t k = 0; k < tracks.size(); ++k) {
+        const auto& track = tracks[k];
+        const TrackSource& carrier = run.carriers.audio[k];
+        auto listing = run_capture(ctx.tools.ffprobe, first_packets_arguments(carrier));
+        if (!listing) return fail(listing.error());
+        const auto source_samples = samples_per_packet(*listing, track.sampleRate);
+        TrackWork w;
+        w.firstPacket = first_packet_time(*listing).value_or(0);
+        w.silence.frameSamples = silence_frame_samples(track, source_samples);
+        w.silence.sampleRate = track.sampleRate;
+        w.silence.file = run.in_work(fmt::format("{}-silence-{}.mka", rebuild.name, k));
+        const double frame_seconds = static_cast<double>(source_samples.value_or(w.silence.frameSamples)) /
+                                     static_cast<double>(track.sampleRate);
+        w.stretches = rebuild.stretches(frame_seconds);
+        w.list = run.in_work(fmt::format("{}-{}.csv", rebuild.name, k));
+        jobs.push_back({carrier, stretch_boundaries(w.stretches),
+                        run.in_work(fmt::format("{}-{}-%03d.mka", rebuild.name, k)), w.list});
+        work.push_back(std::move(w));
+    }
+    {
+        StageSlice slice(ctx, from, from + (to - from) * 0.5);
+        if (auto r = run_ffmpeg(ctx, segment_arguments(jobs), std::nullopt); !r) return fail(r.error());
+    }
+
+    double first_track_silence = 0;
+    for (std::size_t k = 0; k < tracks.size(); ++k) {
+        const TrackWork& w = work[k];
+        auto list = read_file(w.list);
+        if (!list) return fail(list.error());
+        auto segments = parse_segment_list(*list, run.work);
+        if (!segments) return fail(segments.error());
+        const auto entries = plan_audio_entries(*segments, w.stretches, rebuild.silence, w.silence, w.firstPacket);
+        if (entries.empty()) return fail(fmt::format("Audio track {} has no sound left to write.", k + 1));
+
+        double longest = 0;
+        for (const auto& entry : entries)
+            if (entry.file == w.silence.file && entry.outpoint) longest = std::max(longest, *entry.outpoint);
+        if (longest > 0) {
+            // Two packets to spare: the encoder's own priming and the outpoints'
+            // half-packet margin.
+            const double packet = static_cast<double>(w.silence.frameSamples) / static_cast<double>(w.silence.sampleRate);
+            auto args = silence_file_arguments(tracks[k], w.silence.frameSamples, longest + 3 * packet, w.silence.file);
+            if (!args) return fail(args.error());
+            if (auto r = run_ffmpeg(ctx, *args, std::nullopt); !r) return fail(r.error());
+        }
+        if (k == 0) first_track_silence = silence_seconds(entries, w.silence);
+
+        const auto script = run.in_work(fmt::format("{}-{}.ffconcat", rebuild.name, k));
+        if (auto written = write_file(script, concat_script(entries)); !written) return fail(written.error());
+        const auto output = run.in_work(fmt::format("{}-{}.mka", rebuild.name, k));
+        const double share = (to - from) * 0.5 / static_cast<double>(tracks.size());
+        StageSlice slice(ctx, from + (to - from) * 0.5 + share * static_cast<double>(k),
+                         from + (to - from) * 0.5 + share * static_cast<double>(k + 1));
+        // Containers store some codecs' times with an offset their own reader
+        // takes off again differently (Opus' codec delay in ffmpeg's Matroska
+        // files); the track is checked where it starts and, if it moved, made
+        // once more with the shift taken off.
+        const double expected = entries.front().position;
+        double offset = expected;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            if (auto r = run_ffmpeg(ctx, concat_arguments(script, offset, output), std::nullopt); !r)
+                return fail(r.error());
+            auto actual = first_packet_of(ctx, output);
+            if (!actual) return fail(actual.error());
+            const double moved = *actual - expected;
+            if (std::abs(moved) < 0.0005) break;
+            offset -= moved;
+        }
+        run.carriers.audio[k] = TrackSource{path_text(output), 0};
+    }
+    return first_track_silence;
+}
+
+}  // namespace reel

@@ -1,0 +1,49 @@
+#include "pipeline/video_cut.h"
+
+#include <fmt/format.h>
+
+#include "pipeline/commands.h"
+#include "util/files.h"
+#include "util/text.h"
+
+namespace reel {
+
+std::vector<std::string> video_split_arguments(const std::filesystem::path& output,
+                                               const std::vector<PieceRange>& ranges, const TrackSource& video) {
+    return {"-o",
+            path_text(output),
+            "--no-audio",
+            "--no-subtitles",
+            "--no-chapters",
+            "--no-global-tags",
+            "--no-attachments",
+            "--video-tracks",
+            std::to_string(video.id),
+            "--split",
+            format_split_parts(ranges),
+            video.file};
+}
+
+std::vector<std::string> video_join_arguments(const std::filesystem::path& output,
+                                              const std::vector<VideoPiece>& pieces) {
+    std::vector<std::string> args{"-o", path_text(output)};
+    std::int64_t placed_ms = 0;  // where mkvmerge puts the current file's time 0
+    double previous_end = 0;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        const auto& piece = pieces[i];
+        const double wanted = piece.position - piece.firstFrame;
+        const std::int64_t natural_ms = i == 0 ? 0 : placed_ms + round_half_away(previous_end * 1000.0);
+        const std::int64_t shift = round_half_away(wanted * 1000.0) - natural_ms;
+        if (i > 0) args.emplace_back("+");
+        if (shift != 0) {
+            args.emplace_back("--sync");
+            args.push_back(fmt::format("0:{}", shift));
+        }
+        args.push_back(path_text(piece.file));
+        placed_ms = natural_ms + shift;
+        previous_end = piece.end;
+    }
+    return args;
+}
+
+}  // namespace reel

@@ -1,0 +1,36 @@
+#pragma once
+// Cutting the picture at keyframes and putting pieces and cards back together,
+// each at the place the plan gives it. Pure: the stages run what these build.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "pipeline/plan.h"
+#include "pipeline/tracks.h"
+
+namespace reel {
+
+// mkvmerge's split of one video track at the ranges; no other track, tag or
+// attachment rides along into the pieces.
+std::vector<std::string> video_split_arguments(const std::filesystem::path& output,
+                                               const std::vector<PieceRange>& ranges, const TrackSource& video);
+
+// One file of the joined picture: where its first frame must land in the
+// output, and what mkvmerge reports of it (its first frame and its end, in the
+// file's own time).
+struct VideoPiece {
+    std::filesystem::path file;
+    double position = 0;
+    double firstFrame = 0;
+    double end = 0;
+};
+
+// mkvmerge appends each file at the end of the one before. A piece whose
+// neighbour ends a little early or late (a card of whole frames, an odd last
+// frame) would push everything after it; each file therefore gets the shift,
+// in whole milliseconds, that puts its first frame on its planned position,
+// reckoned from where mkvmerge really puts it so that rounding never adds up.
+std::vector<std::string> video_join_arguments(const std::filesystem::path& output,
+                                              const std::vector<VideoPiece>& pieces);
+
+}  // namespace reel
