@@ -78,7 +78,12 @@ std::vector<std::filesystem::path> work_folders(const std::filesystem::path& fol
 }
 
 std::filesystem::path own_work_folder(const std::filesystem::path& output) {
-    return work_folder_path(output, current_process_id());
+    // The name ends in a random suffix; the process id picks ours.
+    const std::string mine = fmt::format(".reelmender-work-{}-", current_process_id());
+    for (const auto& folder : work_folders(output_folder(output)))
+        if (folder.filename().string().starts_with(mine)) return folder;
+    ADD_FAILURE() << "no work folder of this process next to " << output;
+    return {};
 }
 
 namespace {
