@@ -62,7 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "start,end,action,text,card_seconds,enabled\n1,2,remove,,,no\n3,4,mute,,,off\n",
                     "There are no enabled edits to apply."},
         FailureCase{"InvalidRange", ten_seconds(), {"--remove", "50-60"}, "",
-                    "Edit arg1 has an invalid range (50.000 to 60.000)."},
+                    "Edit arg1 has an invalid range (50.000 to 60.000); the movie is 10.02 s long."},
         FailureCase{"CardWithoutText", ten_seconds(), {"--mute", "5-6", "--card", "1-3", "  "}, "",
                     "Edit arg2 needs some text for its card."},
         FailureCase{"Overlap", ten_seconds(), {"--remove", "1-3", "--mute", "2-4"}, "",
