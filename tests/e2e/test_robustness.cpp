@@ -124,7 +124,9 @@ TEST(CompleteOrAbsent, AFailedRunKeepsTheFileThatStoodThere) {
     auto run = test::run_cli({*movie, "--remove", "4-6", "--mp4", "--out", path_text(output), "--quiet"});
     ASSERT_TRUE(run.has_value()) << run.error();
     ASSERT_EQ(run->exit_code, 1) << run->out;
-    EXPECT_TRUE(run->err.starts_with("error: ffmpeg exited with")) << run->err;
+    const std::string warning =
+        "warning: '" + path_text(output) + "' already exists and will be replaced when the run succeeds\n";
+    EXPECT_TRUE(run->err.starts_with(warning + "error: ffmpeg exited with")) << run->err;
     EXPECT_EQ(test::slurp(output), "previous");
     EXPECT_TRUE(work_folders(dir.path()).empty());
 }
