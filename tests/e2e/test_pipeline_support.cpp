@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "pipeline/stage_args.h"
+#include "support/temp_dir.h"
 #include "tools/process.h"
 #include "tools/run.h"
 #include "util/text.h"
@@ -73,6 +74,20 @@ std::vector<std::filesystem::path> work_folders(const std::filesystem::path& fol
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
         if (entry.path().filename().string().starts_with(".reelmender-work-")) found.push_back(entry.path());
+    }
+    return found;
+}
+
+std::vector<std::string> processes_mentioning(const std::string& needle) {
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+        const auto name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string cmdline = test::slurp(entry.path() / "cmdline");
+        for (char& c : cmdline)
+            if (c == '\0') c = ' ';
+        if (cmdline.find(needle) != std::string::npos) found.push_back(name + ": " + cmdline);
     }
     return found;
 }
