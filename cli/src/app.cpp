@@ -6,7 +6,7 @@
 
 namespace reel {
 
-int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool err_terminal) {
     if (wants_help(args)) {
         out << usage_text() << std::flush;
         return 0;
@@ -21,7 +21,7 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     const auto tools = locate_tools(ToolLocations{});
     if (!tools) return report_failure(err, tools.error());
 
-    return run_job(*command_line, *tools, out, err);
+    return run_job(*command_line, *tools, out, err, err_terminal);
 }
 
 }  // namespace reel

@@ -8,7 +8,9 @@
 namespace reel {
 
 // Help, parse, movie check, tool discovery, then exactly one job. `args` come
-// without the program name. Returns the exit status (0 or 1).
-int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// without the program name. `err_terminal`: `err` is a terminal, which gets the
+// overwritten progress line; anything else gets plain lines. Returns the exit
+// status (0 or 1).
+int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool err_terminal = false);
 
 }  // namespace reel

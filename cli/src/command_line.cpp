@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <iterator>
 #include <string_view>
+#include <system_error>
 
 #include <fmt/format.h>
 
@@ -22,6 +24,7 @@ public:
     explicit ArgumentCursor(const std::vector<std::string>& args) : args_(args) {}
 
     bool done() const { return next_ >= args_.size(); }
+    std::size_t position() const { return next_; }
     const std::string& take() { return args_[next_++]; }
 
     // The next `count` arguments as the values of `option`, verbatim (even when
@@ -66,6 +69,34 @@ constexpr EditOption edit_options[] = {
     {"--text", EditAction::TextOverVideo, true},
 };
 
+// Every option name, for telling a one-dash slip ("-remove") from a movie.
+constexpr std::string_view option_names[] = {
+    "--edits", "--remove", "--mute", "--card", "--text", "--card-seconds", "--match", "--out",
+    "--mp4",   "--keep-temp", "--probe", "--quiet", "--frame", "--clip", "--help",
+};
+
+std::string unknown_option(const std::string& arg) {
+    const std::string doubled = "-" + arg;
+    if (!starts_with(arg, "--") && std::ranges::find(option_names, doubled) != std::end(option_names))
+        return message_with_usage(fmt::format("unknown option {} (did you mean {}?)", arg, doubled));
+    return message_with_usage(fmt::format("unknown option {}", arg));
+}
+
+bool names_a_file(const std::string& arg) {
+    std::error_code ec;
+    return !arg.empty() && std::filesystem::exists(path_from_text(arg), ec);
+}
+
+// "card text with spaces needs quotes ...": the option at `option_at`, its range,
+// and its text with the words after it that name no file, quoted as one.
+std::string unquoted_card_text(const std::vector<std::string>& args, std::size_t option_at, const std::string& word) {
+    std::string text = args[option_at + 2];
+    for (std::size_t i = option_at + 3; i < args.size() && !starts_with(args[i], "-") && !names_a_file(args[i]); ++i)
+        text += " " + args[i];
+    return fmt::format("card text with spaces needs quotes ('{}' is no file): {} {} \"{}\"", word, args[option_at],
+                       args[option_at + 1], text);
+}
+
 // Reads one option (already taken from the cursor) into the command line.
 Result<void> read_option(const std::string& option, ArgumentCursor& cursor, CommandLine& cl, const WarningSink& warn) {
     for (const EditOption& edit_option : edit_options) {
@@ -83,7 +114,10 @@ Result<void> read_option(const std::string& option, ArgumentCursor& cursor, Comm
         if (!values) return fail(values.error());
         auto list = read_edit_list((*values)[0], cl.card_seconds);
         if (!list) return fail(list.error());
-        for (const std::string& message : list->messages) warn(message);
+        for (const std::string& message : list->messages) {
+            warn(message);
+            cl.warnings.push_back(message);
+        }
         std::ranges::move(list->edits, std::back_inserter(cl.edits));
         return {};
     }
@@ -94,6 +128,8 @@ Result<void> read_option(const std::string& option, ArgumentCursor& cursor, Comm
         // is refused like any other non-number.
         const auto seconds = read_number((*values)[0]);
         if (!seconds || !std::isfinite(*seconds)) return fail("--card-seconds needs a number");
+        if (!card_seconds_in_range(*seconds))
+            return fail(fmt::format("--card-seconds must be {}, not '{}'", card_seconds_range_text(), (*values)[0]));
         cl.card_seconds = *seconds;
         return {};
     }
@@ -107,7 +143,7 @@ Result<void> read_option(const std::string& option, ArgumentCursor& cursor, Comm
         const auto values = cursor.values(option, 2);
         if (!values) return fail(values.error());
         const auto time = parse_time((*values)[0]);
-        if (!time) return fail(fmt::format("bad time '{}'", (*values)[0]));
+        if (!time) return fail(bad_time_message((*values)[0]));
         cl.frame = FrameRequest{*time, (*values)[1]};
         return {};
     }
@@ -131,7 +167,7 @@ Result<void> read_option(const std::string& option, ArgumentCursor& cursor, Comm
             return {};
         }
     }
-    return fail(message_with_usage(fmt::format("unknown option {}", option)));
+    return fail(unknown_option(option));
 }
 
 }  // namespace
@@ -167,13 +203,24 @@ bool wants_help(const std::vector<std::string>& args) {
 Result<CommandLine> parse_command_line(const std::vector<std::string>& args, const WarningSink& warn) {
     CommandLine cl;
     ArgumentCursor cursor(args);
+    // Where the last --card or --text stands while only words that name no
+    // file have followed its text; `none` otherwise.
+    constexpr std::size_t none = SIZE_MAX;
+    std::size_t card_option = none;
     while (!cursor.done()) {
+        const std::size_t at = cursor.position();
         const std::string& arg = cursor.take();
-        if (!starts_with(arg, "--")) {
-            cl.movie = arg;  // also "-x" and "-": a later movie replaces an earlier one
+        if (starts_with(arg, "--")) {
+            if (auto read = read_option(arg, cursor, cl, warn); !read) return fail(read.error());
+            card_option = arg == "--card" || arg == "--text" ? at : none;
             continue;
         }
-        if (auto read = read_option(arg, cursor, cl, warn); !read) return fail(read.error());
+        const bool file = names_a_file(arg);
+        if (starts_with(arg, "-") && !file) return fail(unknown_option(arg));
+        if (card_option != none && !file) return fail(unquoted_card_text(args, card_option, arg));
+        card_option = none;
+        if (cl.movie) return fail(fmt::format("more than one movie given: '{}' and '{}'", *cl.movie, arg));
+        cl.movie = arg;
     }
     if (!cl.movie) return fail(message_with_usage("no movie given"));
     apply_final_card_settings(cl);

@@ -39,6 +39,7 @@ struct CommandLine {
     std::optional<FrameRequest> frame;
     std::optional<ClipRequest> clip;
     std::uint32_t option_edit_count = 0;  // names the option edits "arg1", "arg2", ...
+    std::vector<std::string> warnings;    // the edit-list files' messages, in the order shown
 };
 
 // The 14 usage lines, each ending in "\n".
@@ -58,6 +59,9 @@ using WarningSink = std::function<void(const std::string&)>;
 // Parses the arguments left to right; the first problem stops the parse with its
 // message. Then demands a movie and hands the final --card-seconds / --match to
 // every --card edit. Help is not handled here (see wants_help).
+// An argument that begins with "-" is an option unless it names an existing
+// file; there is one movie; words after a card text that name no file are card
+// text that lacked its quotes.
 Result<CommandLine> parse_command_line(const std::vector<std::string>& args, const WarningSink& warn);
 
 // Gives every "arg" edit with action Replace the final card length and match flag.

@@ -1,5 +1,7 @@
 #include "console.h"
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 #include <mutex>
 
@@ -29,24 +31,45 @@ std::string render_progress_line(const ProgressEvent& event) {
     return line;
 }
 
+std::optional<std::string> PlainProgress::line_for(const ProgressEvent& event) {
+    const double percent = std::isfinite(event.percent) ? std::clamp(event.percent, 0.0, 100.0) : 0.0;
+    const int tenth = static_cast<int>(percent / 10);
+    const bool new_stage = event.stage != stage_;
+    if (!new_stage && tenth <= tenth_) return std::nullopt;
+    if (new_stage) stage_ = event.stage;
+    // Tool runs report without a label; the stage's own one stands for them.
+    if (new_stage || !event.message.empty()) label_ = event.message;
+    tenth_ = tenth;
+    return fmt::format("{:5.1f}%  {}\n", event.percent, label_);
+}
+
 bool log_line_shown(std::string_view line) {
     return starts_with(line, "> ") || contains(line, "Warning") || contains(line, "Error");
 }
 
-std::string render_log_line(std::string_view line) { return fmt::format("\n{}\n", line); }
+std::string render_log_line(std::string_view line, bool terminal) {
+    return terminal ? fmt::format("\n{}\n", line) : fmt::format("{}\n", line);
+}
 
-ProgressSink console_sink(std::ostream& err, bool quiet) {
+ProgressSink console_sink(std::ostream& err, bool quiet, bool terminal) {
     if (quiet) return ProgressSink{[](const ProgressEvent&) {}, [](const std::string&) {}};
     auto lock = std::make_shared<std::mutex>();
     ProgressSink sink;
-    sink.progress = [&err, lock](const ProgressEvent& event) {
-        const std::lock_guard guard(*lock);
-        err << render_progress_line(event) << std::flush;
-    };
-    sink.log = [&err, lock](const std::string& line) {
+    if (terminal) {
+        sink.progress = [&err, lock](const ProgressEvent& event) {
+            const std::lock_guard guard(*lock);
+            err << render_progress_line(event) << std::flush;
+        };
+    } else {
+        sink.progress = [&err, lock, plain = std::make_shared<PlainProgress>()](const ProgressEvent& event) {
+            const std::lock_guard guard(*lock);
+            if (const auto line = plain->line_for(event)) err << *line << std::flush;
+        };
+    }
+    sink.log = [&err, lock, terminal](const std::string& line) {
         if (!log_line_shown(line)) return;
         const std::lock_guard guard(*lock);
-        err << render_log_line(line) << std::flush;
+        err << render_log_line(line, terminal) << std::flush;
     };
     return sink;
 }

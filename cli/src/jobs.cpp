@@ -1,7 +1,11 @@
 #include "jobs.h"
 
 #include <atomic>
+#include <filesystem>
 #include <memory>
+#include <system_error>
+
+#include <fmt/format.h>
 
 #include "console.h"
 #include "json_writer.h"
@@ -10,6 +14,7 @@
 #include "tools/process.h"
 #include "util/base64.h"
 #include "util/files.h"
+#include "util/text.h"
 
 namespace reel {
 
@@ -26,11 +31,12 @@ int report_failure(std::ostream& err, std::string_view message) {
     return 1;
 }
 
-int run_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err) {
+int run_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err,
+            bool err_terminal) {
     if (command_line.probe) return run_probe_job(command_line, tools, out, err);
     if (command_line.frame) return run_frame_job(command_line, tools, out, err);
     if (command_line.clip) return run_clip_job(command_line, tools, out, err);
-    return run_edit_job(command_line, tools, out, err);
+    return run_edit_job(command_line, tools, out, err, err_terminal);
 }
 
 int run_probe_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err) {
@@ -54,19 +60,26 @@ int run_clip_job(const CommandLine& command_line, const ToolSet& tools, std::ost
     return write_preview(*encoded, clip.file, out, err);
 }
 
-int run_edit_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err) {
+int run_edit_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err,
+                 bool err_terminal) {
     if (command_line.edits.empty()) return report_failure(err, message_with_usage("no edits given"));
 
     const PipelineOptions options = pipeline_options(command_line);
+    if (auto refused = check_output_name(options); !refused) return report_failure(err, refused.error());
+    std::vector<std::string> warnings = command_line.warnings;  // the run adds to it; the report carries it
+    if (auto replaced = replaced_output_warning(options)) {
+        err << "warning: " << *replaced << "\n" << std::flush;
+        warnings.push_back(std::move(*replaced));
+    }
+
     RunContext ctx;
     ctx.tools = tools;
-    ctx.sink = console_sink(err, command_line.quiet);
+    ctx.sink = console_sink(err, command_line.quiet, err_terminal);
     auto progress_shown = std::make_shared<std::atomic<bool>>(false);
     ctx.sink.progress = [show = ctx.sink.progress, progress_shown](const ProgressEvent& event) {
         progress_shown->store(true);
         if (show) show(event);
     };
-    std::vector<std::string> warnings;  // the run adds to it; the report carries it
 
     // Ctrl+C, a termination request or a closed terminal cancel the run: the
     // running child is stopped, the work folder goes, no partial output stays.
@@ -74,15 +87,30 @@ int run_edit_job(const CommandLine& command_line, const ToolSet& tools, std::ost
     auto report = run_pipeline(ctx, options, warnings);
     handle_interrupts(nullptr, nullptr);
     if (!report) {
-        if (!command_line.quiet && progress_shown->load()) err << "\n";  // ends the progress line
+        if (!command_line.quiet && err_terminal && progress_shown->load()) err << "\n";  // ends the progress line
         // Whatever a stopped child made of its end, the run was cancelled.
         return report_failure(err, ctx.cancelled->load() ? std::string("Cancelled") : report.error());
     }
 
-    if (!command_line.quiet) err << "\n" << std::flush;  // ends the progress line
+    if (!command_line.quiet && err_terminal) err << "\n" << std::flush;  // ends the progress line
     report->warnings = warnings;
     out << write_run_report_json(*report) << "\n" << std::flush;
     return 0;
+}
+
+Result<void> check_output_name(const PipelineOptions& options) {
+    // Players go by the name: MP4 data under ".mkv" is a file that lies about itself.
+    if (options.container == "mp4" && ascii_lower(path_text(options.output.extension())) == ".mkv")
+        return fail(fmt::format("--mp4 writes MP4 data, but the output '{}' ends in .mkv", path_text(options.output)));
+    return {};
+}
+
+std::optional<std::string> replaced_output_warning(const PipelineOptions& options) {
+    std::error_code ec;
+    // Writing over the movie itself is refused by the run; no warning first.
+    if (!std::filesystem::exists(options.output, ec) || output_overwrites_movie(options.output, options.movie))
+        return std::nullopt;
+    return fmt::format("'{}' already exists and will be replaced when the run succeeds", path_text(options.output));
 }
 
 PipelineOptions pipeline_options(const CommandLine& command_line) {

@@ -2,7 +2,9 @@
 // The four jobs of the command line. Each takes the parsed command line and the
 // located tools, writes its result to `out` and its problems to `err`, and
 // returns the exit status.
+#include <optional>
 #include <ostream>
+#include <string>
 #include <string_view>
 
 #include "command_line.h"
@@ -14,17 +16,27 @@ namespace reel {
 // Writes "error: " + message + "\n" and returns 1.
 int report_failure(std::ostream& err, std::string_view message);
 
-// First match wins: probe, frame, clip, otherwise the edit run.
-int run_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err);
+// First match wins: probe, frame, clip, otherwise the edit run. `err_terminal`:
+// standard error is a terminal, where progress is one overwritten line.
+int run_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err,
+            bool err_terminal = false);
 
 int run_probe_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err);
 int run_frame_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err);
 int run_clip_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err);
-int run_edit_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err);
+// Refuses MP4 under a .mkv name; warns (on `err` and in the report) before
+// an existing output is replaced.
+int run_edit_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err,
+                 bool err_terminal = false);
 
 // What the edit run hands to the pipeline: every edit (disabled ones included),
 // the output path, the container and the default card look.
 PipelineOptions pipeline_options(const CommandLine& command_line);
+
+// Refuses --mp4 with an output named ".mkv" (any letter case).
+Result<void> check_output_name(const PipelineOptions& options);
+// The warning for an output file that already stands there, if it does.
+std::optional<std::string> replaced_output_warning(const PipelineOptions& options);
 
 // Decodes a preview helper's base64 result into `file` and announces it with a
 // "wrote " line on `out`.

@@ -62,7 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "start,end,action,text,card_seconds,enabled\n1,2,remove,,,no\n3,4,mute,,,off\n",
                     "There are no enabled edits to apply."},
         FailureCase{"InvalidRange", ten_seconds(), {"--remove", "50-60"}, "",
-                    "Edit arg1 has an invalid range (50.000 to 60.000)."},
+                    "Edit arg1 has an invalid range (50.000 to 60.000); the movie is 10.02 s long."},
         FailureCase{"CardWithoutText", ten_seconds(), {"--mute", "5-6", "--card", "1-3", "  "}, "",
                     "Edit arg2 needs some text for its card."},
         FailureCase{"Overlap", ten_seconds(), {"--remove", "1-3", "--mute", "2-4"}, "",
@@ -78,7 +78,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"OnlyCardsLeft", ten_seconds(), {"--remove", "0-4", "--card", "4-10", "The End"}, "",
                     "Everything would be removed; nothing left to write."},
         FailureCase{"InvalidCardLength", ten_seconds(), {"--card", "2-4", "Hi", "--card-seconds", "100000000"}, "",
-                    "Edit arg1 has an invalid card length."},
+                    "--card-seconds must be between 0.5 and 3600 seconds, not '100000000'"},
         FailureCase{"CodecWithoutCardEncoder", theora(), {"--remove", "6-8", "--card", "2-4", "Hi"}, "",
                     "The video is encoded with 'theora', which ffmpeg cannot encode, so text cards cannot be "
                     "inserted. Remove and Mute still work."},

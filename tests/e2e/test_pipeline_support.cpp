@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "pipeline/stage_args.h"
+#include "support/temp_dir.h"
 #include "tools/process.h"
 #include "tools/run.h"
 #include "util/text.h"
@@ -77,8 +78,27 @@ std::vector<std::filesystem::path> work_folders(const std::filesystem::path& fol
     return found;
 }
 
+std::vector<std::string> processes_mentioning(const std::string& needle) {
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+        const auto name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string cmdline = test::slurp(entry.path() / "cmdline");
+        for (char& c : cmdline)
+            if (c == '\0') c = ' ';
+        if (cmdline.find(needle) != std::string::npos) found.push_back(name + ": " + cmdline);
+    }
+    return found;
+}
+
 std::filesystem::path own_work_folder(const std::filesystem::path& output) {
-    return work_folder_path(output, current_process_id());
+    // The name ends in a random suffix; the process id picks ours.
+    const std::string mine = fmt::format(".reelmender-work-{}-", current_process_id());
+    for (const auto& folder : work_folders(output_folder(output)))
+        if (folder.filename().string().starts_with(mine)) return folder;
+    ADD_FAILURE() << "no work folder of this process next to " << output;
+    return {};
 }
 
 namespace {

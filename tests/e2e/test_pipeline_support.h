@@ -36,6 +36,8 @@ PipelineRun run_edits(const std::string& movie, const std::filesystem::path& out
 
 // Work folders left in `folder`.
 std::vector<std::filesystem::path> work_folders(const std::filesystem::path& folder);
+// Processes whose command line mentions `needle`: children that outlived a run.
+std::vector<std::string> processes_mentioning(const std::string& needle);
 // The work folder of a run in this process.
 std::filesystem::path own_work_folder(const std::filesystem::path& output);
 

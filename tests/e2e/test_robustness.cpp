@@ -11,6 +11,7 @@
 
 #include "support/media.h"
 #include "support/temp_dir.h"
+#include "test_pipeline_support.h"
 #include "tools/process.h"
 #include "util/files.h"
 
@@ -34,20 +35,6 @@ std::vector<fs::path> work_folders(const fs::path& folder) {
     std::vector<fs::path> found;
     for (const auto& entry : fs::directory_iterator(folder))
         if (entry.path().filename().string().starts_with(".reelmender-work-")) found.push_back(entry.path());
-    return found;
-}
-
-// Processes whose command line mentions `needle`: children that outlived the run.
-std::vector<std::string> processes_mentioning(const std::string& needle) {
-    std::vector<std::string> found;
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        const auto name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::string cmdline = test::slurp(entry.path() / "cmdline");
-        for (char& c : cmdline)
-            if (c == '\0') c = ' ';
-        if (cmdline.find(needle) != std::string::npos) found.push_back(name + ": " + cmdline);
-    }
     return found;
 }
 
@@ -94,7 +81,7 @@ TEST(InterruptedRun, CancelsTheLongestStageAndLeavesNothingBehind) {
     EXPECT_TRUE(work_folders(dir.path()).empty());
     EXPECT_EQ(test::slurp(output), "an older edit the user still has");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
-    EXPECT_TRUE(processes_mentioning(dir.path().string()).empty());
+    EXPECT_TRUE(e2e::processes_mentioning(dir.path().string()).empty());
 }
 
 TEST(InterruptedRun, ASecondInterruptEndsTheProgramAndItsChildAtOnce) {
@@ -106,7 +93,7 @@ TEST(InterruptedRun, ASecondInterruptEndsTheProgramAndItsChildAtOnce) {
                                    "Rendering title cards", 2);
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_FALSE(fs::exists(output));
-    EXPECT_TRUE(processes_mentioning(dir.path().string()).empty());
+    EXPECT_TRUE(e2e::processes_mentioning(dir.path().string()).empty());
 }
 
 TEST(CompleteOrAbsent, AFailedRunKeepsTheFileThatStoodThere) {
@@ -124,7 +111,9 @@ TEST(CompleteOrAbsent, AFailedRunKeepsTheFileThatStoodThere) {
     auto run = test::run_cli({*movie, "--remove", "4-6", "--mp4", "--out", path_text(output), "--quiet"});
     ASSERT_TRUE(run.has_value()) << run.error();
     ASSERT_EQ(run->exit_code, 1) << run->out;
-    EXPECT_TRUE(run->err.starts_with("error: ffmpeg exited with")) << run->err;
+    const std::string warning =
+        "warning: '" + path_text(output) + "' already exists and will be replaced when the run succeeds\n";
+    EXPECT_TRUE(run->err.starts_with(warning + "error: ffmpeg exited with")) << run->err;
     EXPECT_EQ(test::slurp(output), "previous");
     EXPECT_TRUE(work_folders(dir.path()).empty());
 }

@@ -1,5 +1,9 @@
 #include "edits/edit.h"
 
+#include <fmt/format.h>
+
+#include "util/text.h"
+
 namespace reel {
 
 std::string_view action_name(EditAction action) {
@@ -10,6 +14,15 @@ std::string_view action_name(EditAction action) {
         case EditAction::Mute: return "mute";
     }
     return "remove";  // unreachable for the four enumerators
+}
+
+bool card_seconds_in_range(double seconds) {
+    return seconds >= kShortestCardSeconds && seconds <= kLongestCardSeconds;
+}
+
+std::string card_seconds_range_text() {
+    return fmt::format("between {} and {} seconds", format_shortest(kShortestCardSeconds),
+                       format_shortest(kLongestCardSeconds));
 }
 
 }  // namespace reel

@@ -11,6 +11,15 @@ enum class EditAction : std::uint8_t { Remove = 0, Replace = 1, TextOverVideo = 
 // "remove", "replace", "textOverVideo", "mute": the names the run report uses.
 std::string_view action_name(EditAction action);
 
+// Card lengths a user may ask for: long enough to be read, short enough that a
+// slip of the keyboard cannot start an encode of many hours.
+inline constexpr double kShortestCardSeconds = 0.5;
+inline constexpr double kLongestCardSeconds = 3600;
+// False also for NaN.
+bool card_seconds_in_range(double seconds);
+// "between 0.5 and 3600 seconds", for messages about a refused length.
+std::string card_seconds_range_text();
+
 struct Edit {
     std::string id;  // "arg1", "csv3", ...
     std::string text;

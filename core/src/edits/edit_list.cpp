@@ -1,7 +1,6 @@
 #include "edits/edit_list.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <filesystem>
 #include <optional>
@@ -26,18 +25,37 @@ struct Columns {
     std::size_t enabled = 5;
 };
 
-std::vector<std::string> header_fields(std::string_view line) {
-    std::vector<std::string> fields = split_csv_line(line);
+// Each column with the names a header may give it.
+struct ColumnNames {
+    std::size_t Columns::*column;
+    std::vector<std::string_view> names;
+};
+const std::vector<ColumnNames>& column_names() {
+    static const std::vector<ColumnNames> table = {
+        {&Columns::start, {"start", "from", "begin"}},
+        {&Columns::end, {"end", "to", "finish", "stop"}},
+        {&Columns::action, {"action", "type", "kind"}},
+        {&Columns::text, {"text", "card", "message"}},
+        {&Columns::card_seconds, {"card_seconds", "duration", "card_duration", "seconds"}},
+        {&Columns::enabled, {"enabled", "on", "active"}},
+    };
+    return table;
+}
+
+bool is_column_name(std::string_view field) {
+    return std::ranges::any_of(column_names(), [field](const ColumnNames& c) {
+        return std::ranges::find(c.names, field) != c.names.end();
+    });
+}
+
+std::vector<std::string> header_fields(std::string_view line, char separator) {
+    std::vector<std::string> fields = split_csv_line(line, separator);
     for (std::string& field : fields) field = ascii_lower(trim(field));
     return fields;
 }
 
-bool is_header(const std::vector<std::string>& fields) {
-    return std::ranges::any_of(fields, [](const std::string& f) { return f == "start" || f == "action"; });
-}
-
 // The leftmost header field that carries one of `names`; `fallback` otherwise.
-std::size_t column_of(const std::vector<std::string>& header, std::initializer_list<std::string_view> names,
+std::size_t column_of(const std::vector<std::string>& header, const std::vector<std::string_view>& names,
                       std::size_t fallback) {
     for (std::size_t i = 0; i < header.size(); ++i)
         if (std::ranges::find(names, header[i]) != names.end()) return i;
@@ -47,12 +65,8 @@ std::size_t column_of(const std::vector<std::string>& header, std::initializer_l
 Columns columns_from_header(const std::vector<std::string>& header) {
     const Columns defaults;
     Columns c;
-    c.start = column_of(header, {"start", "from", "begin"}, defaults.start);
-    c.end = column_of(header, {"end", "to", "finish", "stop"}, defaults.end);
-    c.action = column_of(header, {"action", "type", "kind"}, defaults.action);
-    c.text = column_of(header, {"text", "card", "message"}, defaults.text);
-    c.card_seconds = column_of(header, {"card_seconds", "duration", "card_duration", "seconds"}, defaults.card_seconds);
-    c.enabled = column_of(header, {"enabled", "on", "active"}, defaults.enabled);
+    for (const ColumnNames& column : column_names())
+        c.*column.column = column_of(header, column.names, defaults.*column.column);
     return c;
 }
 
@@ -64,6 +78,12 @@ std::optional<EditAction> action_from_word(std::string_view field) {
         return EditAction::TextOverVideo;
     if (word == "mute" || word == "silence") return EditAction::Mute;
     return std::nullopt;
+}
+
+bool reads_as_row(const std::vector<std::string>& fields) {
+    const Columns defaults;
+    return fields.size() > defaults.action && parse_time(fields[defaults.start]) && parse_time(fields[defaults.end]) &&
+           action_from_word(fields[defaults.action]);
 }
 
 // The non-blank lines, each still as written ("\r\n" counts as a line end).
@@ -83,9 +103,16 @@ std::vector<std::string_view> content_lines(std::string_view text) {
     return lines;
 }
 
-// One data line into an edit, or the message that explains why it was skipped.
-Result<Edit> read_row(std::string_view line, std::size_t number, const Columns& columns, double default_card_seconds) {
-    const std::vector<std::string> fields = split_csv_line(line);
+// One data line: an edit, or the message that explains why it was skipped; an
+// edit may come with a message of its own (a card length that was replaced).
+struct Row {
+    std::optional<Edit> edit;
+    std::optional<std::string> message;
+};
+
+Row read_row(std::string_view line, char separator, std::size_t number, const Columns& columns,
+             double default_card_seconds) {
+    const std::vector<std::string> fields = split_csv_line(line, separator);
     const auto field = [&fields](std::size_t index) -> std::string_view {
         return index < fields.size() ? std::string_view(fields[index]) : std::string_view();
     };
@@ -93,10 +120,12 @@ Result<Edit> read_row(std::string_view line, std::size_t number, const Columns& 
     const auto start = parse_time(field(columns.start));
     const auto end = parse_time(field(columns.end));
     const auto action = action_from_word(field(columns.action));
-    if (!start || !end || !action) return fail(fmt::format("Line {}: could not read start/end/action.", number));
-    if (*start >= *end) return fail(fmt::format("Line {}: end must be after start.", number));
+    if (!start || !end || !action)
+        return {std::nullopt, fmt::format("Line {}: could not read start/end/action.", number)};
+    if (*start >= *end) return {std::nullopt, fmt::format("Line {}: end must be after start.", number)};
 
-    Edit edit;
+    Row row;
+    Edit& edit = row.edit.emplace();
     edit.id = fmt::format("csv{}", number);
     edit.start = *start;
     edit.end = *end;
@@ -112,19 +141,27 @@ Result<Edit> read_row(std::string_view line, std::size_t number, const Columns& 
         // A card length must be a usable duration; inf or nan would poison the
         // card's frame count, so they count as unreadable like any other word.
         const auto seconds = read_number(length);
-        if (seconds && std::isfinite(*seconds)) edit.card_seconds = *seconds;
+        if (seconds && std::isfinite(*seconds)) {
+            if (card_seconds_in_range(*seconds)) {
+                edit.card_seconds = *seconds;
+            } else {
+                row.message = fmt::format("Line {}: card length '{}' is not {}; the default {} s is used.", number,
+                                          trim(field(columns.card_seconds)), card_seconds_range_text(),
+                                          format_shortest(default_card_seconds));
+            }
+        }
     }
 
     const std::string enabled = ascii_lower(trim(field(columns.enabled)));
     edit.enabled = !(enabled == "0" || enabled == "no" || enabled == "off" || enabled == "false");
-    return edit;
+    return row;
 }
 
 }  // namespace
 
-std::vector<std::string> split_csv_line(std::string_view line) {
-    // Byte-wise is character-wise here: '"' and ',' never occur inside a
-    // multi-byte UTF-8 sequence.
+std::vector<std::string> split_csv_line(std::string_view line, char separator) {
+    // Byte-wise is character-wise here: '"' and the separators never occur
+    // inside a multi-byte UTF-8 sequence.
     std::vector<std::string> fields;
     std::string current;
     bool quoted = false;
@@ -143,7 +180,7 @@ std::vector<std::string> split_csv_line(std::string_view line) {
             }
         } else if (c == '"') {
             quoted = true;
-        } else if (c == ',') {
+        } else if (c == separator) {
             fields.push_back(std::move(current));
             current.clear();
         } else {
@@ -154,25 +191,51 @@ std::vector<std::string> split_csv_line(std::string_view line) {
     return fields;
 }
 
+bool is_header(const std::vector<std::string>& fields) {
+    // A data line may hold a column name too ("card" is an action word), but
+    // never next to no time at all.
+    return std::ranges::any_of(fields, [](const std::string& f) { return is_column_name(f); }) &&
+           std::ranges::none_of(fields, [](const std::string& f) { return parse_time(f).has_value(); });
+}
+
+char detect_separator(std::string_view first_line) {
+    static constexpr char candidates[] = {',', ';', '\t'};
+    for (const char separator : candidates) {
+        if (is_header(header_fields(first_line, separator)) || reads_as_row(split_csv_line(first_line, separator)))
+            return separator;
+    }
+    // Neither a header nor a readable row: the separator the line uses most,
+    // outside quotes.
+    std::size_t counts[std::size(candidates)] = {};
+    bool quoted = false;
+    for (const char c : first_line) {
+        if (c == '"') quoted = !quoted;
+        for (std::size_t i = 0; i < std::size(candidates); ++i)
+            if (!quoted && c == candidates[i]) ++counts[i];
+    }
+    const std::size_t most = static_cast<std::size_t>(std::ranges::max_element(counts) - std::begin(counts));
+    return counts[most] > 0 ? candidates[most] : ',';
+}
+
 EditListResult parse_edit_list(std::string_view text, double default_card_seconds) {
     EditListResult result;
+    // Spreadsheets put a byte-order mark before UTF-8 text; it belongs to no field.
+    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     const std::vector<std::string_view> lines = content_lines(text);
     if (lines.empty()) {
         result.messages.emplace_back("The file is empty.");
         return result;
     }
 
-    const std::vector<std::string> first = header_fields(lines.front());
+    const char separator = detect_separator(lines.front());
+    const std::vector<std::string> first = header_fields(lines.front(), separator);
     const bool header = is_header(first);
     const Columns columns = header ? columns_from_header(first) : Columns{};
 
     for (std::size_t i = header ? 1 : 0; i < lines.size(); ++i) {
-        auto edit = read_row(lines[i], i + 1, columns, default_card_seconds);
-        if (edit) {
-            result.edits.push_back(std::move(*edit));
-        } else {
-            result.messages.push_back(std::move(edit.error()));
-        }
+        Row row = read_row(lines[i], separator, i + 1, columns, default_card_seconds);
+        if (row.edit) result.edits.push_back(std::move(*row.edit));
+        if (row.message) result.messages.push_back(std::move(*row.message));
     }
     // Starts are finite (the time reader refuses inf and nan), so the order is total.
     std::ranges::stable_sort(result.edits, {}, &Edit::start);

@@ -14,8 +14,17 @@ struct EditListResult {
     std::vector<std::string> messages;  // line problems, in line order
 };
 
-// Splits one CSV line into fields (at least one); quotes as described for edit lists.
-std::vector<std::string> split_csv_line(std::string_view line);
+// Splits one CSV line into fields (at least one) at `separator`; quotes as
+// described for edit lists.
+std::vector<std::string> split_csv_line(std::string_view line, char separator = ',');
+
+// The separator of a list (',', ';' or tab), judged from its first line: the one
+// under which that line is a header or a readable row, else the one it uses most.
+char detect_separator(std::string_view first_line);
+
+// A header line: some field names a known column and none reads as a time.
+// `fields` trimmed and lower-cased.
+bool is_header(const std::vector<std::string>& fields);
 
 // Reads the file at `path` (as given, used in messages). Fails only when the
 // file cannot be read or is not UTF-8.

@@ -8,6 +8,7 @@
 #include "pipeline/progress.h"
 #include "pipeline/run_state.h"
 #include "pipeline/stage_args.h"
+#include "pipeline/work_folder.h"
 #include "probe/keyframes.h"
 #include "probe/probe.h"
 #include "tools/process.h"
@@ -193,9 +194,12 @@ Result<RunReport> run_pipeline(RunContext& ctx, const PipelineOptions& options, 
     std::error_code ec;
     std::filesystem::create_directories(output_folder(options.output), ec);
     if (ec) return fail("cannot create output folder: " + ec.message());
-    const auto work = work_folder_path(options.output, current_process_id());
-    std::filesystem::create_directories(work, ec);
-    if (ec) return fail("cannot create work folder: " + ec.message());
+    // A run that was killed outright could not remove its folder; this is
+    // the next chance.
+    remove_stale_work_folders(output_folder(options.output));
+    auto created = create_work_folder(options.output, options.keepTemp);
+    if (!created) return fail(created.error());
+    const std::filesystem::path work = std::move(*created);
 
     Result<RunReport> result;
     {

@@ -124,7 +124,8 @@ Result<std::vector<Edit>> validate_edits(const std::vector<Edit>& edits, double 
     for (const auto& edit : enabled) {
         // Negated comparisons so that NaN in either end fails.
         if (!(edit.start >= 0) || !(edit.start < edit.end) || !(edit.start < duration)) {
-            return fail(fmt::format("Edit {} has an invalid range ({:.3f} to {:.3f}).", edit.id, edit.start, edit.end));
+            return fail(fmt::format("Edit {} has an invalid range ({:.3f} to {:.3f}); the movie is {:.2f} s long.",
+                                    edit.id, edit.start, edit.end, duration));
         }
         if (is_card_or_text(edit.action) && trim(edit.text).empty()) {
             return fail(fmt::format("Edit {} needs some text for its card.", edit.id));

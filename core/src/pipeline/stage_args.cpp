@@ -9,6 +9,7 @@
 
 #include "cards/silence.h"
 #include "pipeline/commands.h"
+#include "pipeline/work_folder.h"
 #include "util/files.h"
 #include "util/text.h"
 
@@ -30,12 +31,13 @@ std::filesystem::path output_folder(const std::filesystem::path& output) {
     return parent.empty() ? std::filesystem::path(".") : parent;
 }
 
-std::filesystem::path work_folder_path(const std::filesystem::path& output, std::uint32_t pid) {
+std::filesystem::path work_folder_path(const std::filesystem::path& output, std::uint32_t pid,
+                                       std::string_view suffix) {
     // Every intermediate file's path starts with the work folder's, and the
     // tools would take a path that begins with "-" for an option.
     const auto folder = output_folder(output);
     const auto base = path_text(folder).starts_with("-") ? std::filesystem::path(".") / folder : folder;
-    return base / fmt::format(".reelmender-work-{}", pid);
+    return base / fmt::format("{}{}-{}", kWorkFolderPrefix, pid, suffix);
 }
 
 bool remux_depends_on_start_time(const std::string& container) {

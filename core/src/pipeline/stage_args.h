@@ -48,8 +48,9 @@ inline constexpr double kOverlayJoinShare = 0.3;
 
 // The folder that will hold the output: its parent, or "." when it has none.
 std::filesystem::path output_folder(const std::filesystem::path& output);
-// ".reelmender-work-{pid}" inside the output folder.
-std::filesystem::path work_folder_path(const std::filesystem::path& output, std::uint32_t pid);
+// ".reelmender-work-{pid}-{suffix}" inside the output folder.
+std::filesystem::path work_folder_path(const std::filesystem::path& output, std::uint32_t pid,
+                                       std::string_view suffix);
 
 // ---- remux --------------------------------------------------------------
 

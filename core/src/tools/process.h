@@ -52,6 +52,10 @@ public:
 
 // Starts `program` with `args` (without the program name); each argument reaches
 // the child unchanged. Fails with the system's description (strerror on POSIX).
+// The child dies with this program, even when it is killed outright: on Linux
+// through the parent-death signal (sent when the thread that started the child
+// ends, so children are started from threads that outlive them), on Windows
+// through the kill-on-close job.
 Result<std::unique_ptr<ChildProcess>> start_child(const std::string& program,
                                                   const std::vector<std::string>& args);
 
@@ -61,6 +65,20 @@ void kill_process(std::uint32_t pid);
 
 std::optional<std::string> get_env(const std::string& name);
 std::uint32_t current_process_id();
+// True while a process with this id exists, also one of another user.
+bool process_running(std::uint32_t pid);
+
+// Creates the folder `path` for this user alone (POSIX: mode 0700; Windows: an
+// access list naming the owner only). Fails with the system's description when
+// anything already has that name, a link included: nothing is created through a
+// link, and an existing folder is never taken over.
+Result<void> create_private_folder(const std::string& path);
+
+// True for a folder (not a link to one, nor a junction) that this user owns.
+bool is_own_plain_folder(const std::string& path);
+
+// Whether standard error is a terminal (Windows: a console).
+bool standard_error_is_terminal();
 
 // Metadata after following links; absent when it cannot be read (missing,
 // dangling link, no access).

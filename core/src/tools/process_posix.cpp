@@ -1,9 +1,11 @@
-// POSIX side of the operating-system seam: posix_spawn with piped outputs,
-// poll() over both pipes, waitpid, SIGKILL, getenv, stat and access.
+// POSIX side of the operating-system seam: fork and exec with piped outputs and
+// the parent-death signal, poll() over both pipes, waitpid, SIGKILL, getenv,
+// stat and access.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <pthread.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -190,21 +192,87 @@ private:
     ExitStatus status_;
 };
 
-// posix_spawn state that must be destroyed on every path.
-struct SpawnSetup {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    SpawnSetup() {
-        posix_spawn_file_actions_init(&actions);
-        posix_spawnattr_init(&attributes);
-    }
-    ~SpawnSetup() {
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-    }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
+// Between fork and exec only async-signal-safe calls are allowed: another
+// thread may have held a lock (malloc's, stdio's) at the moment of the fork, and
+// the child would wait for it forever. Everything is prepared before the fork.
+struct ExecPlan {
+    const char* program;
+    char* const* argv;
+    int out;     // write ends of the output pipes
+    int err;
+    int report;  // close-on-exec pipe that carries errno of a failed start
+    pid_t parent;
 };
+
+[[noreturn]] void report_and_exit(int report, int error) {
+    while (::write(report, &error, sizeof error) < 0 && errno == EINTR) {
+    }
+    ::_exit(127);
+}
+
+// A copy of `fd` at 3 or above, so that placing the standard descriptors
+// cannot overwrite a source that happens to be 0, 1 or 2.
+int above_standard(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 3); }
+
+[[noreturn]] void exec_child(const ExecPlan& plan) {
+    // The child dies with us however we end, also by SIGKILL, which no handler
+    // of ours would see. A parent that died before this took effect is caught
+    // by the check after it.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) report_and_exit(plan.report, errno);
+    if (::getppid() != plan.parent) ::_exit(127);
+
+    const int null_input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (null_input < 0) report_and_exit(plan.report, errno);
+    const int sources[3] = {above_standard(null_input), above_standard(plan.out), above_standard(plan.err)};
+    for (int target = 0; target < 3; ++target) {
+        if (sources[target] < 0 || ::dup2(sources[target], target) < 0) report_and_exit(plan.report, errno);
+    }
+
+    // The child starts with default handlers (our interrupt handler must not
+    // run in it), a default SIGPIPE and no blocked signals, whatever the host
+    // program (or a test runner) did to its own.
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    sigemptyset(&defaults.sa_mask);
+    for (int signal = 1; signal < NSIG; ++signal) {
+        struct sigaction current {};
+        if (::sigaction(signal, nullptr, &current) != 0) continue;
+        if (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN) ::sigaction(signal, &defaults, nullptr);
+    }
+    ::sigaction(SIGPIPE, &defaults, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+
+    // execve, not execvpe: the path is used as given, as discovery found it.
+    ::execve(plan.program, plan.argv, environ);
+    report_and_exit(plan.report, errno);
+}
+
+// fork with every signal blocked, so that no handler of ours runs in the child
+// before it has put the defaults back. Returns the child's id, or -1 with errno.
+pid_t fork_quietly() {
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const pid_t pid = ::fork();
+    const int error = errno;
+    if (pid != 0) ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    errno = error;
+    return pid;
+}
+
+// Reads the errno a child reports when it could not exec; 0 when the exec
+// succeeded (the pipe closed without a word).
+int start_error(int report) {
+    int error = 0;
+    ssize_t got;
+    do {
+        got = ::read(report, &error, sizeof error);
+    } while (got < 0 && errno == EINTR);
+    return got == static_cast<ssize_t>(sizeof error) ? error : 0;
+}
 
 }  // namespace
 
@@ -217,22 +285,8 @@ Result<std::unique_ptr<ChildProcess>> start_child(const std::string& program, co
     if (!out) return fail(out.error());
     auto err = make_pipe();
     if (!err) return fail(err.error());
-
-    SpawnSetup setup;
-    posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&setup.actions, out->second.get(), STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&setup.actions, err->second.get(), STDERR_FILENO);
-
-    // The child starts with no blocked signals and a default SIGPIPE, whatever
-    // the host program (or a test runner) did to its own.
-    sigset_t empty;
-    sigemptyset(&empty);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigmask(&setup.attributes, &empty);
-    posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
-    posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    auto report = make_pipe();
+    if (!report) return fail(report.error());
 
     std::vector<char*> argv;
     argv.reserve(args.size() + 2);
@@ -240,17 +294,25 @@ Result<std::unique_ptr<ChildProcess>> start_child(const std::string& program, co
     for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
 
-    // posix_spawn (not spawnp): the path is used as given, as discovery found it.
-    // glibc reports a failed exec (missing or non-executable program) here as
-    // the error number instead of a child that exits with 127.
-    pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
-    if (rc != 0) return fail(system_text(rc));
+    const ExecPlan plan{program.c_str(), argv.data(), out->second.get(), err->second.get(), report->second.get(),
+                        ::getpid()};
+    const pid_t pid = fork_quietly();
+    if (pid < 0) return fail(system_text(errno));
+    if (pid == 0) exec_child(plan);
 
     // Only the child keeps the write ends; end of stream then means the child
     // (and whatever it passed them on to) is done writing.
     out->second.reset();
     err->second.reset();
+    report->second.reset();
+    // A failed exec (missing or non-executable program) is reported as its
+    // error number instead of a child that exits with 127.
+    if (const int error = start_error(report->first.get()); error != 0) {
+        int raw = 0;
+        while (::waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+        }
+        return fail(system_text(error));
+    }
     register_child(pid);
     return std::unique_ptr<ChildProcess>(new PosixChild(pid, std::move(out->first), std::move(err->first)));
 }
@@ -269,6 +331,27 @@ std::optional<std::string> get_env(const std::string& name) {
 }
 
 std::uint32_t current_process_id() { return static_cast<std::uint32_t>(::getpid()); }
+
+bool process_running(std::uint32_t pid) {
+    // Ids beyond INT_MAX would address process groups.
+    if (pid == 0 || pid > static_cast<std::uint32_t>(INT_MAX)) return false;
+    // EPERM: it exists, but belongs to someone else.
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+Result<void> create_private_folder(const std::string& path) {
+    // mkdir never follows a link in the last component: a planted link is
+    // EEXIST like any other name that is taken.
+    if (::mkdir(path.c_str(), S_IRWXU) != 0) return fail(system_text(errno));
+    return {};
+}
+
+bool is_own_plain_folder(const std::string& path) {
+    struct stat meta {};
+    return ::lstat(path.c_str(), &meta) == 0 && S_ISDIR(meta.st_mode) && meta.st_uid == ::geteuid();
+}
+
+bool standard_error_is_terminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 std::optional<FileInfo> file_info(const std::string& path) {
     struct stat meta {};

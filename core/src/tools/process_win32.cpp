@@ -12,6 +12,8 @@
 // After windows.h, which they depend on.
 #include <fcntl.h>
 #include <io.h>
+#include <aclapi.h>
+#include <sddl.h>
 #include <shellapi.h>
 
 #include <condition_variable>
@@ -21,6 +23,7 @@
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -355,6 +358,63 @@ std::optional<std::string> get_env(const std::string& name) {
 }
 
 std::uint32_t current_process_id() { return ::GetCurrentProcessId(); }
+
+bool process_running(std::uint32_t pid) {
+    if (pid == 0) return false;
+    Handle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
+    // Access denied: it exists, but belongs to someone else.
+    if (!process) return ::GetLastError() == ERROR_ACCESS_DENIED;
+    return ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
+Result<void> create_private_folder(const std::string& path) {
+    if (path.empty() || has_nul(path)) return fail(system_text(ERROR_INVALID_PARAMETER));
+    // A protected access list with one entry: full access for the folder's
+    // owner, inherited by everything created inside. Nothing comes from the
+    // parent folder, which may be shared.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;OW)", SDDL_REVISION_1, &descriptor,
+                                                                nullptr))
+        return fail(last_error_text());
+    SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
+    // CreateDirectoryW fails on any existing name, a link or junction included.
+    const bool created = ::CreateDirectoryW(widen(path).c_str(), &attributes) != 0;
+    const DWORD error = ::GetLastError();
+    ::LocalFree(descriptor);
+    if (!created) return fail(system_text(error));
+    return {};
+}
+
+bool is_own_plain_folder(const std::string& path) {
+    if (path.empty() || has_nul(path)) return false;
+    const std::wstring wide = widen(path);
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return false;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoW(wide.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                                nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    bool own = false;
+    HANDLE raw_token = nullptr;
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw_token)) {
+        Handle token(raw_token);
+        DWORD size = 0;
+        ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+        std::vector<unsigned char> user(size);
+        if (size > 0 && ::GetTokenInformation(token.get(), TokenUser, user.data(), size, &size))
+            own = ::EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid) != 0;
+    }
+    ::LocalFree(descriptor);
+    return own;
+}
+
+bool standard_error_is_terminal() {
+    DWORD mode = 0;
+    return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
 
 std::optional<FileInfo> file_info(const std::string& path) {
     if (path.empty() || has_nul(path)) return std::nullopt;

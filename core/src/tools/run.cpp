@@ -28,6 +28,10 @@ bool exited_cleanly(const ExitStatus& status, const std::vector<std::int64_t>& a
     return status.code == 0 || std::ranges::find(accepted, status.code) != accepted.end();
 }
 
+// Lines of the tool's own output that a failure message ends with.
+constexpr std::size_t kCaptureTailLines = 12;
+constexpr std::size_t kProgressTailLines = 15;
+
 bool is_cancelled(const RunContext& ctx) { return ctx.cancelled && ctx.cancelled->load(); }
 
 struct Captured {
@@ -60,7 +64,7 @@ Result<Captured> capture(const std::string& program, const std::vector<std::stri
 // the program path are settled.
 Result<void> run_with_progress(RunContext& ctx, const std::string& program, std::string_view tool_word,
                                const std::vector<std::string>& args,
-                               const std::function<void(const std::string&)>& handle_line,
+                               const std::function<bool(const std::string&)>& handle_line,
                                const std::vector<std::int64_t>& accepted) {
     ctx.log(fmt::format("> {} {}", tool_word, format_command_line(args)));
 
@@ -72,6 +76,14 @@ Result<void> run_with_progress(RunContext& ctx, const std::string& program, std:
     // being filled found no child to stop; stop it here instead.
     if (is_cancelled(ctx)) child.kill();
 
+    // The failure message ends with the tool's own last lines, from whichever
+    // stream carried them: mkvmerge writes its errors on standard output.
+    std::deque<std::string> tail;
+    const auto keep = [&tail](std::string line) {
+        tail.push_back(std::move(line));
+        if (tail.size() > kProgressTailLines) tail.pop_front();
+    };
+
     // Standard output is handled line by line as it arrives; standard error is
     // only kept. A line that is not UTF-8 ends the line handling, but both pipes
     // are still drained so that the child can never block on a full pipe.
@@ -82,7 +94,8 @@ Result<void> run_with_progress(RunContext& ctx, const std::string& program, std:
             handling_lines = false;
             return;
         }
-        handle_line(std::string(line));
+        std::string text(line);
+        if (handle_line(text)) keep(std::move(text));
     };
     LineSplitter splitter;
     std::string err;
@@ -108,14 +121,12 @@ Result<void> run_with_progress(RunContext& ctx, const std::string& program, std:
     if (ctx.current_child) ctx.current_child->store(0);
     if (!status) return fail(status.error());
 
-    // Error lines reach the log once the child has ended; only the last 15 are
-    // needed for a failure message.
-    std::deque<std::string> tail;
+    // Error lines reach the log once the child has ended; every one of them
+    // belongs to the tail, logged or not.
     for_each_stderr_line(err, [&](std::string_view line) {
         std::string text(line);
         handle_line(text);
-        tail.push_back(std::move(text));
-        if (tail.size() > 15) tail.pop_front();
+        keep(std::move(text));
     });
 
     // A cancelled run reports the cancellation, not the exit status of the child
@@ -123,7 +134,7 @@ Result<void> run_with_progress(RunContext& ctx, const std::string& program, std:
     if (is_cancelled(ctx)) return fail("Cancelled");
     if (exited_cleanly(*status, accepted)) return {};
     return fail(fmt::format("{} exited with {}\n{}", file_name_of(program), exit_status_text(*status),
-                            join_last_lines(std::vector<std::string>(tail.begin(), tail.end()), 15)));
+                            join_last_lines(std::vector<std::string>(tail.begin(), tail.end()), kProgressTailLines)));
 }
 
 }  // namespace
@@ -133,7 +144,7 @@ Result<std::string> run_capture(const std::string& program, const std::vector<st
     if (!captured) return fail(captured.error());
     if (!exited_cleanly(captured->status, {}))
         return fail(fmt::format("{} exited with {}:\n{}", file_name_of(program), exit_status_text(captured->status),
-                                capture_tail(captured->err, 12)));
+                                failure_tail(captured->out, captured->err, kCaptureTailLines)));
     return utf8_lossy(captured->out);
 }
 
@@ -141,7 +152,7 @@ Result<std::string> run_capture_bytes(const std::string& program, const std::vec
     auto captured = capture(program, args);
     if (!captured) return fail(captured.error());
     if (!exited_cleanly(captured->status, {}))
-        return fail(fmt::format("{} failed:\n{}", program, capture_tail(captured->err, 12)));
+        return fail(fmt::format("{} failed:\n{}", program, capture_tail(captured->err, kCaptureTailLines)));
     return std::move(captured->out);
 }
 
@@ -150,7 +161,7 @@ Result<void> run_ffmpeg(RunContext& ctx, const std::vector<std::string>& args,
     if (is_cancelled(ctx)) return fail("Cancelled");
     return run_with_progress(
         ctx, ctx.tools.ffmpeg, "ffmpeg", args,
-        [&](const std::string& line) { handle_ffmpeg_line(ctx, line, expected_frames); },
+        [&](const std::string& line) { return handle_ffmpeg_line(ctx, line, expected_frames); },
         accepted_exit_codes(ToolKind::Ffmpeg));
 }
 
@@ -159,7 +170,8 @@ Result<void> run_mkvmerge(RunContext& ctx, const std::vector<std::string>& args,
     const auto mkvmerge = require_mkvmerge(ctx.tools);
     if (!mkvmerge) return fail(mkvmerge.error());
     return run_with_progress(
-        ctx, *mkvmerge, "mkvmerge", args, [&](const std::string& line) { handle_mkvmerge_line(ctx, line, share); },
+        ctx, *mkvmerge, "mkvmerge", args,
+        [&](const std::string& line) { return handle_mkvmerge_line(ctx, line, share); },
         accepted_exit_codes(ToolKind::Mkvmerge));
 }
 

@@ -49,13 +49,18 @@ std::vector<std::int64_t> accepted_exit_codes(ToolKind kind);
 // Arguments joined by blanks; one with a blank, or with both ":" and "\", in quotes.
 std::string format_command_line(const std::vector<std::string>& args);
 
-// Line handlers of the progress runs (pure apart from the callbacks).
-void handle_ffmpeg_line(const RunContext& ctx, const std::string& line, std::optional<std::int64_t> expected_frames);
-void handle_mkvmerge_line(const RunContext& ctx, const std::string& line, double share);
+// Line handlers of the progress runs (pure apart from the callbacks). True when
+// the line was the tool's own message and went to the log: such lines of
+// standard output belong in a failure's tail (mkvmerge writes its errors there).
+bool handle_ffmpeg_line(const RunContext& ctx, const std::string& line, std::optional<std::int64_t> expected_frames);
+bool handle_mkvmerge_line(const RunContext& ctx, const std::string& line, double share);
 
 // The last `count` lines of standard-error text ("\r\n" and "\n" line ends; no
 // empty last line for a final "\n"), joined with "\n".
 std::string capture_tail(std::string_view stderr_text, std::size_t count);
+// The tail of a failed captured run: of standard error, or of standard output
+// when standard error holds nothing but blanks (mkvmerge reports there).
+std::string failure_tail(std::string_view stdout_text, std::string_view stderr_text, std::size_t count);
 
 Result<std::string> run_capture(const std::string& program, const std::vector<std::string>& args);
 Result<std::string> run_capture_bytes(const std::string& program, const std::vector<std::string>& args);

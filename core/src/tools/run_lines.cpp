@@ -57,41 +57,45 @@ std::optional<double> parse_decimal(std::string_view text) {
 
 }  // namespace
 
-void handle_ffmpeg_line(const RunContext& ctx, const std::string& line, std::optional<std::int64_t> expected_frames) {
+bool handle_ffmpeg_line(const RunContext& ctx, const std::string& line, std::optional<std::int64_t> expected_frames) {
     static constexpr std::string_view frame_key = "frame=";
     if (starts_with(line, frame_key)) {
         const auto frames = parse_int64(trim(std::string_view(line).substr(frame_key.size())));
-        if (!frames || !expected_frames || *expected_frames <= 0) return;
+        if (!frames || !expected_frames || *expected_frames <= 0) return false;
         const double percent =
             (ctx.base + ctx.span * static_cast<double>(*frames) / static_cast<double>(*expected_frames)) * 100.0;
         ctx.emit(ProgressEvent{ctx.stage, "", percent});
-        return;
+        return false;
     }
     // The remaining keys of ffmpeg's "-progress" output.
     static constexpr std::string_view progress_keys[] = {"out_time", "bitrate", "total_size", "speed",   "fps",
                                                          "stream_",  "dup_",    "drop_",      "progress"};
     for (const auto key : progress_keys)
-        if (starts_with(line, key)) return;
+        if (starts_with(line, key)) return false;
     ctx.log(line);
+    return true;
 }
 
-void handle_mkvmerge_line(const RunContext& ctx, const std::string& line, double share) {
+bool handle_mkvmerge_line(const RunContext& ctx, const std::string& line, double share) {
     static constexpr std::string_view progress_key = "Progress: ";
     if (starts_with(line, progress_key)) {
         std::string_view rest = std::string_view(line).substr(progress_key.size());
         while (!rest.empty() && rest.back() == '%') rest.remove_suffix(1);
         const auto value = parse_decimal(trim(rest));
-        if (!value) return;
+        if (!value) return false;
         const double percent = (ctx.base + ctx.span * share * *value / 100.0) * 100.0;
         ctx.emit(ProgressEvent{ctx.stage, "", percent});
-        return;
+        return false;
     }
     // Appending pieces whose encoder settings differ slightly makes mkvmerge warn
     // about the codec private data on every join; cards are built to be
     // compatible, so that warning is noise.
     if ((contains(line, "Error") || contains(line, "Warning")) &&
-        !contains(line, "codec's private data does not match"))
+        !contains(line, "codec's private data does not match")) {
         ctx.log(line);
+        return true;
+    }
+    return false;
 }
 
 std::string capture_tail(std::string_view stderr_text, std::size_t count) {
@@ -108,6 +112,10 @@ std::string capture_tail(std::string_view stderr_text, std::size_t count) {
         pos = end + 1;
     }
     return join_last_lines(lines, count);
+}
+
+std::string failure_tail(std::string_view stdout_text, std::string_view stderr_text, std::size_t count) {
+    return trim(stderr_text).empty() ? capture_tail(stdout_text, count) : capture_tail(stderr_text, count);
 }
 
 std::string join_last_lines(const std::vector<std::string>& lines, std::size_t count) {

@@ -154,12 +154,18 @@ TEST(ParseCommandLine, Defaults) {
     EXPECT_EQ(cl.option_edit_count, 0u);
 }
 
-TEST(ParseCommandLine, MovieIsAnyNonOptionAndTheLastWins) {
-    EXPECT_EQ(parse_ok({"a.mkv", "b.mkv", "--remove", "1-2"}).movie, "b.mkv");
-    EXPECT_EQ(parse_ok({"movie.mkv", "-x", "--remove", "1-2"}).movie, "-x");
-    EXPECT_EQ(parse_ok({"-"}).movie, "-");
+TEST(ParseCommandLine, OneMovieAndOneDashOnlyForFiles) {
     EXPECT_EQ(parse_ok({"  spaced name .mkv "}).movie, "  spaced name .mkv ");
     EXPECT_EQ(parse_ok({""}).movie, "");
+    EXPECT_EQ(parse({"a.mkv", "b.mkv", "--remove", "1-2"}).result.error(),
+              "more than one movie given: 'a.mkv' and 'b.mkv'");
+    // A name with one dash is the movie only when such a file exists.
+    test::TempDir dir;
+    const std::string dashed = dir.write("-x.mkv", "").string();
+    EXPECT_EQ(parse_ok({dashed, "--remove", "1-2"}).movie, dashed);
+    const std::string usage = usage_without_last_line_end();
+    EXPECT_EQ(parse({"movie.mkv", "-x", "--remove", "1-2"}).result.error(), "unknown option -x\n" + usage);
+    EXPECT_EQ(parse({"-"}).result.error(), "unknown option -\n" + usage);
 }
 
 TEST(ParseCommandLine, FlagsAndValues) {

@@ -2,6 +2,7 @@
 
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "console.h"
 
@@ -57,6 +58,19 @@ TEST(ConsoleSink, WritesOrStaysQuiet) {
     quiet.log("> ffmpeg -i x");
     quiet.log("Error");
     EXPECT_EQ(quiet_err.str(), "");
+}
+
+TEST(PlainProgress, ALinePerStageAndAtMostOnePerTenth) {
+    std::ostringstream err;
+    const ProgressSink sink = console_sink(err, false, false);
+    for (const ProgressEvent& event : std::vector<ProgressEvent>{
+             {"probe", "Reading the movie", 0}, {"cards", "Rendering title cards", 65}, {"cards", "", 66},
+             {"cards", "", 69.9}, {"cards", "", 70.2}, {"cards", "", 75}, {"cards", "Card 2", 80},
+             {"done", "Done", 100}})
+        sink.progress(event);
+    sink.log("> ffmpeg -i x");
+    EXPECT_EQ(err.str(), "  0.0%  Reading the movie\n 65.0%  Rendering title cards\n 70.2%  Rendering title cards\n"
+                         " 80.0%  Card 2\n100.0%  Done\n> ffmpeg -i x\n");
 }
 
 }  // namespace

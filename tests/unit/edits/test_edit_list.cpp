@@ -120,14 +120,33 @@ TEST(ParseEditList, DefaultPositionsMayCoincideWithNamedOnes) {
     EXPECT_EQ(r.messages, Fields{"Line 2: end must be after start."});
 }
 
-TEST(ParseEditList, OnlyStartOrActionMakeAHeader) {
-    const auto r = parse_edit_list("from,to,type\n1,2,cut\n", 10);
-    EXPECT_EQ(r.messages, Fields{"Line 1: could not read start/end/action."});
+TEST(ParseEditList, AnyColumnNameMakesAHeader) {
+    // Synonyms alone name the columns; a line with a time in it is data, even
+    // when it holds a column name such as the action word "card".
+    const auto r = parse_edit_list("type,from,to\ncut,1,2\n", 10);
+    EXPECT_TRUE(r.messages.empty());
     expect_edits(r.edits, {{"csv2", 1, 2, EditAction::Remove}});
-
     const auto quoted = parse_edit_list("\"START\",\"END\",\"ACTION\"\n1,2,cut\n", 10);
-    EXPECT_TRUE(quoted.messages.empty());
     expect_edits(quoted.edits, {{"csv2", 1, 2, EditAction::Remove}});
+
+    EXPECT_TRUE(is_header({"from", "to", "type"}));
+    EXPECT_TRUE(is_header({"x", "active"}));
+    EXPECT_FALSE(is_header({"1", "2", "card"}));
+    EXPECT_FALSE(is_header({"start", "0:10"}));
+    EXPECT_FALSE(is_header({"blur", "x"}));
+}
+
+TEST(ParseEditList, SeparatorFromTheFirstLine) {
+    struct Case { std::string line; char separator; };
+    const Case cases[] = {
+        {"start;end;action", ';'},          {"from\tto\ttype", '\t'},           {"0:10,0:20,card,Hi; there", ','},
+        {"0:10,5;0:20,25;card;Hi, x", ';'}, {"1\t2\tmute\tA, B; C", '\t'},     {"a;b;c,d", ';'},  // the most used
+        {"\"x;y;z\",w", ','},               {"nothing", ','},
+    };
+    for (const auto& c : cases) EXPECT_EQ(detect_separator(c.line), c.separator) << c.line;
+
+    const auto r = parse_edit_list("Start;End;Action;Text\n1:30,5;1:40;card;\"Hi; there\"\n", 10);
+    expect_edits(r.edits, {{"csv2", 90.5, 100, EditAction::Replace, "Hi; there"}});
 }
 
 TEST(ParseEditList, ActionWords) {
@@ -186,18 +205,22 @@ TEST(ParseEditList, TextField) {
 }
 
 TEST(ParseEditList, CardSecondsAndMatch) {
-    struct Case { std::string field; double seconds; bool match; };
+    struct Case { std::string field; double seconds; bool match; bool refused = false; };
     const Case cases[] = {
         {"same", 6, true},  {"MATCH", 6, true}, {" Original ", 6, true}, {"-", 6, false},  {"", 6, false},
         {"4.5", 4.5, false}, {" 3 ", 3, false}, {"1e1", 10, false},     {"abc", 6, false}, {"1:30", 6, false},
-        {"inf", 6, false},  {"NaN", 6, false}, {"-2", -2, false},       {"1e400", 6, false},
+        {"inf", 6, false},  {"NaN", 6, false}, {"1e400", 6, false},     {"0.5", 0.5, false}, {"3600", 3600, false},
+        // Outside the sane range: the default, with a word about it.
+        {"-2", 6, false, true}, {"0", 6, false, true}, {"0.49", 6, false, true}, {"100000", 6, false, true},
     };
     for (const auto& c : cases) {
         const auto r = parse_edit_list("1,2,card,T," + c.field, 6);
         ASSERT_EQ(r.edits.size(), 1u) << c.field;
-        EXPECT_TRUE(r.messages.empty()) << c.field;
         EXPECT_EQ(r.edits[0].card_seconds, c.seconds) << c.field;
         EXPECT_EQ(r.edits[0].match, c.match) << c.field;
+        const Fields refused{"Line 1: card length '" + std::string(c.field) +
+                             "' is not between 0.5 and 3600 seconds; the default 6 s is used."};
+        EXPECT_EQ(r.messages, c.refused ? refused : Fields{}) << c.field;
     }
 }
 
@@ -242,22 +265,13 @@ TEST(ParseEditList, EmptyAndHeaderOnlyFiles) {
     EXPECT_TRUE(header_only.messages.empty());
 }
 
-TEST(ParseEditList, ByteOrderMarkStaysInTheFirstField) {
-    const std::string bom = "\xEF\xBB\xBF";
-    // The header is still found through "action"; "start" carries the mark, so
-    // start falls back to column 0, which is where it stands anyway.
-    const auto r = parse_edit_list(bom + "start,end,action\n1,2,mute\n", 10);
-    EXPECT_TRUE(r.messages.empty());
+TEST(ParseEditList, ByteOrderMarkIsIgnored) {
+    // Spreadsheets write one before UTF-8 text; it must spoil neither a column
+    // name nor a first start time.
+    const auto r = parse_edit_list("\xEF\xBB\xBFtype;from;to\nmute;1;2\n", 10);
     expect_edits(r.edits, {{"csv2", 1, 2, EditAction::Mute}});
-
-    // Without a header the mark spoils the first start time.
-    const auto data = parse_edit_list(bom + "1,2,mute\n3,4,mute\n", 10);
-    EXPECT_EQ(data.messages, Fields{"Line 1: could not read start/end/action."});
-    expect_edits(data.edits, {{"csv2", 3, 4, EditAction::Mute}});
-
-    // A header naming start only through the marked field is no header.
-    const auto marked = parse_edit_list(bom + "start,end\n1,2,mute\n", 10);
-    EXPECT_EQ(marked.messages, Fields{"Line 1: could not read start/end/action."});
+    const auto data = parse_edit_list("\xEF\xBB\xBF" "1,2,mute\n", 10);
+    expect_edits(data.edits, {{"csv1", 1, 2, EditAction::Mute}});
 }
 
 TEST(ParseEditList, HostileInputNeverBreaks) {

@@ -21,13 +21,14 @@ TEST(StageTable, StagesFollowEachOtherWithoutGaps) {
 }
 
 TEST(WorkFolder, LiesInTheOutputFolder) {
-    EXPECT_EQ(work_folder_path("/films/out/Movie (edited).mkv", 4242),
-              std::filesystem::path("/films/out/.reelmender-work-4242"));
+    EXPECT_EQ(work_folder_path("/films/out/Movie (edited).mkv", 4242, "ab12"),
+              std::filesystem::path("/films/out/.reelmender-work-4242-ab12"));
     // A bare file name: the current directory.
-    EXPECT_EQ(work_folder_path("movie (edited).mkv", 7), std::filesystem::path("./.reelmender-work-7"));
+    EXPECT_EQ(work_folder_path("movie (edited).mkv", 7, "x"), std::filesystem::path("./.reelmender-work-7-x"));
     EXPECT_EQ(output_folder("x.mkv"), std::filesystem::path("."));
     // A folder named like an option must not make every work path look like one.
-    EXPECT_EQ(work_folder_path("-clips/a (edited).mkv", 7), std::filesystem::path("./-clips/.reelmender-work-7"));
+    EXPECT_EQ(work_folder_path("-clips/a (edited).mkv", 7, "x"),
+              std::filesystem::path("./-clips/.reelmender-work-7-x"));
 }
 
 struct RemuxCase {

@@ -81,6 +81,16 @@ TEST_F(ToolRuns, ExitCodeVerdicts) {
     EXPECT_EQ(run_ffmpeg(ctx, {}, std::nullopt).error(), "ffmpeg exited with exit code: 1\n");
 }
 
+TEST_F(ToolRuns, ErrorLinesOnStandardOutputEndTheFailure) {
+    // mkvmerge writes its errors on standard output, not on standard error.
+    fake_mkvmerge("mkvmerge v74\nProgress: 10%\rError: 'a.mkv' could not be opened.\n", "", 2);
+    EXPECT_EQ(run_mkvmerge(ctx, {}, 1).error(),
+              "mkvmerge exited with exit code: 2\nError: 'a.mkv' could not be opened.");
+    const auto identify = test::write_fake_tool(dir.path(), "identify", "{\n  \"errors\": [\"x\"]\n}\n", " \n", 2);
+    EXPECT_EQ(run_capture(identify.string(), {}).error(),
+              "identify exited with exit code: 2:\n{\n  \"errors\": [\"x\"]\n}");
+}
+
 TEST_F(ToolRuns, ProgressFailureTailHoldsLastFifteenNonBlankLines) {
     std::string err;
     for (int i = 1; i <= 20; ++i) err += "  line " + std::to_string(i) + "\r\n\n \t\n";
