@@ -1,5 +1,9 @@
 #include "edits/edit.h"
 
+#include <cmath>
+
+#include <fmt/format.h>
+
 namespace reel {
 
 std::string_view action_name(EditAction action) {
@@ -10,6 +14,17 @@ std::string_view action_name(EditAction action) {
         case EditAction::Mute: return "mute";
     }
     return "remove";  // unreachable for the four enumerators
+}
+
+Result<Edit> resolve_frames(Edit edit, double fps) {
+    if (!edit.start_frame && !edit.end_frame) return edit;
+    if (!std::isfinite(fps) || !(fps > 0))
+        return fail(fmt::format("Edit {} counts frames, but the movie's frame rate is unknown.", edit.id));
+    if (edit.start_frame) edit.start = static_cast<double>(*edit.start_frame) / fps;
+    if (edit.end_frame) edit.end = static_cast<double>(*edit.end_frame) / fps;
+    edit.start_frame.reset();
+    edit.end_frame.reset();
+    return edit;
 }
 
 }  // namespace reel

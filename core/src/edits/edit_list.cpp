@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "edits/edl.h"
 #include "edits/time.h"
 #include "util/files.h"
 #include "util/text.h"
@@ -66,8 +67,9 @@ std::optional<EditAction> action_from_word(std::string_view field) {
     return std::nullopt;
 }
 
-// The non-blank lines, each still as written ("\r\n" counts as a line end).
-std::vector<std::string_view> content_lines(std::string_view text) {
+}  // namespace
+
+std::vector<std::string_view> edit_list_lines(std::string_view text) {
     std::vector<std::string_view> lines;
     std::size_t pos = 0;
     while (pos <= text.size()) {
@@ -82,6 +84,8 @@ std::vector<std::string_view> content_lines(std::string_view text) {
     }
     return lines;
 }
+
+namespace {
 
 // One data line into an edit, or the message that explains why it was skipped.
 Result<Edit> read_row(std::string_view line, std::size_t number, const Columns& columns, double default_card_seconds) {
@@ -156,7 +160,7 @@ std::vector<std::string> split_csv_line(std::string_view line) {
 
 EditListResult parse_edit_list(std::string_view text, double default_card_seconds) {
     EditListResult result;
-    const std::vector<std::string_view> lines = content_lines(text);
+    const std::vector<std::string_view> lines = edit_list_lines(text);
     if (lines.empty()) {
         result.messages.emplace_back("The file is empty.");
         return result;
@@ -183,6 +187,8 @@ Result<EditListResult> read_edit_list(const std::string& path, double default_ca
     const auto bytes = read_file(path_from_text(path));
     if (!bytes) return fail(fmt::format("{}: {}", path, bytes.error()));
     if (!is_valid_utf8(*bytes)) return fail(fmt::format("{}: stream did not contain valid UTF-8", path));
+    if (ascii_lower(path_text(path_from_text(path).extension())) == ".edl" || looks_like_edl(*bytes))
+        return parse_edl(*bytes, default_card_seconds);
     return parse_edit_list(*bytes, default_card_seconds);
 }
 

@@ -17,8 +17,14 @@ struct EditListResult {
 // Splits one CSV line into fields (at least one); quotes as described for edit lists.
 std::vector<std::string> split_csv_line(std::string_view line);
 
-// Reads the file at `path` (as given, used in messages). Fails only when the
-// file cannot be read or is not UTF-8.
+// The non-blank lines of an edit-list text, each as written without its line
+// end ("\r\n" counts as one); line numbers in messages are positions in this list, from 1.
+std::vector<std::string_view> edit_list_lines(std::string_view text);
+
+// Reads the file at `path` (as given, used in messages): an MPlayer/Kodi EDL
+// when the name ends in ".edl" (any letter case) or the text looks like one
+// (looks_like_edl), else a CSV list. Fails only when the file cannot be read
+// or is not UTF-8.
 Result<EditListResult> read_edit_list(const std::string& path, double default_card_seconds);
 
 // The same on text already read; `path` only words messages.
