@@ -43,20 +43,31 @@ enum class Markup { Plain, Subtitle };
 
 bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-// Length of the override block ("{...}") or tag ("<i>", "</font>") at `pos`;
-// 0 when none starts there.
-std::size_t markup_length(std::string_view text, std::size_t pos) {
-    if (text[pos] == '{') {
-        const std::size_t close = text.find('}', pos + 1);
-        return close == std::string_view::npos ? 0 : close + 1 - pos;
+// Finds markup in cue text. Remembers where the next "}" is, so that a text
+// full of unclosed "{" is still read in one pass.
+class MarkupFinder {
+public:
+    explicit MarkupFinder(std::string_view text) : text_(text) {}
+
+    // Length of the override block ("{...}") or tag ("<i>", "</font>") at
+    // `pos`; 0 when none starts there.
+    std::size_t length_at(std::size_t pos) {
+        if (text_[pos] == '{') {
+            if (close_brace_ <= pos) close_brace_ = text_.find('}', pos + 1);
+            return close_brace_ == std::string_view::npos ? 0 : close_brace_ + 1 - pos;
+        }
+        if (text_[pos] != '<') return 0;
+        std::size_t i = pos + 1;
+        if (i < text_.size() && text_[i] == '/') ++i;
+        if (i >= text_.size() || !is_ascii_letter(text_[i])) return 0;
+        const std::size_t close = text_.find_first_of("<>\r\n", i);
+        return close != std::string_view::npos && text_[close] == '>' ? close + 1 - pos : 0;
     }
-    if (text[pos] != '<') return 0;
-    std::size_t i = pos + 1;
-    if (i < text.size() && text[i] == '/') ++i;
-    if (i >= text.size() || !is_ascii_letter(text[i])) return 0;
-    const std::size_t close = text.find_first_of("<>\r\n", i);
-    return close != std::string_view::npos && text[close] == '>' ? close + 1 - pos : 0;
-}
+
+private:
+    std::string_view text_;
+    std::size_t close_brace_ = 0;
+};
 
 bool is_escaped_break(std::string_view text, std::size_t pos) {
     return text[pos] == '\\' && pos + 1 < text.size() &&
@@ -74,10 +85,11 @@ Tokens tokenize(std::string_view text, Markup markup) {
     Tokens tokens;
     std::u32string joint;
     bool in_word = false;
+    MarkupFinder finder(text);
     std::size_t pos = 0;
     while (pos < text.size()) {
         if (markup == Markup::Subtitle) {
-            if (const std::size_t length = markup_length(text, pos)) {
+            if (const std::size_t length = finder.length_at(pos)) {
                 pos += length;  // a word goes on across markup
                 continue;
             }
