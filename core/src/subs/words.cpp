@@ -19,9 +19,26 @@ constexpr char32_t kZeroWidthSpace = 0x200B;
 
 bool is_apostrophe(char32_t cp) { return cp == U'\'' || cp == 0x2019; }
 
+// Greek written in capitals leaves out its accents ("ΘΕΟΣ" for "θεός"), so
+// folded Greek vowels lose their tonos and dialytika before they are compared.
+char32_t greek_vowel(char32_t cp) {
+    switch (cp) {
+        case U'ά': return U'α';
+        case U'έ': return U'ε';
+        case U'ή': return U'η';
+        case U'ί': case U'ϊ': case U'ΐ': return U'ι';
+        case U'ό': return U'ο';
+        case U'ύ': case U'ϋ': case U'ΰ': return U'υ';
+        case U'ώ': return U'ω';
+        default: return cp;
+    }
+}
+
 // The form in which characters are compared: case-folded, every apostrophe the
 // ASCII one (subtitles write "don’t", word lists "don't").
-char32_t comparison_form(char32_t cp) { return is_apostrophe(cp) || cp == 0x02BC ? U'\'' : fold_case(cp); }
+char32_t comparison_form(char32_t cp) {
+    return is_apostrophe(cp) || cp == 0x02BC ? U'\'' : greek_vowel(fold_case(cp));
+}
 
 // Bytes of a word between two pieces of markup.
 struct Piece {

@@ -51,8 +51,8 @@ Result<WordList> read_word_list(const std::string& path);
 //
 // Words are runs of letters and digits of any script, with combining marks and
 // with apostrophes (' or ’) that stand between two letters. Matching ignores
-// letter case (simple case folding) but not accents, and takes whole words
-// only. A phrase matches its words in order when the text between them holds,
+// letter case (simple case folding) but not accents, except on Greek vowels,
+// whose accents capitals leave out; it takes whole words only. A phrase matches its words in order when the text between them holds,
 // apart from white space, line breaks and markup, exactly the phrase's own
 // punctuation there.
 
