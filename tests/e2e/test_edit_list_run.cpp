@@ -135,3 +135,45 @@ TEST(EditListRun, EveryKindOfEditInReportOrder) {
 
 }  // namespace
 }  // namespace reel
+
+namespace reel {
+namespace {
+
+// An EDL with every action and both time forms edits the movie as the CSV of the
+// same edits does; frame numbers meet the movie's frame rate only in the run.
+TEST(EditListRun, EdlEditsAsTheSameCsv) {
+    const auto source = e2e::movie(e2e::small_movie(20));
+    test::TempDir dir;
+    // At 25 fps frame 250 is 10 s, 300 is 12 s and 400 is 16 s.
+    const auto edl = read_edit_list(
+        path_text(dir.write("cuts.edl", "2 3.5 1\n0:00:05.000\t0:00:07 0\n#250 #300 3\n14 #400 1\n17 17 2\n")), 10);
+    const auto csv = read_edit_list(
+        path_text(dir.write("cuts.csv", "2,3.5,mute\n5,7,remove\n10,12,cut\n14,16,mute\n17,17,cut\n")), 10);
+    ASSERT_TRUE(edl.has_value()) << edl.error();
+    ASSERT_TRUE(csv.has_value()) << csv.error();
+    EXPECT_EQ(edl->messages, std::vector<std::string>{"Line 5: scene marker skipped."});
+
+    auto edl_run = e2e::run_edits(source, dir / "edl.mkv", edl->edits);
+    auto csv_run = e2e::run_edits(source, dir / "csv.mkv", csv->edits);
+    ASSERT_TRUE(edl_run.report.has_value()) << edl_run.report.error();
+    ASSERT_TRUE(csv_run.report.has_value()) << csv_run.report.error();
+    const auto& a = edl_run.report->applied;
+    const auto& b = csv_run.report->applied;
+    ASSERT_EQ(a.size(), 4u);
+    ASSERT_EQ(a.size(), b.size());
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        SCOPED_TRACE(b[i].id);
+        EXPECT_EQ(a[i].id, "edl" + b[i].id.substr(3));
+        EXPECT_EQ(a[i].action, b[i].action);
+        EXPECT_DOUBLE_EQ(a[i].requestedStart, b[i].requestedStart);
+        EXPECT_DOUBLE_EQ(a[i].requestedEnd, b[i].requestedEnd);
+        EXPECT_DOUBLE_EQ(a[i].actualStart, b[i].actualStart);
+        EXPECT_DOUBLE_EQ(a[i].actualEnd, b[i].actualEnd);
+    }
+    EXPECT_DOUBLE_EQ(edl_run.report->duration, csv_run.report->duration);
+    EXPECT_EQ(e2e::hashes_only(e2e::frame_hashes(path_text(dir / "edl.mkv"), "0:v:0", true)),
+              e2e::hashes_only(e2e::frame_hashes(path_text(dir / "csv.mkv"), "0:v:0", true)));
+}
+
+}  // namespace
+}  // namespace reel

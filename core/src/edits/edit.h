@@ -1,8 +1,11 @@
 #pragma once
 // One edit: a time range of the movie and what to do with it.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "util/result.h"
 
 namespace reel {
 
@@ -29,6 +32,15 @@ struct Edit {
     bool match = false;
     bool enabled = true;
     EditAction action = EditAction::Remove;
+    // Lists that count frames (EDL "#1234") set these and leave the matching
+    // time at 0: the frame rate is known only once the movie has been read.
+    std::optional<std::int64_t> start_frame;
+    std::optional<std::int64_t> end_frame;
 };
+
+// The edit with its frame numbers turned into seconds (frame / fps) and
+// cleared; an edit without them comes back unchanged. Fails when a frame
+// number is given and fps is not a positive finite number.
+Result<Edit> resolve_frames(Edit edit, double fps);
 
 }  // namespace reel

@@ -7,6 +7,7 @@
 
 #include <fmt/format.h>
 
+#include "edits/edl.h"
 #include "edits/time.h"
 #include "util/files.h"
 #include "util/text.h"
@@ -86,8 +87,9 @@ bool reads_as_row(const std::vector<std::string>& fields) {
            action_from_word(fields[defaults.action]);
 }
 
-// The non-blank lines, each still as written ("\r\n" counts as a line end).
-std::vector<std::string_view> content_lines(std::string_view text) {
+}  // namespace
+
+std::vector<std::string_view> edit_list_lines(std::string_view text) {
     std::vector<std::string_view> lines;
     std::size_t pos = 0;
     while (pos <= text.size()) {
@@ -102,6 +104,8 @@ std::vector<std::string_view> content_lines(std::string_view text) {
     }
     return lines;
 }
+
+namespace {
 
 // One data line: an edit, or the message that explains why it was skipped; an
 // edit may come with a message of its own (a card length that was replaced).
@@ -221,7 +225,7 @@ EditListResult parse_edit_list(std::string_view text, double default_card_second
     EditListResult result;
     // Spreadsheets put a byte-order mark before UTF-8 text; it belongs to no field.
     if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-    const std::vector<std::string_view> lines = content_lines(text);
+    const std::vector<std::string_view> lines = edit_list_lines(text);
     if (lines.empty()) {
         result.messages.emplace_back("The file is empty.");
         return result;
@@ -246,6 +250,8 @@ Result<EditListResult> read_edit_list(const std::string& path, double default_ca
     const auto bytes = read_file(path_from_text(path));
     if (!bytes) return fail(fmt::format("{}: {}", path, bytes.error()));
     if (!is_valid_utf8(*bytes)) return fail(fmt::format("{}: stream did not contain valid UTF-8", path));
+    if (ascii_lower(path_text(path_from_text(path).extension())) == ".edl" || looks_like_edl(*bytes))
+        return parse_edl(*bytes, default_card_seconds);
     return parse_edit_list(*bytes, default_card_seconds);
 }
 

@@ -26,8 +26,14 @@ char detect_separator(std::string_view first_line);
 // `fields` trimmed and lower-cased.
 bool is_header(const std::vector<std::string>& fields);
 
-// Reads the file at `path` (as given, used in messages). Fails only when the
-// file cannot be read or is not UTF-8.
+// The non-blank lines of an edit-list text, each as written without its line
+// end ("\r\n" counts as one); line numbers in messages are positions in this list, from 1.
+std::vector<std::string_view> edit_list_lines(std::string_view text);
+
+// Reads the file at `path` (as given, used in messages): an MPlayer/Kodi EDL
+// when the name ends in ".edl" (any letter case) or the text looks like one
+// (looks_like_edl), else a CSV list. Fails only when the file cannot be read
+// or is not UTF-8.
 Result<EditListResult> read_edit_list(const std::string& path, double default_card_seconds);
 
 // The same on text already read; `path` only words messages.

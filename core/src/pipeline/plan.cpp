@@ -117,7 +117,10 @@ std::int64_t title_card_frames(double seconds, double fps) {
 Result<std::vector<Edit>> validate_edits(const std::vector<Edit>& edits, double duration, double fps) {
     std::vector<Edit> enabled;
     for (const auto& edit : edits) {
-        if (edit.enabled) enabled.push_back(edit);
+        if (!edit.enabled) continue;
+        auto resolved = resolve_frames(edit, fps);
+        if (!resolved) return fail(resolved.error());
+        enabled.push_back(std::move(*resolved));
     }
     if (enabled.empty()) return fail("There are no enabled edits to apply.");
 

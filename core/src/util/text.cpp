@@ -131,6 +131,12 @@ std::vector<char32_t> utf8_code_points(std::string_view text) {
     return out;
 }
 
+Utf8Char decode_utf8(std::string_view text, std::size_t pos) {
+    const auto [cp, len] = decode_one(text, pos);
+    if (len == 0) return {0xFFFD, invalid_length(text, pos)};
+    return {cp, len};
+}
+
 void append_utf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);

@@ -25,6 +25,14 @@ std::string utf8_lossy(std::string_view bytes);
 std::vector<char32_t> utf8_code_points(std::string_view text);
 void append_utf8(std::string& out, char32_t cp);
 
+struct Utf8Char {
+    char32_t cp = 0;
+    std::size_t length = 0;  // bytes, at least 1
+};
+// The code point that starts at byte `pos` (< size) and its length; an invalid
+// sequence reads as U+FFFD over the bytes that utf8_lossy would replace.
+Utf8Char decode_utf8(std::string_view text, std::size_t pos);
+
 // Whole decimal integer: optional single sign, digits only, no blanks, no overflow.
 std::optional<std::int64_t> parse_int64(std::string_view text);
 
