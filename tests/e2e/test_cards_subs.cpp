@@ -113,7 +113,7 @@ TEST_F(SubtitleRetiming, TracksAndChaptersFollowTheCut) {
 
     const auto chapters = build_chapters(info.chapters, cut_four_to_eight(), dir.path());
     ASSERT_TRUE(chapters.has_value()) << chapters.error();
-    ASSERT_EQ(chapters->size(), 2u);
+    ASSERT_EQ(chapters->size(), 2u);  // "--chapters" and the file
 
     // mkvmerge takes both files and the chapters; ffprobe reads them back.
     Args mux{"-o", path_text(dir / "out.mkv")};
@@ -134,11 +134,14 @@ TEST_F(SubtitleRetiming, TracksAndChaptersFollowTheCut) {
     EXPECT_EQ(out->subtitles[1].codec, "ass");
     EXPECT_EQ(out->subtitles[1].language, "fre");
     EXPECT_TRUE(out->subtitles[1].forced);
-    ASSERT_EQ(out->chapters.size(), 2u);
+    // The middle chapter lost its opening to the cut: it begins at the cut.
+    ASSERT_EQ(out->chapters.size(), 3u);
     EXPECT_DOUBLE_EQ(out->chapters[0].start, 0);
     EXPECT_EQ(out->chapters[0].title, "Intro");
-    EXPECT_DOUBLE_EQ(out->chapters[1].start, 5);
-    EXPECT_EQ(out->chapters[1].title, "Late \"one\"");
+    EXPECT_DOUBLE_EQ(out->chapters[1].start, 4);
+    EXPECT_EQ(out->chapters[1].title, "Middle & <end>");
+    EXPECT_DOUBLE_EQ(out->chapters[2].start, 5);
+    EXPECT_EQ(out->chapters[2].title, "Late \"one\"");
 }
 
 TEST_F(SubtitleRetiming, ExtractionFailureDropsTheTrackWithAWarning) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
@@ -118,15 +119,42 @@ std::string card_line_file_name(std::int64_t frames, std::size_t line) {
     return fmt::format("card-{}-{}.txt", frames, line);
 }
 
+namespace {
+
+// "num:den" of a usable sample aspect ratio; absent for square pixels and for
+// anything unreadable (ffprobe writes 0:1 when it cannot tell).
+std::optional<std::pair<std::int64_t, std::int64_t>> sample_aspect(const std::optional<std::string>& sar) {
+    if (!sar) return std::nullopt;
+    const auto colon = sar->find(':');
+    if (colon == std::string::npos) return std::nullopt;
+    const auto num = parse_int64(std::string_view(*sar).substr(0, colon));
+    const auto den = parse_int64(std::string_view(*sar).substr(colon + 1));
+    if (!num || !den || *num <= 0 || *den <= 0 || *num == *den) return std::nullopt;
+    // Ratios beyond any real picture would only make an absurd canvas.
+    if (*num > 16 * *den || *den > 16 * *num) return std::nullopt;
+    return std::pair{*num, *den};
+}
+
+}  // namespace
+
 CardLayout card_layout(const CardSpec& spec) {
     const VideoStreamInfo& video = spec.video;
     const CardStyle& style = spec.style;
     CardLayout layout;
+    layout.width = video.width;
+    layout.height = video.height;
+    layout.shownWidth = video.width;
+    if (const auto aspect = sample_aspect(video.sar)) {
+        const double shown = static_cast<double>(video.width) * static_cast<double>(aspect->first) /
+                             static_cast<double>(aspect->second);
+        layout.shownWidth = std::max<std::int64_t>(2, round_half_away(shown / 2) * 2);
+        layout.sar = fmt::format("{}/{}", aspect->first, aspect->second);
+    }
     layout.fps = static_cast<double>(video.fpsNum) / static_cast<double>(video.fpsDen);
     layout.seconds = static_cast<double>(card_frames(spec)) / layout.fps;
     layout.fontSize = std::max<std::int64_t>(12, round_half_away(static_cast<double>(video.height) * style.fontScale));
     const double chars =
-        std::floor(static_cast<double>(video.width) * 0.8 / (static_cast<double>(layout.fontSize) * 0.52));
+        std::floor(static_cast<double>(layout.shownWidth) * 0.8 / (static_cast<double>(layout.fontSize) * 0.52));
     // NaN and everything below the minimum give the minimum.
     layout.lineChars = chars >= 10 ? static_cast<std::size_t>(std::min(chars, max_line_chars)) : 10;
     layout.lineSpacing = layout.fontSize / 4;
@@ -140,7 +168,9 @@ CardLayout card_layout(const CardSpec& spec) {
 std::string card_filter(const CardLayout& layout, const CardStyle& style, const std::string& font_path,
                         const std::vector<std::string>& text_files, DrawtextForm form) {
     const std::string alpha = fade_expression(layout.fade, layout.seconds);
-    const std::string tail = fmt::format("setsar=1,format={}", layout.pix);
+    const std::string squeeze =
+        layout.shownWidth == layout.width ? std::string() : fmt::format("scale={}:{},", layout.width, layout.height);
+    const std::string tail = fmt::format("{}setsar={},format={}", squeeze, layout.sar, layout.pix);
     if (form == DrawtextForm::TextAlign) {
         const std::string file = text_files.empty() ? std::string() : text_files.front();
         return fmt::format(
@@ -167,7 +197,7 @@ Result<std::vector<std::string>> card_command(const CardSpec& spec, const std::s
     const CardLayout layout = card_layout(spec);
     std::vector<std::string> args{"-hide_banner", "-loglevel", "error", "-y", "-progress", "pipe:1", "-nostats",
                                   "-f",           "lavfi",     "-i"};
-    args.push_back(fmt::format("color=c={}:s={}x{}:r={}", spec.style.backgroundColor, spec.video.width,
+    args.push_back(fmt::format("color=c={}:s={}x{}:r={}", spec.style.backgroundColor, layout.shownWidth,
                                spec.video.height, layout.rate));
     for (const auto& track : spec.audio) {
         for (const char* item : {"-f", "lavfi", "-i"}) args.emplace_back(item);
@@ -212,7 +242,10 @@ Result<std::vector<std::string>> card_args(const CardSpec& spec, DrawtextForm fo
                                            const std::function<bool(const std::string&)>& font_exists) {
     auto font = choose_font(spec.style.fontFile, font_exists);
     if (!font) return fail(font.error());
+    return card_args_with_font(spec, form, *font);
+}
 
+Result<std::vector<std::string>> card_args_with_font(const CardSpec& spec, DrawtextForm form, const std::string& font) {
     const CardLayout layout = card_layout(spec);
     const std::int64_t frames = card_frames(spec);
     const std::vector<std::string> lines = wrap_card_text(spec.text, layout.lineChars);
@@ -232,7 +265,36 @@ Result<std::vector<std::string>> card_args(const CardSpec& spec, DrawtextForm fo
             text_files.push_back(path_text(path));
         }
     }
-    return card_command(spec, *font, text_files, form);
+    return card_command(spec, font, text_files, form);
+}
+
+std::optional<std::string> fontconfig_charset_pattern(std::string_view text) {
+    std::vector<char32_t> wanted;
+    for (char32_t cp : utf8_code_points(text)) {
+        if (cp < 0x80 || is_unicode_space(cp)) continue;
+        if (std::find(wanted.begin(), wanted.end(), cp) == wanted.end()) wanted.push_back(cp);
+    }
+    if (wanted.empty()) return std::nullopt;
+    std::sort(wanted.begin(), wanted.end());
+    std::vector<std::string> hex;
+    for (char32_t cp : wanted) hex.push_back(fmt::format("{:x}", static_cast<std::uint32_t>(cp)));
+    return fmt::format(":charset={}", fmt::join(hex, " "));
+}
+
+std::optional<std::string> pick_covering_font(std::string_view listing, const std::string& preferred) {
+    std::vector<std::string> files;
+    for (const auto& line : split(listing, '\n')) {
+        const std::string_view file = trim(line);
+        if (!file.empty()) files.emplace_back(file);
+    }
+    if (files.empty()) return std::nullopt;
+    if (std::find(files.begin(), files.end(), preferred) != files.end()) return preferred;
+    std::sort(files.begin(), files.end());
+    const auto styled = [](const std::string& file) {
+        return contains(file, "Bold") || contains(file, "Italic") || contains(file, "Oblique");
+    };
+    const auto regular = std::find_if(files.begin(), files.end(), [&](const std::string& f) { return !styled(f); });
+    return regular != files.end() ? *regular : files.front();
 }
 
 }  // namespace reel

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,14 @@ std::string fade_expression(double fade, double seconds);
 
 // Derived layout values of one card.
 struct CardLayout {
+    // The picture as it is shown: anamorphic pictures (a DVD's 720x480 seen
+    // at 16:9) are laid out and drawn at their shown width, then squeezed to
+    // the stored size and given the source's sample aspect ratio, so that the
+    // card's text looks right and the card keeps the movie's shape.
+    std::int64_t width = 0;        // stored
+    std::int64_t height = 0;
+    std::int64_t shownWidth = 0;   // width x sample aspect ratio, even
+    std::string sar = "1";         // "num/den" for setsar; "1" for square pixels
     double fps = 0;
     double seconds = 0;
     std::int64_t fontSize = 0;
@@ -79,10 +89,23 @@ Result<std::vector<std::string>> card_command(const CardSpec& spec, const std::s
                                               const std::vector<std::string>& text_files, DrawtextForm form);
 
 // Writes the card's text file(s) into the work folder and returns the complete
+// ffmpeg argument list, drawing with `font`.
+Result<std::vector<std::string>> card_args_with_font(const CardSpec& spec, DrawtextForm form, const std::string& font);
+// fontconfig's pattern for the characters of `text` beyond ASCII
+// (":charset=4e2d 6587"); absent when there are none.
+std::optional<std::string> fontconfig_charset_pattern(std::string_view text);
+// From fontconfig's list of font files that cover a text (one per line):
+// `preferred` when it is among them, else the first regular style in name
+// order; absent for an empty list.
+std::optional<std::string> pick_covering_font(std::string_view listing, const std::string& preferred);
+
+// Writes the card's text file(s) into the work folder and returns the complete
 // ffmpeg argument list. `font_exists` decides which default font files exist.
 Result<std::vector<std::string>> card_args(const CardSpec& spec, DrawtextForm form,
                                            const std::function<bool(const std::string&)>& font_exists);
-// The same, asking the file system whether a default font is a regular file.
+// The same, asking the file system whether a default font is a regular file;
+// a text in a script the default font lacks (Chinese, Japanese, ...) is drawn
+// with a font that fontconfig says covers it.
 Result<std::vector<std::string>> card_args(const CardSpec& spec, DrawtextForm form);
 
 }  // namespace reel

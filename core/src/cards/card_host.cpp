@@ -4,6 +4,7 @@
 
 #include "tools/process.h"
 #include "tools/run.h"
+#include "tools/toolset.h"
 #include "util/text.h"
 
 namespace reel {
@@ -17,10 +18,24 @@ DrawtextForm detect_drawtext_form(const std::string& ffmpeg) {
 }
 
 Result<std::vector<std::string>> card_args(const CardSpec& spec, DrawtextForm form) {
-    return card_args(spec, form, [](const std::string& path) {
+    auto font = choose_font(spec.style.fontFile, [](const std::string& path) {
         const auto info = file_info(path);
         return info && info->is_regular;
     });
+    if (!font) return fail(font.error());
+    // A font the user chose is used as it is; the default one only while it
+    // has every character of the text. Without fontconfig nothing changes.
+    if (trim(spec.style.fontFile).empty()) {
+        if (const auto pattern = fontconfig_charset_pattern(spec.text)) {
+            if (const auto fc_list = find_tool("fc-list", std::nullopt)) {
+                auto listing = run_capture(*fc_list, {"-f", "%{file}\n", *pattern});
+                if (listing) {
+                    if (auto covering = pick_covering_font(*listing, *font)) font = *covering;
+                }
+            }
+        }
+    }
+    return card_args_with_font(spec, form, *font);
 }
 
 }  // namespace reel

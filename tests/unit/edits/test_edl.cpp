@@ -87,7 +87,7 @@ TEST(Edl, FramesNeedAFrameRate) {
     // A mixed range whose end lies before its start is caught in validation.
     const auto reversed = validate_edits(parse_edl("#500 10 0\n", 10).edits, 60, 25);
     ASSERT_FALSE(reversed.has_value());
-    EXPECT_EQ(reversed.error(), "Edit edl1 has an invalid range (20.000 to 10.000).");
+    EXPECT_EQ(reversed.error(), "Edit edl1 has an invalid range (20.000 to 10.000); the movie is 60.00 s long.");
 }
 
 TEST(Edl, RecognisedByExtensionOrFirstLine) {
