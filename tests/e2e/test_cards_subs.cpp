@@ -86,7 +86,7 @@ protected:
 
 TEST_F(SubtitleRetiming, TracksAndChaptersFollowTheCut) {
     std::vector<std::string> warnings;
-    const auto args = retime_subtitles(ctx, info, info.path, cut_four_to_eight(), dir.path(), warnings);
+    const auto args = retime_subtitles(ctx, info, info.path, cut_four_to_eight(), dir.path(), "mkv", warnings);
     ASSERT_TRUE(args.has_value()) << args.error();
 
     EXPECT_EQ(warnings, (std::vector<std::string>{"Subtitle track 3 (jpn) is image based (hdmv_pgs_subtitle) and was "
@@ -146,7 +146,8 @@ TEST_F(SubtitleRetiming, ExtractionFailureDropsTheTrackWithAWarning) {
     text_only.subtitles.resize(1);
     std::vector<std::string> warnings;
     const auto args =
-        retime_subtitles(ctx, text_only, path_text(dir / "missing.mkv"), cut_four_to_eight(), dir.path(), warnings);
+        retime_subtitles(ctx, text_only, path_text(dir / "missing.mkv"), cut_four_to_eight(), dir.path(), "mkv",
+                         warnings);
     ASSERT_TRUE(args.has_value()) << args.error();
     EXPECT_TRUE(args->empty());
     ASSERT_EQ(warnings.size(), 1u);
@@ -158,7 +159,7 @@ TEST_F(SubtitleRetiming, ExtractionFailureDropsTheTrackWithAWarning) {
 
 TEST_F(SubtitleRetiming, AnUnwritableWorkFolderFailsTheRun) {
     std::vector<std::string> warnings;
-    const auto args = retime_subtitles(ctx, info, info.path, cut_four_to_eight(), dir / "missing", warnings);
+    const auto args = retime_subtitles(ctx, info, info.path, cut_four_to_eight(), dir / "missing", "mkv", warnings);
     ASSERT_FALSE(args.has_value());
     EXPECT_EQ(args.error(), "No such file or directory");
 }

@@ -118,7 +118,8 @@ Result<void> run_subs_stage(RunContext& ctx, RunState& run) {
     // Mute and text edits keep every moment where it was; the mux then brings the
     // source's own subtitles and chapters along.
     if (run.groups.cut.empty()) return {};
-    auto subtitles = retime_subtitles(ctx, run.info, run.source, run.timeline, run.work, run.warnings);
+    auto subtitles =
+        retime_subtitles(ctx, run.info, run.source, run.timeline, run.work, run.options.container, run.warnings);
     if (!subtitles) return fail(subtitles.error());
     run.subtitleArgs = std::move(*subtitles);
     if (!run.info.chapters.empty()) {

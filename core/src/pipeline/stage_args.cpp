@@ -1,5 +1,6 @@
 #include "pipeline/stage_args.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -153,10 +154,18 @@ std::vector<std::string> mux_arguments(const MuxInputs& in) {
 }
 
 std::vector<std::string> mp4_arguments(const std::filesystem::path& final_mkv, const std::filesystem::path& output,
-                                       bool has_text_subtitles, const std::string& video_codec) {
+                                       const std::vector<bool>& subtitle_is_text, const std::string& video_codec) {
     auto args = std_ffmpeg_prefix();
     append(args, {path_text(final_mkv), "-map", "0:v", "-map", "0:a?"});
-    if (has_text_subtitles) append(args, {"-map", "0:s?", "-c:s", "mov_text"});
+    const auto text_count = std::count(subtitle_is_text.begin(), subtitle_is_text.end(), true);
+    if (text_count > 0 && text_count == std::ssize(subtitle_is_text)) {
+        append(args, {"-map", "0:s?"});
+    } else {
+        // mov_text cannot take pictures: name the text tracks one by one.
+        for (std::size_t k = 0; k < subtitle_is_text.size(); ++k)
+            if (subtitle_is_text[k]) append(args, {"-map", fmt::format("0:s:{}", k)});
+    }
+    if (text_count > 0) append(args, {"-c:s", "mov_text"});
     append(args, {"-c:v", "copy", "-c:a", "copy"});
     // Apple players only accept HEVC in MP4 under this sample entry name.
     if (video_codec == "hevc") append(args, {"-tag:v", "hvc1"});

@@ -112,7 +112,9 @@ std::vector<std::string> mux_arguments(const MuxInputs& inputs);
 
 // ---- mp4 ----------------------------------------------------------------
 
+// `subtitle_is_text`: the subtitle tracks of the final file in order, true for
+// text; only those are converted, as MP4 cannot hold pictures.
 std::vector<std::string> mp4_arguments(const std::filesystem::path& final_mkv, const std::filesystem::path& output,
-                                       bool has_text_subtitles, const std::string& video_codec);
+                                       const std::vector<bool>& subtitle_is_text, const std::string& video_codec);
 
 }  // namespace reel

@@ -206,11 +206,17 @@ TEST(Mp4, MapsTextSubtitlesAndTagsHevc) {
         all.insert(all.end(), rest.begin(), rest.end());
         return all;
     };
-    EXPECT_EQ(mp4_arguments("/w/final.mkv", "/o/x.mp4", true, "h264"),
+    EXPECT_EQ(mp4_arguments("/w/final.mkv", "/o/x.mp4", {true, true}, "h264"),
               with({"-map", "0:s?", "-c:s", "mov_text", "-c:v", "copy", "-c:a", "copy", "-movflags", "+faststart",
                     "/o/x.mp4"}));
-    EXPECT_EQ(mp4_arguments("/w/final.mkv", "/o/x.mp4", false, "hevc"),
+    EXPECT_EQ(mp4_arguments("/w/final.mkv", "/o/x.mp4", {}, "hevc"),
               with({"-c:v", "copy", "-c:a", "copy", "-tag:v", "hvc1", "-movflags", "+faststart", "/o/x.mp4"}));
+    // Pictures beside text: only the text tracks are named, so mov_text never meets a picture.
+    EXPECT_EQ(mp4_arguments("/w/final.mkv", "/o/x.mp4", {false, true, false, true}, "h264"),
+              with({"-map", "0:s:1", "-map", "0:s:3", "-c:s", "mov_text", "-c:v", "copy", "-c:a", "copy", "-movflags",
+                    "+faststart", "/o/x.mp4"}));
+    EXPECT_EQ(mp4_arguments("/w/final.mkv", "/o/x.mp4", {false}, "h264"),
+              with({"-c:v", "copy", "-c:a", "copy", "-movflags", "+faststart", "/o/x.mp4"}));
 }
 
 }  // namespace
