@@ -6,6 +6,7 @@
 
 #include "probe/probe.h"
 #include "subs/chapters.h"
+#include "subs/pgs.h"
 #include "subs/subtitles.h"
 #include "support/media.h"
 #include "support/temp_dir.h"
@@ -89,14 +90,20 @@ TEST_F(SubtitleRetiming, TracksAndChaptersFollowTheCut) {
     const auto args = retime_subtitles(ctx, info, info.path, cut_four_to_eight(), dir.path(), "mkv", warnings);
     ASSERT_TRUE(args.has_value()) << args.error();
 
-    EXPECT_EQ(warnings, (std::vector<std::string>{"Subtitle track 3 (jpn) is image based (hdmv_pgs_subtitle) and was "
-                                                  "dropped because the timeline changed."}));
+    EXPECT_TRUE(warnings.empty()) << warnings.front();
     const std::string srt = path_text(dir / "sub-00.srt");
     const std::string ass = path_text(dir / "sub-01.ass");
+    const std::string sup = path_text(dir / "sub-02.sup");
     EXPECT_EQ(*args, (Args{"--language", "0:eng", "--track-name", "0:English", "--default-track-flag", "0:yes",
                            "--forced-display-flag", "0:no", srt, "--language", "0:fre", "--default-track-flag", "0:no",
-                           "--forced-display-flag", "0:yes", ass}));
-    EXPECT_FALSE(std::filesystem::exists(dir / "sub-02.srt"));
+                           "--forced-display-flag", "0:yes", ass, "--language", "0:jpn", "--default-track-flag", "0:no",
+                           "--forced-display-flag", "0:no", sup}));
+    // The pictures of 4.5-7.5 s are gone; those after the cut moved 4 s earlier.
+    auto sets = read_pgs(test::slurp(sup));
+    ASSERT_TRUE(sets.has_value()) << sets.error();
+    std::vector<double> times;
+    for (const auto& set : *sets) times.push_back(set.pts() / 90000.0);
+    EXPECT_EQ(times, (std::vector<double>{0.5, 1.5, 2.5, 3.5, 4.5, 5.5, 6.5, 7.5}));
 
     EXPECT_EQ(test::slurp(srt),
               "1\n00:00:00,500 --> 00:00:01,500\nOne\n\n"
@@ -127,7 +134,9 @@ TEST_F(SubtitleRetiming, TracksAndChaptersFollowTheCut) {
 
     auto out = probe_media(ctx.tools, path_text(dir / "out.mkv"));
     ASSERT_TRUE(out.has_value()) << out.error();
-    ASSERT_EQ(out->subtitles.size(), 2u);
+    ASSERT_EQ(out->subtitles.size(), 3u);
+    EXPECT_EQ(out->subtitles[2].codec, "hdmv_pgs_subtitle");
+    EXPECT_EQ(out->subtitles[2].language, "jpn");
     EXPECT_EQ(out->subtitles[0].codec, "subrip");
     EXPECT_EQ(out->subtitles[0].language, "eng");
     EXPECT_EQ(out->subtitles[0].title, "English");

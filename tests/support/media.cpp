@@ -310,7 +310,17 @@ Result<void> make_matroska(const MovieSpec& spec, const ToolSet& tools, const fs
             !ok)
             return ok;
         track_options(args, 0, track.language, track.title, track.is_default, track.forced);
-        args.push_back(path_text(file));
+        if (track.vobsub) {
+            // Keep the stream's own times, and end each picture where the next set begins.
+            const fs::path vob = work / fmt::format("vobsub{}.mkv", i);
+            if (auto ok = run_tool(tools.ffmpeg, {"-v", "error", "-y", "-copyts", "-fix_sub_duration", "-i",
+                                                  path_text(file), "-c:s", "dvdsub", path_text(vob)});
+                !ok)
+                return ok;
+            args.push_back(path_text(vob));
+        } else {
+            args.push_back(path_text(file));
+        }
     }
     // mkvmerge's exit code 1 means success with warnings.
     return run_tool(*tools.mkvmerge, args, {0, 1});
@@ -424,6 +434,7 @@ std::string spec_text(const MovieSpec& spec) {
                             s.forced, cue_text(s.cues));
         // Appended only when used, so that the names of older movies stay.
         if (!s.moves.empty()) text += fmt::format(",moves={}", fmt::join(s.moves, ","));
+        if (s.vobsub) text += ",vobsub";
         text += "\n";
     }
     for (const ChapterSpec& c : spec.chapters)

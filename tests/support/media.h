@@ -22,7 +22,7 @@
 //
 // Layout of a generated movie (and so ffprobe's stream indexes):
 //   video (when `video_codec` is not empty), then the audio tracks in order, then
-//   the text subtitle tracks in order, then the PGS tracks in order.
+//   the text subtitle tracks in order, then the PGS (or VobSub) tracks in order.
 // Picture: ffmpeg's "testsrc2" pattern (a moving picture with a frame counter),
 // or, with `flashes`, black with single white frames. Sound: a sine tone per
 // track, or, with `flashes`, silence with short beeps.
@@ -75,7 +75,8 @@ struct SubtitleTrackSpec {
     std::vector<SubtitleCue> cues{};
 };
 
-// A picture-based (Blu-ray PGS) subtitle track; Matroska only.
+// A picture-based subtitle track (Blu-ray PGS, or DVD VobSub with `vobsub`);
+// Matroska only.
 struct PgsTrackSpec {
     std::optional<std::string> language{};
     std::optional<std::string> title{};
@@ -86,6 +87,10 @@ struct PgsTrackSpec {
     // Times at which the box shown then moves 40 pixels up: a display set that
     // only changes the composition, in the epoch of its cue.
     std::vector<double> moves{};
+    // The same pictures as a VobSub ("dvd_subtitle") track, drawn by ffmpeg's
+    // DVD subtitle encoder from the PGS stream: one picture per display set
+    // that shows something, each shown until the next set.
+    bool vobsub = false;
 };
 
 struct ChapterSpec {
