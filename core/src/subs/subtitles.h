@@ -22,7 +22,7 @@ std::string retime_ass(std::string_view text, const Timeline& timeline);
 // Rebuilds every subtitle track for a timeline that moved (the run has a remove
 // or card edit; otherwise the caller does not call this at all). Text tracks
 // become SubRip or ASS files, PGS tracks ".sup" files, VobSub tracks ".idx"
-// files with their ".sub" beside them (found by mkvextract, which must sit
+// files with their ".sub" beside them (extracted by mkvextract, which must sit
 // beside mkvmerge). `container` is the output's: for "mp4" picture tracks are
 // left out with `left_out_of_mp4_warning`. Other picture kinds (DVB) and
 // tracks that cannot be extracted or read are dropped with a warning. Fails
