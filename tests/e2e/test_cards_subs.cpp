@@ -86,17 +86,17 @@ protected:
 
 TEST_F(SubtitleRetiming, TracksAndChaptersFollowTheCut) {
     std::vector<std::string> warnings;
-    const auto args = retime_subtitles(ctx, info, info.path, cut_four_to_eight(), dir.path(), warnings);
+    const auto args = retime_subtitles(ctx, info, info.path, cut_four_to_eight(), dir.path(), "mkv", warnings);
     ASSERT_TRUE(args.has_value()) << args.error();
 
-    EXPECT_EQ(warnings, (std::vector<std::string>{"Subtitle track 3 (jpn) is image based (hdmv_pgs_subtitle) and was "
-                                                  "dropped because the timeline changed."}));
+    EXPECT_TRUE(warnings.empty()) << warnings.front();
     const std::string srt = path_text(dir / "sub-00.srt");
     const std::string ass = path_text(dir / "sub-01.ass");
+    const std::string sup = path_text(dir / "sub-02.sup");
     EXPECT_EQ(*args, (Args{"--language", "0:eng", "--track-name", "0:English", "--default-track-flag", "0:yes",
                            "--forced-display-flag", "0:no", srt, "--language", "0:fre", "--default-track-flag", "0:no",
-                           "--forced-display-flag", "0:yes", ass}));
-    EXPECT_FALSE(std::filesystem::exists(dir / "sub-02.srt"));
+                           "--forced-display-flag", "0:yes", ass, "--language", "0:jpn", "--default-track-flag", "0:no",
+                           "--forced-display-flag", "0:no", sup}));
 
     EXPECT_EQ(test::slurp(srt),
               "1\n00:00:00,500 --> 00:00:01,500\nOne\n\n"
@@ -127,7 +127,9 @@ TEST_F(SubtitleRetiming, TracksAndChaptersFollowTheCut) {
 
     auto out = probe_media(ctx.tools, path_text(dir / "out.mkv"));
     ASSERT_TRUE(out.has_value()) << out.error();
-    ASSERT_EQ(out->subtitles.size(), 2u);
+    ASSERT_EQ(out->subtitles.size(), 3u);
+    EXPECT_EQ(out->subtitles[2].codec, "hdmv_pgs_subtitle");
+    EXPECT_EQ(out->subtitles[2].language, "jpn");
     EXPECT_EQ(out->subtitles[0].codec, "subrip");
     EXPECT_EQ(out->subtitles[0].language, "eng");
     EXPECT_EQ(out->subtitles[0].title, "English");
@@ -149,7 +151,8 @@ TEST_F(SubtitleRetiming, ExtractionFailureDropsTheTrackWithAWarning) {
     text_only.subtitles.resize(1);
     std::vector<std::string> warnings;
     const auto args =
-        retime_subtitles(ctx, text_only, path_text(dir / "missing.mkv"), cut_four_to_eight(), dir.path(), warnings);
+        retime_subtitles(ctx, text_only, path_text(dir / "missing.mkv"), cut_four_to_eight(), dir.path(), "mkv",
+                         warnings);
     ASSERT_TRUE(args.has_value()) << args.error();
     EXPECT_TRUE(args->empty());
     ASSERT_EQ(warnings.size(), 1u);
@@ -161,7 +164,7 @@ TEST_F(SubtitleRetiming, ExtractionFailureDropsTheTrackWithAWarning) {
 
 TEST_F(SubtitleRetiming, AnUnwritableWorkFolderFailsTheRun) {
     std::vector<std::string> warnings;
-    const auto args = retime_subtitles(ctx, info, info.path, cut_four_to_eight(), dir / "missing", warnings);
+    const auto args = retime_subtitles(ctx, info, info.path, cut_four_to_eight(), dir / "missing", "mkv", warnings);
     ASSERT_FALSE(args.has_value());
     EXPECT_EQ(args.error(), "No such file or directory");
 }

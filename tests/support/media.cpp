@@ -305,11 +305,22 @@ Result<void> make_matroska(const MovieSpec& spec, const ToolSet& tools, const fs
     for (std::size_t i = 0; i < spec.image_subtitles.size(); ++i) {
         const PgsTrackSpec& track = spec.image_subtitles[i];
         const fs::path file = work / fmt::format("pgs{}.sup", i);
-        if (auto ok = write_pgs_file(file, cues_or_standard(track.cues, spec.duration), spec.width, spec.height);
+        if (auto ok = write_pgs_file(file, cues_or_standard(track.cues, spec.duration), spec.width, spec.height,
+                                     track.moves);
             !ok)
             return ok;
         track_options(args, 0, track.language, track.title, track.is_default, track.forced);
-        args.push_back(path_text(file));
+        if (track.vobsub) {
+            // Keep the stream's own times, and end each picture where the next set begins.
+            const fs::path vob = work / fmt::format("vobsub{}.mkv", i);
+            if (auto ok = run_tool(tools.ffmpeg, {"-v", "error", "-y", "-copyts", "-fix_sub_duration", "-i",
+                                                  path_text(file), "-c:s", "dvdsub", path_text(vob)});
+                !ok)
+                return ok;
+            args.push_back(path_text(vob));
+        } else {
+            args.push_back(path_text(file));
+        }
     }
     // mkvmerge's exit code 1 means success with warnings.
     return run_tool(*tools.mkvmerge, args, {0, 1});
@@ -418,9 +429,14 @@ std::string spec_text(const MovieSpec& spec) {
         text += fmt::format("sub={},{},{},{},{},{}\n", s.format == SubtitleFormat::Srt ? "srt" : "ass",
                             optional_text(s.language), optional_text(s.title), s.is_default, s.forced,
                             cue_text(s.cues));
-    for (const PgsTrackSpec& s : spec.image_subtitles)
-        text += fmt::format("pgs={},{},{},{},{}\n", optional_text(s.language), optional_text(s.title), s.is_default,
+    for (const PgsTrackSpec& s : spec.image_subtitles) {
+        text += fmt::format("pgs={},{},{},{},{}", optional_text(s.language), optional_text(s.title), s.is_default,
                             s.forced, cue_text(s.cues));
+        // Appended only when used, so that the names of older movies stay.
+        if (!s.moves.empty()) text += fmt::format(",moves={}", fmt::join(s.moves, ","));
+        if (s.vobsub) text += ",vobsub";
+        text += "\n";
+    }
     for (const ChapterSpec& c : spec.chapters)
         text += fmt::format("chapter={},{},\"{}\"\n", format_shortest(c.start),
                             c.end ? format_shortest(*c.end) : "-", c.title);
@@ -505,8 +521,8 @@ Result<std::string> test_movie(const MovieSpec& spec) {
     return path_text(target);
 }
 
-std::string pgs_bytes(const std::vector<SubtitleCue>& cues, int width, int height) {
-    constexpr unsigned kBoxWidth = 120, kBoxHeight = 24;
+std::string pgs_bytes(const std::vector<SubtitleCue>& cues, int width, int height, const std::vector<double>& moves) {
+    constexpr unsigned kBoxWidth = 120, kBoxHeight = 24, kMoveUp = 40;
     const unsigned x = width > static_cast<int>(kBoxWidth) ? (width - kBoxWidth) / 2 : 0;
     const unsigned y = height > static_cast<int>(kBoxHeight) ? height - kBoxHeight - height / 10 : 0;
 
@@ -523,31 +539,43 @@ std::string pgs_bytes(const std::vector<SubtitleCue>& cues, int width, int heigh
 
     std::string out;
     unsigned composition = 0;
-    std::string window;  // WDS: one window around the box
+    std::string window;  // WDS: one window around the box, or the whole picture when it moves
     window += '\x01';
     window += '\0';
-    append_u16(window, x);
-    append_u16(window, y);
-    append_u16(window, kBoxWidth);
-    append_u16(window, kBoxHeight);
+    if (moves.empty()) {
+        append_u16(window, x);
+        append_u16(window, y);
+        append_u16(window, kBoxWidth);
+        append_u16(window, kBoxHeight);
+    } else {
+        append_u16(window, 0);
+        append_u16(window, 0);
+        append_u16(window, static_cast<unsigned>(width));
+        append_u16(window, static_cast<unsigned>(height));
+    }
+    // PCS: state 0x80 epoch start or 0x00 normal; the box at (x, box_y) or no object.
+    const auto pcs = [&](unsigned char state, std::optional<unsigned> box_y) {
+        std::string p;
+        append_u16(p, width);
+        append_u16(p, height);
+        p += '\x10';  // frame rate code
+        append_u16(p, composition++);
+        p += static_cast<char>(state);
+        p += '\0';  // no palette-only update
+        p += '\0';  // palette id
+        p += box_y ? '\x01' : '\0';
+        if (box_y) {
+            append_u16(p, 0);  // object id
+            p += '\0';         // window id
+            p += '\0';         // not cropped
+            append_u16(p, x);
+            append_u16(p, *box_y);
+        }
+        return p;
+    };
 
     for (const SubtitleCue& cue : cues) {
         // Show: PCS (epoch start, one object), WDS, PDS, ODS, END.
-        std::string pcs;
-        append_u16(pcs, width);
-        append_u16(pcs, height);
-        pcs += '\x10';  // frame rate code
-        append_u16(pcs, composition++);
-        pcs += '\x80';  // epoch start
-        pcs += '\0';    // no palette-only update
-        pcs += '\0';    // palette id
-        pcs += '\x01';  // one composition object
-        append_u16(pcs, 0);  // object id
-        pcs += '\0';         // window id
-        pcs += '\0';         // not cropped
-        append_u16(pcs, x);
-        append_u16(pcs, y);
-
         std::string pds{'\0', '\0'};  // palette id, version
         pds += std::string{'\x01', '\xEB', '\x80', '\x80', '\xFF'};  // entry 1: white (Y, Cr, Cb), opaque
 
@@ -562,29 +590,33 @@ std::string pgs_bytes(const std::vector<SubtitleCue>& cues, int width, int heigh
         append_u16(ods, kBoxHeight);
         ods += rle;
 
-        append_segment(out, cue.start, 0x16, pcs);
+        append_segment(out, cue.start, 0x16, pcs(0x80, y));
         append_segment(out, cue.start, 0x17, window);
         append_segment(out, cue.start, 0x14, pds);
         append_segment(out, cue.start, 0x15, ods);
         append_segment(out, cue.start, 0x80, "");
 
+        // Move: a new composition of the same object, nothing defined.
+        unsigned box_y = y;
+        for (double t : moves) {
+            if (!(cue.start < t && t < cue.end)) continue;
+            box_y = box_y > kMoveUp ? box_y - kMoveUp : 0;
+            append_segment(out, t, 0x16, pcs(0x00, box_y));
+            append_segment(out, t, 0x17, window);
+            append_segment(out, t, 0x80, "");
+        }
+
         // Clear: PCS without objects, WDS, END.
-        std::string clear;
-        append_u16(clear, width);
-        append_u16(clear, height);
-        clear += '\x10';
-        append_u16(clear, composition++);
-        clear += std::string(3, '\0');  // normal state, no palette update, palette 0
-        clear += '\0';                  // no objects
-        append_segment(out, cue.end, 0x16, clear);
+        append_segment(out, cue.end, 0x16, pcs(0x00, std::nullopt));
         append_segment(out, cue.end, 0x17, window);
         append_segment(out, cue.end, 0x80, "");
     }
     return out;
 }
 
-Result<void> write_pgs_file(const fs::path& path, const std::vector<SubtitleCue>& cues, int width, int height) {
-    return write_file(path, pgs_bytes(cues, width, height));
+Result<void> write_pgs_file(const fs::path& path, const std::vector<SubtitleCue>& cues, int width, int height,
+                            const std::vector<double>& moves) {
+    return write_file(path, pgs_bytes(cues, width, height, moves));
 }
 
 }  // namespace reel::test

@@ -22,7 +22,7 @@
 //
 // Layout of a generated movie (and so ffprobe's stream indexes):
 //   video (when `video_codec` is not empty), then the audio tracks in order, then
-//   the text subtitle tracks in order, then the PGS tracks in order.
+//   the text subtitle tracks in order, then the PGS (or VobSub) tracks in order.
 // Picture: ffmpeg's "testsrc2" pattern (a moving picture with a frame counter),
 // or, with `flashes`, black with single white frames. Sound: a sine tone per
 // track, or, with `flashes`, silence with short beeps.
@@ -75,7 +75,8 @@ struct SubtitleTrackSpec {
     std::vector<SubtitleCue> cues{};
 };
 
-// A picture-based (Blu-ray PGS) subtitle track; Matroska only.
+// A picture-based subtitle track (Blu-ray PGS, or DVD VobSub with `vobsub`);
+// Matroska only.
 struct PgsTrackSpec {
     std::optional<std::string> language{};
     std::optional<std::string> title{};
@@ -83,6 +84,13 @@ struct PgsTrackSpec {
     bool forced = false;
     // Empty: `standard_cues(duration)`. Each cue shows the same small white box.
     std::vector<SubtitleCue> cues{};
+    // Times at which the box shown then moves 40 pixels up: a display set that
+    // only changes the composition, in the epoch of its cue.
+    std::vector<double> moves{};
+    // The same pictures as a VobSub ("dvd_subtitle") track, drawn by ffmpeg's
+    // DVD subtitle encoder from the PGS stream: one picture per display set
+    // that shows something, each shown until the next set.
+    bool vobsub = false;
 };
 
 struct ChapterSpec {
@@ -144,12 +152,16 @@ std::vector<double> flash_instants(const MovieSpec& spec);
 // duration; at least one cue (the first half of the duration) for short movies.
 std::vector<SubtitleCue> standard_cues(double duration);
 
-// A PGS (.sup) stream: for each cue one display set at its start (a 120x24
-// white box, centred near the bottom of a width x height picture) and one that
-// clears it at its end. Pure; `write_pgs_file` puts it on disk.
-std::string pgs_bytes(const std::vector<SubtitleCue>& cues, int width, int height);
+// A PGS (.sup) stream: for each cue one display set at its start (an epoch
+// start with a 120x24 white box, centred near the bottom of a width x height
+// picture) and one that clears it at its end; for each of `moves` that falls
+// inside a cue, a set that places the box 40 pixels higher than before (the
+// window then spans the whole picture). Composition numbers count from 0. Pure;
+// `write_pgs_file` puts it on disk.
+std::string pgs_bytes(const std::vector<SubtitleCue>& cues, int width, int height,
+                      const std::vector<double>& moves = {});
 Result<void> write_pgs_file(const std::filesystem::path& path, const std::vector<SubtitleCue>& cues, int width,
-                            int height);
+                            int height, const std::vector<double>& moves = {});
 
 // The installed tools, located once (ffmpeg, ffprobe and mkvmerge).
 Result<ToolSet> test_tools();

@@ -135,7 +135,8 @@ Result<void> run_subs_stage(RunContext& ctx, RunState& run) {
     // Mute and text edits keep every moment where it was; the mux then brings the
     // source's own subtitles and chapters along.
     if (!run.timeline_moves()) return {};
-    auto subtitles = retime_subtitles(ctx, run.sourceInfo, run.source, run.timeline, run.work, run.warnings);
+    auto subtitles = retime_subtitles(ctx, run.sourceInfo, run.source, run.timeline, run.work, run.options.container,
+                                      run.warnings);
     if (!subtitles) return fail(subtitles.error());
     run.subtitleArgs = std::move(*subtitles);
     if (!run.info.chapters.empty()) {

@@ -10,6 +10,7 @@
 #include "pipeline/run_state.h"
 #include "pipeline/stage_args.h"
 #include "probe/probe.h"
+#include "subs/subtitles.h"
 #include "util/files.h"
 
 namespace reel {
@@ -77,9 +78,7 @@ Result<void> run_mp4_stage(RunContext& ctx, RunState& run) {
         const auto& track = written->subtitles[n];
         const std::string language = track.language.value_or("und");
         if (!track.text) {
-            run.warnings.push_back(fmt::format(
-                "Subtitle track {} ({}) is image based ({}) and was left out: MP4 cannot hold it.", n + 1, language,
-                track.codec));
+            run.warnings.push_back(left_out_of_mp4_warning(n + 1, track));
             continue;
         }
         if (track.codec == "ass" || track.codec == "ssa")

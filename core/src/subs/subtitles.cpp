@@ -1,14 +1,19 @@
-// Extracting, retiming and writing the movie's text subtitle tracks.
+// Extracting, retiming and writing the movie's subtitle tracks: text tracks
+// as text, Blu-ray (PGS) and DVD (VobSub) pictures as they are, moved.
 #include "subs/subtitles.h"
 
 #include <fmt/format.h>
 #include <optional>
 
+#include "subs/pgs.h"
+#include "subs/vobsub.h"
 #include "util/files.h"
 
 namespace reel {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 struct Extraction {
     const char* codec;   // "-c:s" value
@@ -23,7 +28,7 @@ std::optional<Extraction> extraction_for(const std::string& codec) {
     return std::nullopt;
 }
 
-void append_track_args(SubtitleArgs& args, const SubtitleStreamInfo& track, const std::filesystem::path& file) {
+void append_track_args(SubtitleArgs& args, const SubtitleStreamInfo& track, const fs::path& file) {
     args.emplace_back("--language");
     args.push_back(fmt::format("0:{}", track.language.value_or("und")));
     if (track.title) {
@@ -37,35 +42,139 @@ void append_track_args(SubtitleArgs& args, const SubtitleStreamInfo& track, cons
     args.push_back(path_text(file));
 }
 
+// One track to rebuild, and where its warnings go.
+struct TrackJob {
+    RunContext& ctx;
+    const std::string& source;
+    const Timeline& timeline;
+    const fs::path& work;
+    std::vector<std::string>& warnings;
+    const SubtitleStreamInfo& track;
+    std::size_t number;  // 1-based among the subtitle tracks
+
+    fs::path file(const char* extension) const { return work / fmt::format("sub-{:02}.{}", number - 1, extension); }
+    std::string map() const { return fmt::format("0:{}", track.index); }
+    void drop(const char* what, const std::string& why) const {
+        warnings.push_back(fmt::format("Subtitle track {} could not be {} and was dropped: {}", number, what, why));
+    }
+};
+
+// The rebuilt file; absent when the track was dropped with a warning; a
+// failure only when the work folder cannot be written.
+using Rebuilt = Result<std::optional<fs::path>>;
+
+Rebuilt rebuild_text(const TrackJob& job, const Extraction& extraction) {
+    auto text = run_capture(job.ctx.tools.ffmpeg, {"-hide_banner", "-loglevel", "error", "-i", job.source, "-map",
+                                                   job.map(), "-c:s", extraction.codec, "-f", extraction.format, "-"});
+    if (!text) {
+        job.drop("extracted", text.error());
+        return std::nullopt;
+    }
+    const bool ass = std::string_view(extraction.format) == "ass";
+    const std::string retimed = ass ? retime_ass(*text, job.timeline) : retime_srt(*text, job.timeline);
+    const auto file = job.file(extraction.format);
+    if (auto written = write_file(file, retimed); !written) return fail(written.error());
+    return file;
+}
+
+Rebuilt rebuild_pgs(const TrackJob& job) {
+    auto sup = run_capture_bytes(job.ctx.tools.ffmpeg, {"-hide_banner", "-loglevel", "error", "-i", job.source, "-map",
+                                                        job.map(), "-c:s", "copy", "-f", "sup", "-"});
+    if (!sup) {
+        job.drop("extracted", sup.error());
+        return std::nullopt;
+    }
+    auto retimed = retime_pgs(*sup, job.timeline);
+    if (!retimed) {
+        job.drop("read", retimed.error());
+        return std::nullopt;
+    }
+    const auto file = job.file("sup");
+    if (auto written = write_file(file, *retimed); !written) return fail(written.error());
+    return file;
+}
+
+// mkvextract comes with mkvmerge and sits beside it.
+std::optional<std::string> mkvextract_beside(const ToolSet& tools) {
+    if (!tools.mkvmerge) return std::nullopt;
+    fs::path program = path_from_text(*tools.mkvmerge);
+    program.replace_filename(fs::path("mkvextract") += program.extension());
+    std::error_code ec;
+    if (!fs::is_regular_file(program, ec)) return std::nullopt;
+    return path_text(program);
+}
+
+// ffmpeg copies the track into Matroska, whatever the source's container;
+// mkvextract turns that into the .idx and .sub pair, named alike.
+Rebuilt rebuild_vobsub(const TrackJob& job) {
+    const auto mkvextract = mkvextract_beside(job.ctx.tools);
+    if (!mkvextract) {
+        job.drop("extracted", "mkvextract was not found beside mkvmerge");
+        return std::nullopt;
+    }
+    const fs::path copy = job.file("mkv");
+    const fs::path idx = job.file("idx");
+    const fs::path sub = job.file("sub");
+    auto copied = run_capture(job.ctx.tools.ffmpeg, {"-hide_banner", "-loglevel", "error", "-y", "-i", job.source,
+                                                     "-map", job.map(), "-c:s", "copy", path_text(copy)});
+    if (!copied) {
+        job.drop("extracted", copied.error());
+        return std::nullopt;
+    }
+    auto extracted = run_capture(*mkvextract, {path_text(copy), "tracks", "0:" + path_text(idx)});
+    auto idx_text = extracted ? read_file(idx) : fail(extracted.error());
+    auto sub_bytes = idx_text ? read_file(sub) : fail(idx_text.error());
+    if (!sub_bytes) {
+        job.drop("extracted", sub_bytes.error());
+        return std::nullopt;
+    }
+    auto retimed = retime_vobsub(*idx_text, std::move(*sub_bytes), job.timeline);
+    if (!retimed) {
+        job.drop("read", retimed.error());
+        return std::nullopt;
+    }
+    if (auto written = write_file(idx, retimed->idx); !written) return fail(written.error());
+    if (auto written = write_file(sub, retimed->sub); !written) return fail(written.error());
+    return idx;
+}
+
+bool is_picture_kind(const std::string& codec) { return codec == "hdmv_pgs_subtitle" || codec == "dvd_subtitle"; }
+
 }  // namespace
+
+bool output_holds_subtitle(const SubtitleStreamInfo& track, const std::string& container) {
+    return container != "mp4" || track.text;
+}
+
+std::string left_out_of_mp4_warning(std::size_t number, const SubtitleStreamInfo& track) {
+    return fmt::format("Subtitle track {} ({}) is image based ({}) and was left out because MP4 cannot hold it.",
+                       number, track.language.value_or("und"), track.codec);
+}
 
 Result<SubtitleArgs> retime_subtitles(RunContext& ctx, const MediaInfo& info, const std::string& source,
                                       const Timeline& timeline, const std::filesystem::path& work_folder,
-                                      std::vector<std::string>& warnings) {
+                                      const std::string& container, std::vector<std::string>& warnings) {
     SubtitleArgs args;
     for (std::size_t i = 0; i < info.subtitles.size(); ++i) {
         const SubtitleStreamInfo& track = info.subtitles[i];
-        const std::size_t number = i + 1;
+        const TrackJob job{ctx, source, timeline, work_folder, warnings, track, i + 1};
         const auto extraction = track.text ? extraction_for(track.codec) : std::nullopt;
-        if (!extraction) {
+        Rebuilt rebuilt = std::nullopt;
+        if (extraction) {
+            rebuilt = rebuild_text(job, *extraction);
+        } else if (is_picture_kind(track.codec) && !output_holds_subtitle(track, container)) {
+            warnings.push_back(left_out_of_mp4_warning(job.number, track));
+        } else if (track.codec == "hdmv_pgs_subtitle") {
+            rebuilt = rebuild_pgs(job);
+        } else if (track.codec == "dvd_subtitle") {
+            rebuilt = rebuild_vobsub(job);
+        } else {
             warnings.push_back(fmt::format(
-                "Subtitle track {} ({}) is image based ({}) and was dropped because the timeline changed.", number,
-                track.language.value_or("und"), track.codec));
-            continue;
+                "Subtitle track {} ({}) is image based ({}) and was dropped because the timeline changed.",
+                job.number, track.language.value_or("und"), track.codec));
         }
-        auto text = run_capture(ctx.tools.ffmpeg, {"-hide_banner", "-loglevel", "error", "-i", source, "-map",
-                                                   fmt::format("0:{}", track.index), "-c:s", extraction->codec, "-f",
-                                                   extraction->format, "-"});
-        if (!text) {
-            warnings.push_back(
-                fmt::format("Subtitle track {} could not be extracted and was dropped: {}", number, text.error()));
-            continue;
-        }
-        const bool ass = std::string_view(extraction->format) == "ass";
-        const std::string retimed = ass ? retime_ass(*text, timeline) : retime_srt(*text, timeline);
-        const auto file = work_folder / fmt::format("sub-{:02}.{}", i, extraction->format);
-        if (auto written = write_file(file, retimed); !written) return fail(written.error());
-        append_track_args(args, track, file);
+        if (!rebuilt) return fail(rebuilt.error());
+        if (*rebuilt) append_track_args(args, track, **rebuilt);
     }
     return args;
 }

@@ -179,28 +179,33 @@ TEST(RetimeAss, EverythingRemovedLeavesTheHeader) {
     EXPECT_EQ(retime_ass("", gap), "");
 }
 
-TEST(RetimeSubtitles, ImageTracksAreDroppedWithoutRunningAnything) {
+TEST(RetimeSubtitles, PictureTracksLeftOutOrDroppedWithAWarning) {
     test::TempDir dir;
     RunContext ctx;
     ctx.tools.ffmpeg = (dir / "no-such-ffmpeg").string();
+    ctx.tools.mkvmerge = (dir / "no-such-folder" / "mkvmerge").string();
     MediaInfo info;
-    SubtitleStreamInfo pgs;
-    pgs.index = 3;
-    pgs.codec = "hdmv_pgs_subtitle";
-    pgs.language = "eng";
-    SubtitleStreamInfo dvd;
-    dvd.index = 4;
-    dvd.codec = "dvd_subtitle";
-    info.subtitles = {dvd, pgs};
+    info.subtitles.resize(3);
+    info.subtitles[0].codec = "dvd_subtitle";
+    info.subtitles[1].codec = "hdmv_pgs_subtitle";
+    info.subtitles[1].language = "eng";
+    info.subtitles[2].codec = "dvb_subtitle";
+    const std::string dvb = "Subtitle track 3 (und) is image based (dvb_subtitle) and was dropped because the timeline changed.";
     std::vector<std::string> warnings;
-    const auto args = retime_subtitles(ctx, info, "movie.mkv", gap, dir.path(), warnings);
-    ASSERT_TRUE(args.has_value()) << args.error();
-    EXPECT_TRUE(args->empty());
+    EXPECT_TRUE(retime_subtitles(ctx, info, "movie.mkv", gap, dir.path(), "mp4", warnings).value().empty());
     EXPECT_EQ(warnings, (std::vector<std::string>{
-                            "Subtitle track 1 (und) is image based (dvd_subtitle) and was dropped because the timeline changed.",
-                            "Subtitle track 2 (eng) is image based (hdmv_pgs_subtitle) and was dropped because the timeline changed.",
-                        }));
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+                            "Subtitle track 1 (und) is image based (dvd_subtitle) and was left out because MP4 cannot hold it.",
+                            "Subtitle track 2 (eng) is image based (hdmv_pgs_subtitle) and was left out because MP4 cannot hold it.",
+                            dvb}));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));  // nothing ran
+
+    warnings.clear();
+    EXPECT_TRUE(retime_subtitles(ctx, info, "movie.mkv", gap, dir.path(), "mkv", warnings).value().empty());
+    ASSERT_EQ(warnings.size(), 3u);
+    EXPECT_EQ(warnings[0], "Subtitle track 1 could not be extracted and was dropped: mkvextract was not found beside mkvmerge");
+    EXPECT_TRUE(warnings[1].starts_with("Subtitle track 2 could not be extracted and was dropped: could not start "))
+        << warnings[1];
+    EXPECT_EQ(warnings[2], dvb);
 }
 
 TEST(RetimeSubtitles, ExtractionFailureIsAWarning) {
@@ -213,7 +218,7 @@ TEST(RetimeSubtitles, ExtractionFailureIsAWarning) {
     srt.text = true;
     info.subtitles = {srt};
     std::vector<std::string> warnings{"earlier"};
-    const auto args = retime_subtitles(ctx, info, "movie.mkv", gap, dir.path(), warnings);
+    const auto args = retime_subtitles(ctx, info, "movie.mkv", gap, dir.path(), "mkv", warnings);
     ASSERT_TRUE(args.has_value()) << args.error();
     EXPECT_TRUE(args->empty());
     ASSERT_EQ(warnings.size(), 2u);
