@@ -37,7 +37,7 @@ std::vector<std::string> frame_grab_arguments(const std::string& movie, double t
     // The shown shape: a 16:9 broadcast stored 720x576 comes out 16:9, not
     // squeezed (ffmpeg has already turned a rotated phone picture upright).
     args.insert(args.end(),
-                {"-vf", fmt::format("scale={0}:trunc({0}*ih/(iw*sar)/2)*2:flags=fast_bilinear,setsar=1,format=yuv420p", w)});
+                {"-vf", fmt::format("scale={0}:round({0}*ih/(iw*sar)/2)*2:flags=fast_bilinear,setsar=1,format=yuv420p", w)});
     args.insert(args.end(), {"-f", "image2pipe", "-c:v", "mjpeg", "-q:v", "4", "-strict", "unofficial", "-"});
     return args;
 }
@@ -52,7 +52,7 @@ std::vector<std::string> proxy_clip_arguments(const MediaInfo& info, const std::
         args.insert(args.end(), {"-map", fmt::format("0:{}", audio->index)});
     args.insert(args.end(), {"-sn", "-dn"});
     args.insert(args.end(),
-                {"-vf", fmt::format("scale=trunc({0}*iw*sar/ih/2)*2:{0}:flags=fast_bilinear,setsar=1,format=yuv420p", h)});
+                {"-vf", fmt::format("scale=round({0}*iw*sar/ih/2)*2:{0}:flags=fast_bilinear,setsar=1,format=yuv420p", h)});
     args.insert(args.end(),
                 {"-c:v", "libx264", "-preset", "ultrafast", "-tune", "zerolatency", "-crf", "27", "-g", "48"});
     args.insert(args.end(), {"-c:a", "aac", "-b:a", "128k", "-ac", "2"});

@@ -200,6 +200,10 @@ std::vector<std::optional<Landing>> landings(const std::vector<PgsDisplaySet>& s
                                              : std::numeric_limits<double>::infinity();
         const auto mapped = map_range(timeline, a, b);
         if (!mapped) continue;
+        // A set that only clears the screen matters where it was shown: after
+        // a cut the screen is empty anyway, so one from removed material goes.
+        const double tick = 1.0 / pgs::kTicksPerSecond;
+        if (sets[i].composition.placements.empty() && !map_range(timeline, a, a + tick)) continue;
         const Landing landing{seconds_to_ticks(mapped->first), seconds_to_ticks(mapped->second)};
         // Less than a tick long: nothing would be seen.
         if (landing.end > landing.start) out[i] = landing;

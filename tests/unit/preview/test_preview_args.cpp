@@ -14,7 +14,7 @@ using Args = std::vector<std::string>;
 TEST(FrameGrabArguments, ExactSeekAtFullWidth) {
     EXPECT_EQ(frame_grab_arguments("/m/a b.mkv", 5, 1280, true),
               (Args{"-hide_banner", "-loglevel", "error", "-threads", "8", "-ss", "5.000", "-i", "/m/a b.mkv", "-map",
-                    "0:v:0", "-frames:v", "1", "-vf", "scale=1280:trunc(1280*ih/(iw*sar)/2)*2:flags=fast_bilinear,setsar=1,format=yuv420p", "-f",
+                    "0:v:0", "-frames:v", "1", "-vf", "scale=1280:round(1280*ih/(iw*sar)/2)*2:flags=fast_bilinear,setsar=1,format=yuv420p", "-f",
                     "image2pipe", "-c:v", "mjpeg", "-q:v", "4", "-strict", "unofficial", "-"}));
 }
 
@@ -33,12 +33,12 @@ TEST(FrameGrabArguments, TimeAndWidthAreClamped) {
         const char* ss;
         const char* vf;
     };
-    for (const Case& c : {Case{-3, 10, "0.000", "scale=64:trunc(64*ih/(iw*sar)/2)*2:flags=fast_bilinear,setsar=1,format=yuv420p"},
-                          Case{-0.0, 64, "0.000", "scale=64:trunc(64*ih/(iw*sar)/2)*2:flags=fast_bilinear,setsar=1,format=yuv420p"},
-                          Case{std::nan(""), 65, "0.000", "scale=65:trunc(65*ih/(iw*sar)/2)*2:flags=fast_bilinear,setsar=1,format=yuv420p"},
-                          Case{3725.5, 1920, "3725.500", "scale=1920:trunc(1920*ih/(iw*sar)/2)*2:flags=fast_bilinear,setsar=1,format=yuv420p"},
-                          Case{0.0004, 0, "0.000", "scale=64:trunc(64*ih/(iw*sar)/2)*2:flags=fast_bilinear,setsar=1,format=yuv420p"},
-                          Case{1.0005, 1280, "1.000", "scale=1280:trunc(1280*ih/(iw*sar)/2)*2:flags=fast_bilinear,setsar=1,format=yuv420p"}}) {
+    for (const Case& c : {Case{-3, 10, "0.000", "scale=64:round(64*ih/(iw*sar)/2)*2:flags=fast_bilinear,setsar=1,format=yuv420p"},
+                          Case{-0.0, 64, "0.000", "scale=64:round(64*ih/(iw*sar)/2)*2:flags=fast_bilinear,setsar=1,format=yuv420p"},
+                          Case{std::nan(""), 65, "0.000", "scale=65:round(65*ih/(iw*sar)/2)*2:flags=fast_bilinear,setsar=1,format=yuv420p"},
+                          Case{3725.5, 1920, "3725.500", "scale=1920:round(1920*ih/(iw*sar)/2)*2:flags=fast_bilinear,setsar=1,format=yuv420p"},
+                          Case{0.0004, 0, "0.000", "scale=64:round(64*ih/(iw*sar)/2)*2:flags=fast_bilinear,setsar=1,format=yuv420p"},
+                          Case{1.0005, 1280, "1.000", "scale=1280:round(1280*ih/(iw*sar)/2)*2:flags=fast_bilinear,setsar=1,format=yuv420p"}}) {
         const Args args = frame_grab_arguments("m", c.time, c.width, true);
         EXPECT_EQ(args[6], c.ss) << c.time;
         EXPECT_EQ(args[14], c.vf) << c.width;
@@ -62,7 +62,7 @@ TEST(ProxyClipArguments, FullListWithDefaultAudio) {
     EXPECT_EQ(proxy_clip_arguments(with_audio({{1, false}, {2, true}}), "/m/a.mkv", 60, 10, 360),
               (Args{"-hide_banner", "-loglevel", "error", "-ss", "60.000", "-i", "/m/a.mkv", "-t", "10.000",
                     "-map", "0:v:0", "-map", "0:2", "-sn", "-dn", "-vf",
-                    "scale=trunc(360*iw*sar/ih/2)*2:360:flags=fast_bilinear,setsar=1,format=yuv420p", "-c:v", "libx264", "-preset", "ultrafast",
+                    "scale=round(360*iw*sar/ih/2)*2:360:flags=fast_bilinear,setsar=1,format=yuv420p", "-c:v", "libx264", "-preset", "ultrafast",
                     "-tune", "zerolatency", "-crf", "27", "-g", "48", "-c:a", "aac", "-b:a", "128k", "-ac", "2",
                     "-movflags", "frag_keyframe+empty_moov+default_base_moof", "-f", "mp4", "-"}));
 }
@@ -95,10 +95,10 @@ TEST(ProxyClipArguments, StartLengthAndHeightAreClamped) {
         const char *ss, *t, *vf;
     };
     for (const Case& c :
-         {Case{1, 0.2, 100, "1.000", "0.500", "scale=trunc(144*iw*sar/ih/2)*2:144:flags=fast_bilinear,setsar=1,format=yuv420p"},
-          Case{-5, 0.5, 144, "0.000", "0.500", "scale=trunc(144*iw*sar/ih/2)*2:144:flags=fast_bilinear,setsar=1,format=yuv420p"},
-          Case{2.25, 0.5001, 720, "2.250", "0.500", "scale=trunc(720*iw*sar/ih/2)*2:720:flags=fast_bilinear,setsar=1,format=yuv420p"},
-          Case{std::nan(""), std::nan(""), 145, "0.000", "0.500", "scale=trunc(145*iw*sar/ih/2)*2:145:flags=fast_bilinear,setsar=1,format=yuv420p"}}) {
+         {Case{1, 0.2, 100, "1.000", "0.500", "scale=round(144*iw*sar/ih/2)*2:144:flags=fast_bilinear,setsar=1,format=yuv420p"},
+          Case{-5, 0.5, 144, "0.000", "0.500", "scale=round(144*iw*sar/ih/2)*2:144:flags=fast_bilinear,setsar=1,format=yuv420p"},
+          Case{2.25, 0.5001, 720, "2.250", "0.500", "scale=round(720*iw*sar/ih/2)*2:720:flags=fast_bilinear,setsar=1,format=yuv420p"},
+          Case{std::nan(""), std::nan(""), 145, "0.000", "0.500", "scale=round(145*iw*sar/ih/2)*2:145:flags=fast_bilinear,setsar=1,format=yuv420p"}}) {
         const Args args = proxy_clip_arguments(with_audio({}), "m", c.start, c.length, c.height);
         EXPECT_EQ(args[4], c.ss);
         EXPECT_EQ(args[8], c.t);

@@ -76,9 +76,11 @@ TEST(RetimePgs, SetsFollowTheTimelineLikeCues) {
     const std::string bytes = test::pgs_bytes({{1, 2}, {4, 10}, {12, 13}}, 320, 180, {6, 8});
     constexpr int ES = 0x80, N = 0;
     const std::pair<Timeline, std::vector<Shape>> cases[] = {
-        // Through the epoch: the box ends at the cut, the move at 8 becomes a complete epoch start.
+        // Through the epoch: the move at 6 shows from the cut on, complete, and
+        // so does the move at 8 that follows the cut.
         {Timeline::from_segments({kept(0, 5), kept(7, 30)}),
-         {{1, ES, 1, 1}, {2, N, 0, 0}, {4, ES, 1, 1}, {5, N, 0, 0}, {6, ES, 1, 1}, {8, N, 0, 0}, {10, ES, 1, 1}, {11, N, 0, 0}}},
+         {{1, ES, 1, 1}, {2, N, 0, 0}, {4, ES, 1, 1}, {5, ES, 1, 1}, {6, ES, 1, 1}, {8, N, 0, 0}, {10, ES, 1, 1},
+          {11, N, 0, 0}}},
         // A card: everything after it moves on, the move that straddles it ends there.
         {Timeline::from_segments({kept(0, 7), {true, 0, 0, 3}, kept(7, 30)}),
          {{1, ES, 1, 1}, {2, N, 0, 0}, {4, ES, 1, 1}, {6, N, 1, 0}, {7, N, 0, 0}, {11, ES, 1, 1}, {13, N, 0, 0},
@@ -103,21 +105,22 @@ TEST(RetimePgs, CompleteSetCarriesTheDefinitionsInForce) {
         segment(3, 0x16, pcs(0, 1, 6)) + segment(3, 0x14, palette(2, 0x20)) + segment(3, 0x15, object(1) + "x") +
         segment(3, 0x15, first) + segment(3, 0x15, rest) + segment(3, 0x80, "") +
         segment(5, 0x16, pcs(0, 3, 7), 5 * 90000 - 900) + segment(5, 0x80, "", 5 * 90000 - 900);
-    auto sets = read_pgs(retime_pgs(bytes, Timeline::from_segments({kept(0, 2), kept(4, 10)})).value()).value();
+    // 2 to 4.8 removed: the middle set keeps 0.2 s, too little to show.
+    auto sets = read_pgs(retime_pgs(bytes, Timeline::from_segments({kept(0, 2), kept(4.8, 10)})).value()).value();
     // The first set, its clear at the cut, the last set completed and its clear where the source ends.
     ASSERT_EQ(sets.size(), 4u);
     EXPECT_EQ(sets[1].pts(), 2u * 90000);
     EXPECT_TRUE(sets[1].composition.placements.empty());
     EXPECT_EQ(sets[1].segments[0].dts, 0u);  // the source gave no decoding time there
-    EXPECT_EQ(sets[3].pts(), 8u * 90000);
+    EXPECT_EQ(sets[3].pts(), 648000u);  // 7.2 s
 
     const PgsDisplaySet& last = sets[2];
     EXPECT_EQ(last.composition.state, pgs::kEpochStart);
     EXPECT_EQ(last.composition.number, 7);  // counting on from 5
     std::vector<std::string> payloads;
     for (const auto& s : last.segments) {
-        EXPECT_EQ(s.pts, 3u * 90000);
-        EXPECT_EQ(s.dts, 3u * 90000 - 900);  // decoding keeps its lead
+        EXPECT_EQ(s.pts, 198000u);        // 2.2 s
+        EXPECT_EQ(s.dts, 198000u - 900);  // decoding keeps its lead
         payloads.push_back(s.payload);
     }
     const std::vector<std::string> expected{composition_payload(last.composition), kWindow,

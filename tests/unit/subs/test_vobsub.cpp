@@ -17,7 +17,8 @@ TEST(RetimeIdx, TimestampLinesFollowTheTimeline) {
     const std::pair<std::string, std::string> cases[] = {
         {"timestamp: 00:00:05:250, filepos: 000000000", "timestamp: 00:00:05:250, filepos: 000000000"},
         {"timestamp: 00:01:15:500, filepos: 00000A800", "timestamp: 00:01:05:500, filepos: 00000A800"},
-        {"timestamp: 00:01:05:000, filepos: 000000800", ""},  // in removed material
+        // Shown from removed material on: what is left starts at the cut.
+        {"timestamp: 00:01:05:000, filepos: 000000800", "timestamp: 00:01:00:000, filepos: 000000800"},
         {"timestamp: 01:00:00:000, filepos: 000001000", ""},  // after the end
         {"timestamp: 00:00:05:000, filepos: xyz", ""},        // cannot be placed
         {"timestamp: 00:00:05, filepos: 000000000", ""},
@@ -33,10 +34,15 @@ TEST(RetimeIdx, TimestampLinesFollowTheTimeline) {
                                        "timestamp: 00:01:02:000, filepos: 000000800\r\nid: de, index: 1\r\n"
                                        "delay: 00:00:01:000\r\ntimestamp: 00:00:59:500, filepos: 000001000\r\n"
                                        "timestamp: 00:01:11:000, filepos: 000001800";
+    // Without their lengths the pictures shown when the removal begins last
+    // into kept material and start again at the cut.
+    EXPECT_EQ(retime_idx(text, gap).text,
+              kHeader + "id: en, index: 0\r\ntimestamp: 00:00:58:000, filepos: 000000000\r\n"
+                        "timestamp: 00:01:00:000, filepos: 000000800\r\nid: de, index: 1\r\n"
+                        "timestamp: 00:01:00:000, filepos: 000001000\r\ntimestamp: 00:01:02:000, filepos: 000001800");
+    EXPECT_TRUE(retime_idx(text, gap).shortened.empty());
     const std::string expected = kHeader + "id: en, index: 0\r\ntimestamp: 00:00:58:000, filepos: 000000000\r\n"
                                            "id: de, index: 1\r\ntimestamp: 00:01:02:000, filepos: 000001800";
-    EXPECT_EQ(retime_idx(text, gap).text, expected);
-    EXPECT_TRUE(retime_idx(text, gap).shortened.empty());
     const auto lengths = retime_idx(text, gap, [](std::uint64_t pos) { return pos == 0x1800 ? std::nullopt : std::optional(3.0); });
     EXPECT_EQ(lengths.text, expected);
     EXPECT_EQ(lengths.shortened, (std::vector<ShortenedPicture>{{0, 2.0}}));
