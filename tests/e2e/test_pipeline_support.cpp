@@ -167,8 +167,9 @@ double max_volume(const std::string& file, int audio_index, double start, double
     return values.empty() ? std::numeric_limits<double>::quiet_NaN() : values.back();
 }
 
-std::vector<double> sound_onsets(const std::string& file) {
-    const auto err = ffmpeg_report({"-hide_banner", "-nostats", "-copyts", "-i", file, "-map", "0:a:0", "-af",
+std::vector<double> sound_onsets(const std::string& file, int audio) {
+    const auto err = ffmpeg_report({"-hide_banner", "-nostats", "-copyts", "-i", file, "-map",
+                                    fmt::format("0:a:{}", audio), "-af",
                                     "silencedetect=n=-30dB:d=0.1", "-f", "null", "-"});
     // silencedetect also reports the end of the file as an end of silence; a
     // real sound is followed by the next silence_start.
@@ -208,6 +209,81 @@ std::vector<std::int64_t> bright_frames(const std::string& file) {
         if (mean_value(data.substr(n * 256, 256)) > 128) frames.push_back(static_cast<std::int64_t>(n));
     }
     return frames;
+}
+
+std::vector<SyncSample> sync_samples(const std::string& file, int audio) {
+    const auto times = video_frame_times(file);
+    const auto onsets = sound_onsets(file, audio);
+    std::vector<SyncSample> samples;
+    for (const std::int64_t n : bright_frames(file)) {
+        if (n >= static_cast<std::int64_t>(times.size())) break;
+        SyncSample sample{times[static_cast<std::size_t>(n)], std::nullopt};
+        for (const double onset : onsets) {
+            const double offset = onset - sample.flash;
+            if (std::abs(offset) < 0.5 && (!sample.offset || std::abs(offset) < std::abs(*sample.offset)))
+                sample.offset = offset;
+        }
+        samples.push_back(sample);
+    }
+    return samples;
+}
+
+double longest_picture_gap(const std::string& file) {
+    const auto times = video_frame_times(file);
+    double longest = 0;
+    for (std::size_t i = 1; i < times.size(); ++i) longest = std::max(longest, times[i] - times[i - 1]);
+    return longest;
+}
+
+double frame_seconds(const std::string& codec) {
+    if (codec == "ac3" || codec == "eac3") return 1536.0 / 48000;
+    if (codec == "mp3") return 1152.0 / 48000;
+    if (codec == "flac") return 4608.0 / 48000;
+    if (codec == "opus") return 0.02;
+    return 1024.0 / 48000;
+}
+
+double longest_frame(const std::vector<test::AudioTrackSpec>& audio) {
+    double longest = 0;
+    for (const auto& track : audio) longest = std::max(longest, frame_seconds(track.codec));
+    return longest;
+}
+
+double decoder_delay(const std::string& codec) { return codec == "mp3" ? 529.0 / 48000 : 0.0; }
+
+void expect_sound_with_picture(const std::string& file, const std::string& source,
+                               const std::vector<test::AudioTrackSpec>& audio,
+                               const std::vector<std::pair<double, double>>& silent) {
+    for (std::size_t k = 0; k < audio.size(); ++k) {
+        SCOPED_TRACE(audio[k].codec);
+        const double frame = frame_seconds(audio[k].codec);
+        // The source's own offset (a codec's or a container's delay) is where
+        // the beeps belong.
+        std::vector<double> own;
+        for (const auto& sample : sync_samples(source, static_cast<int>(k)))
+            if (sample.offset && sample.flash > 0.3) own.push_back(*sample.offset);
+        ASSERT_FALSE(own.empty());
+        std::nth_element(own.begin(), own.begin() + static_cast<std::ptrdiff_t>(own.size() / 2), own.end());
+        const double reference = own[own.size() / 2];
+        const auto samples = sync_samples(file, static_cast<int>(k));
+        ASSERT_GT(samples.size(), 5u);
+        const double last = video_frame_times(file).back();
+        for (const auto& sample : samples) {
+            // Sound that starts with the file has no silence before it to end,
+            // and the last one's end is no silence either.
+            if (sample.flash < 0.3 || sample.flash > last - 1.0) continue;
+            const bool muted = std::any_of(silent.begin(), silent.end(), [&](const auto& range) {
+                return sample.flash > range.first - frame && sample.flash < range.second + frame;
+            });
+            if (muted) continue;
+            ASSERT_TRUE(sample.offset.has_value()) << "no beep with the flash at " << sample.flash;
+            // An MP3 frame may borrow bits from the one before it (the bit
+            // reservoir): the first frame after a cut can play as silence.
+            const double reach = audio[k].codec == "mp3" ? 2 * frame : frame;
+            EXPECT_LE(std::abs(*sample.offset - reference), reach) << "flash at " << sample.flash;
+        }
+    }
+    EXPECT_LE(longest_picture_gap(file), std::max(longest_picture_gap(source), 1.0 / 25) + 0.5 / 25);
 }
 
 std::string grey_frame_at(const std::string& file, double time) {

@@ -3,6 +3,7 @@
 // or through the program, and measuring the results with the real tools.
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,14 +54,40 @@ std::vector<std::string> hashes_only(const std::vector<FrameHash>& frames);
 
 // volumedetect's max_volume (dB) of one audio stream between two times.
 double max_volume(const std::string& file, int audio_index, double start, double end);
-// Where a sound starts after silence on the first audio stream, on the file's
+// Where a sound starts after silence on audio stream `audio`, on the file's
 // own timeline (a sound must end again to count).
-std::vector<double> sound_onsets(const std::string& file);
+std::vector<double> sound_onsets(const std::string& file, int audio = 0);
 // Presentation times of the video packets of the first video stream, sorted:
 // the time of decoded frame n is element n.
 std::vector<double> video_frame_times(const std::string& file);
 // Indices of the frames whose mean brightness is above half.
 std::vector<std::int64_t> bright_frames(const std::string& file);
+
+// Flash-and-beep movies: for every flash, how far the nearest beep on sound
+// track `audio` lies from it (negative: the beep comes first). A flash with no
+// beep within half a second has none.
+struct SyncSample {
+    double flash = 0;
+    std::optional<double> offset;
+};
+std::vector<SyncSample> sync_samples(const std::string& file, int audio);
+// The longest time between two pictures that follow each other.
+double longest_picture_gap(const std::string& file);
+
+// One audio frame of the test generator's codecs at 48 kHz, the longest among
+// tracks, and how much later than its packet a decoder plays a frame's sound
+// (MP3 decoders start 529 samples late).
+double frame_seconds(const std::string& codec);
+double longest_frame(const std::vector<test::AudioTrackSpec>& audio);
+double decoder_delay(const std::string& codec);
+
+// Flash-and-beep movies: every flash of `file` has its beep within one audio
+// frame of where `source` has it on every track, except flashes inside
+// `silent` (output times); no picture is missing for longer than a frame
+// beyond the pauses `source` has.
+void expect_sound_with_picture(const std::string& file, const std::string& source,
+                               const std::vector<test::AudioTrackSpec>& audio,
+                               const std::vector<std::pair<double, double>>& silent = {});
 
 // The frame shown at `time`, as 8-bit grey values.
 std::string grey_frame_at(const std::string& file, double time);

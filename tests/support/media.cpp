@@ -19,7 +19,7 @@ namespace fs = std::filesystem;
 
 // Bump when the generated files change for an unchanged spec, so that stale
 // caches are not reused.
-constexpr std::string_view kGeneratorVersion = "media-v1";
+constexpr std::string_view kGeneratorVersion = "media-v2";
 
 std::string yes_no(bool flag) { return flag ? "yes" : "no"; }
 
@@ -156,15 +156,18 @@ std::string video_source(const MovieSpec& spec) {
     const std::string rate = fmt::format("{}/{}", spec.fps_num, spec.fps_den);
     // The source runs one frame longer than needed; "-frames:v" cuts it exactly.
     const std::string duration = format_shortest(spec.duration + 2.0 / frame_rate(spec));
+    // The quotes keep the commas of an expression away from the graph parser.
+    std::string shape;
+    if (!spec.sample_aspect.empty()) shape += fmt::format(",setsar={}", replace_all(spec.sample_aspect, ":", "/"));
+    if (!spec.frame_select.empty()) shape += fmt::format(",select='{}'", spec.frame_select);
     if (spec.flashes.empty())
-        return fmt::format("testsrc2=size={}:rate={}:duration={}", size, rate, duration);
+        return fmt::format("testsrc2=size={}:rate={}:duration={}{}", size, rate, duration, shape);
     std::string frames;
     for (double t : spec.flashes)
         frames += fmt::format("{}eq(n,{})", frames.empty() ? "" : "+", std::llround(t * frame_rate(spec)));
-    // The quotes keep the commas of the expression away from the graph parser.
     return fmt::format("color=c=black:size={}:rate={}:duration={},drawbox=x=0:y=0:w=iw:h=ih:color=white:t=fill:"
-                       "enable='{}'",
-                       size, rate, duration, frames);
+                       "enable='{}'{}",
+                       size, rate, duration, frames, shape);
 }
 
 std::string audio_source(const MovieSpec& spec, const AudioTrackSpec& track) {
@@ -201,7 +204,12 @@ std::vector<std::string> video_encoder_args(const MovieSpec& spec) {
     } else {
         args = {"-c:v", spec.video_codec, "-g", gop};
     }
-    args.insert(args.end(), {"-pix_fmt", spec.pix_fmt, "-frames:v", std::to_string(video_frame_count(spec))});
+    if (spec.frame_select.empty()) {
+        args.insert(args.end(), {"-pix_fmt", spec.pix_fmt, "-frames:v", std::to_string(video_frame_count(spec))});
+    } else {
+        // Dropped frames leave their time empty: the frames keep their own times.
+        args.insert(args.end(), {"-pix_fmt", spec.pix_fmt, "-fps_mode", "vfr", "-t", format_shortest(spec.duration)});
+    }
     args.insert(args.end(), spec.extra_video_args.begin(), spec.extra_video_args.end());
     return args;
 }
@@ -223,15 +231,20 @@ std::vector<std::string> encode_args(const MovieSpec& spec, const std::vector<st
                                      const std::vector<std::string>& extra_outputs, const std::string& output) {
     std::vector<std::string> args{"-hide_banner", "-v", "error", "-y"};
     int input = 0;
-    std::vector<std::string> maps;
+    std::vector<std::string> video_maps, audio_maps;
     if (!spec.video_codec.empty()) {
         args.insert(args.end(), {"-f", "lavfi", "-i", video_source(spec)});
-        maps.insert(maps.end(), {"-map", fmt::format("{}:v", input++)});
+        for (int k = 0; k <= spec.extra_video_tracks; ++k)
+            video_maps.insert(video_maps.end(), {"-map", fmt::format("{}:v", input)});
+        ++input;
     }
     for (const AudioTrackSpec& track : spec.audio) {
         args.insert(args.end(), {"-f", "lavfi", "-i", audio_source(spec, track)});
-        maps.insert(maps.end(), {"-map", fmt::format("{}:a", input++)});
+        audio_maps.insert(audio_maps.end(), {"-map", fmt::format("{}:a", input++)});
     }
+    std::vector<std::string> maps = spec.audio_first ? audio_maps : video_maps;
+    const auto& rest = spec.audio_first ? video_maps : audio_maps;
+    maps.insert(maps.end(), rest.begin(), rest.end());
     args.insert(args.end(), extra_inputs.begin(), extra_inputs.end());
     args.insert(args.end(), maps.begin(), maps.end());
     if (!spec.video_codec.empty()) {
@@ -246,6 +259,9 @@ std::vector<std::string> encode_args(const MovieSpec& spec, const std::vector<st
         if (track.codec == "vorbis" || track.codec == "opus")
             args.insert(args.end(), {fmt::format("-b:a:{}", k), "128k"});
     }
+    for (const auto& [key, value] : spec.tags) args.insert(args.end(), {"-metadata", key + "=" + value});
+    if (spec.creation_time) args.insert(args.end(), {"-metadata", "creation_time=" + *spec.creation_time});
+    if (spec.start_offset != 0) args.insert(args.end(), {"-output_ts_offset", format_shortest(spec.start_offset)});
     args.insert(args.end(), extra_outputs.begin(), extra_outputs.end());
     args.push_back(output);
     return args;
@@ -281,7 +297,9 @@ Result<void> make_matroska(const MovieSpec& spec, const ToolSet& tools, const fs
     const fs::path av = work / "av.mkv";
     if (auto ok = run_tool(tools.ffmpeg, encode_args(spec, {}, {}, path_text(av))); !ok) return ok;
 
-    std::vector<std::string> args{"-q", "-o", path_text(out)};
+    // Unlaced, every audio packet carries its own time: tests can compare
+    // packet times to the millisecond.
+    std::vector<std::string> args{"-q", "-o", path_text(out), "--disable-lacing"};
     if (spec.title) args.insert(args.end(), {"--title", *spec.title});
     if (!spec.chapters.empty()) {
         const fs::path xml = work / "chapters.xml";
@@ -289,10 +307,31 @@ Result<void> make_matroska(const MovieSpec& spec, const ToolSet& tools, const fs
         args.insert(args.end(), {"--chapters", path_text(xml)});
     }
     int id = 0;
-    if (!spec.video_codec.empty()) track_options(args, id++, std::nullopt, std::nullopt, true, false);
-    for (const AudioTrackSpec& track : spec.audio)
-        track_options(args, id++, track.language, track.title, track.is_default, false);
+    const auto video_options = [&] {
+        if (spec.video_codec.empty()) return;
+        for (int k = 0; k <= spec.extra_video_tracks; ++k) track_options(args, id++, std::nullopt, std::nullopt, k == 0, false);
+    };
+    const auto audio_options = [&] {
+        for (const AudioTrackSpec& track : spec.audio)
+            track_options(args, id++, track.language, track.title, track.is_default, false);
+    };
+    if (spec.audio_first) {
+        audio_options();
+        video_options();
+    } else {
+        video_options();
+        audio_options();
+    }
     args.push_back(path_text(av));
+    if (spec.cover_art) {
+        const fs::path cover = work / "cover.jpg";
+        if (auto ok = run_tool(tools.ffmpeg, {"-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=size=160x160:duration=1",
+                                              "-frames:v", "1", path_text(cover)});
+            !ok)
+            return ok;
+        args.insert(args.end(), {"--attachment-mime-type", "image/jpeg", "--attachment-name", "cover.jpg",
+                                 "--attach-file", path_text(cover)});
+    }
 
     for (std::size_t i = 0; i < spec.subtitles.size(); ++i) {
         const auto file = write_subtitle_file(spec, i, work);
@@ -348,6 +387,11 @@ Result<void> make_with_ffmpeg(const MovieSpec& spec, const ToolSet& tools, const
         ++input;
     }
     if (!spec.subtitles.empty()) outputs.insert(outputs.end(), {"-c:s", "mov_text"});
+    // MP4 keeps keys such as DIRECTOR only when asked.
+    if (is_mp4_family(spec.container)) outputs.insert(outputs.end(), {"-movflags", "use_metadata_tags"});
+    for (std::size_t k = 0; k < spec.audio.size(); ++k) {
+        if (spec.audio[k].title) outputs.insert(outputs.end(), {fmt::format("-metadata:s:a:{}", k), "handler_name=" + *spec.audio[k].title});
+    }
 
     const auto stream_metadata = [&](char type, std::size_t k, const std::optional<std::string>& language,
                                      const std::optional<std::string>& title, bool is_default, bool forced) {
@@ -362,7 +406,13 @@ Result<void> make_with_ffmpeg(const MovieSpec& spec, const ToolSet& tools, const
     for (std::size_t k = 0; k < spec.subtitles.size(); ++k)
         stream_metadata('s', k, spec.subtitles[k].language, spec.subtitles[k].title, spec.subtitles[k].is_default,
                         spec.subtitles[k].forced);
-    return run_tool(tools.ffmpeg, encode_args(spec, inputs, outputs, path_text(out)));
+    if (spec.rotation == 0) return run_tool(tools.ffmpeg, encode_args(spec, inputs, outputs, path_text(out)));
+    // ffmpeg writes a rotation only when it copies, not while it encodes.
+    const fs::path upright = work / ("upright." + spec.container);
+    if (auto ok = run_tool(tools.ffmpeg, encode_args(spec, inputs, outputs, path_text(upright))); !ok) return ok;
+    return run_tool(tools.ffmpeg, {"-v", "error", "-y", "-i", path_text(upright), "-map", "0", "-map_metadata", "0",
+                                   "-c", "copy", "-metadata:s:v:0", fmt::format("rotate={}", spec.rotation),
+                                   "-movflags", "use_metadata_tags", path_text(out)});
 }
 
 void append_u16(std::string& out, unsigned value) {
@@ -440,6 +490,16 @@ std::string spec_text(const MovieSpec& spec) {
     for (const ChapterSpec& c : spec.chapters)
         text += fmt::format("chapter={},{},\"{}\"\n", format_shortest(c.start),
                             c.end ? format_shortest(*c.end) : "-", c.title);
+    // Appended only when used, so that the names of older movies stay.
+    if (!spec.frame_select.empty()) text += fmt::format("select={}\n", spec.frame_select);
+    if (!spec.sample_aspect.empty()) text += fmt::format("sar={}\n", spec.sample_aspect);
+    if (spec.audio_first) text += "audio_first\n";
+    if (spec.extra_video_tracks) text += fmt::format("extra_video={}\n", spec.extra_video_tracks);
+    if (spec.cover_art) text += "cover_art\n";
+    if (spec.rotation) text += fmt::format("rotation={}\n", spec.rotation);
+    if (spec.creation_time) text += fmt::format("created={}\n", *spec.creation_time);
+    for (const auto& [key, value] : spec.tags) text += fmt::format("tag={}={}\n", key, value);
+    if (spec.start_offset != 0) text += fmt::format("offset={}\n", format_shortest(spec.start_offset));
     return text;
 }
 

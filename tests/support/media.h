@@ -131,6 +131,26 @@ struct MovieSpec {
     // 21 ms with AAC in Matroska); flash and beep stay together.
     std::vector<double> flashes{};
     double beep_seconds = 0.04;
+
+    // Shapes of real sources (each changes the cached file's name only when set):
+    // only the frames for which this ffmpeg "select" expression holds are kept,
+    // at their own times (a phone's variable frame rate).
+    std::string frame_select{};
+    // The picture's sample aspect ratio ("32:27": a DVD's 720x480 shown at 16:9).
+    std::string sample_aspect{};
+    // The sound tracks are stored before the picture.
+    bool audio_first = false;
+    // More picture tracks after the first (an angle, a sign-language picture).
+    int extra_video_tracks = 0;
+    // A cover picture attached to a Matroska file.
+    bool cover_art = false;
+    // Display rotation in degrees (MP4 only), the movie's creation time, and
+    // global tags such as DIRECTOR.
+    int rotation = 0;
+    std::optional<std::string> creation_time{};
+    std::vector<std::pair<std::string, std::string>> tags{};
+    // Every timestamp moved by this many seconds (a transport stream that starts late).
+    double start_offset = 0;
 };
 
 // Path of the movie described by `spec`, generating it on first use. Fails with

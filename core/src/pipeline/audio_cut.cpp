@@ -19,12 +19,20 @@ namespace {
 // A packet that ends less than this after a mute's start is not counted as
 // sounding inside it (timestamps are stored in whole milliseconds).
 constexpr double kMuteStartSlack = 0.001;
+// Every file is opened this long before its first packet could lie, so that
+// the demuxer's seek to the inpoint drops nothing.
+constexpr double kInpointLead = 1.0;
 
 void append(std::vector<std::string>& args, std::initializer_list<std::string> more) {
     args.insert(args.end(), more);
 }
 
 std::string seconds_text(double t) { return fmt::format("{:.6f}", t); }
+
+// Times the segmenter is given go to it in whole microseconds; the stretches
+// are drawn at the same times, so that a packet exactly on a boundary is
+// counted on the same side by both.
+double to_microseconds(double t) { return std::round(t * 1e6) / 1e6; }
 
 // The concat script's quoting: single quotes, with a quote written as '\''.
 // Relative names would be read from the script's own folder: the paths go in
@@ -76,9 +84,10 @@ std::vector<std::string> segment_arguments(const std::vector<SegmentJob>& jobs) 
             for (double t : job.times) times.push_back(seconds_text(t));
             append(args, {"-segment_times", fmt::format("{}", fmt::join(times, ","))});
         }
-        // Each stretch starts at zero; the list keeps where it sat in the carrier.
-        append(args, {"-reset_timestamps", "1", "-segment_format", "matroska", "-segment_list", path_text(job.list),
-                      "-segment_list_type", "csv", path_text(job.pattern)});
+        // NUT keeps every packet's time exactly as ffmpeg read it, for every
+        // codec; each stretch keeps the carrier's times.
+        append(args, {"-segment_format", "nut", "-segment_list", path_text(job.list), "-segment_list_type", "csv",
+                      path_text(job.pattern)});
     }
     return args;
 }
@@ -87,16 +96,29 @@ std::vector<AudioStretch> mute_stretches(const std::vector<std::pair<double, dou
     std::vector<AudioStretch> stretches;
     double cursor = 0;
     for (const auto& [start, end] : mutes) {
-        const double from = std::max(0.0, start - frame_seconds + kMuteStartSlack);
+        // From the packet that holds the start: no syllable of a muted word
+        // is heard. To the last packet that lies mostly before the end: with
+        // the decoder's overlap of neighbouring packets, the sound comes back
+        // within a packet of the end.
+        const double from = to_microseconds(std::max(0.0, start - frame_seconds + kMuteStartSlack));
+        const double to = to_microseconds(std::max(end - frame_seconds / 2, start + kMuteStartSlack));
         if (!stretches.empty() && stretches.back().kind == AudioStretch::Kind::Silence && from <= cursor) {
-            stretches.back().to = end;  // touches the previous mute: one silence
+            stretches.back().to = to;  // touches the previous mute: one silence
         } else {
             if (from > cursor) stretches.push_back({AudioStretch::Kind::Keep, cursor, from, 0});
-            stretches.push_back({AudioStretch::Kind::Silence, std::max(from, cursor), end, 0});
+            stretches.push_back({AudioStretch::Kind::Silence, std::max(from, cursor), to, 0});
         }
-        cursor = end;
+        cursor = to;
     }
     stretches.push_back({AudioStretch::Kind::Keep, cursor, std::nullopt, 0});
+    return stretches;
+}
+
+std::vector<AudioStretch> straddle_by_halves(std::vector<AudioStretch> stretches, double frame_seconds) {
+    for (auto& stretch : stretches) {
+        if (stretch.from > 0) stretch.from = to_microseconds(std::max(0.0, stretch.from - frame_seconds / 2));
+        if (stretch.to) stretch.to = to_microseconds(std::max(0.0, *stretch.to - frame_seconds / 2));
+    }
     return stretches;
 }
 
@@ -124,7 +146,9 @@ double packet_seconds(const SilenceSource& silence) {
 AudioEntry silence_entry(const SilenceSource& silence, double position, std::int64_t packets) {
     // Half a packet below the end of the last wanted packet: timestamps in the
     // silence file are rounded to milliseconds.
-    return AudioEntry{silence.file, position, (static_cast<double>(packets) - 0.5) * packet_seconds(silence)};
+    const double inpoint = silence.firstPacket - kInpointLead;
+    return AudioEntry{silence.file, position, inpoint, position - kInpointLead,
+                      silence.firstPacket + (static_cast<double>(packets) - 0.5) * packet_seconds(silence)};
 }
 
 const AudioStretch* stretch_of(const std::vector<AudioStretch>& stretches, double t) {
@@ -145,14 +169,19 @@ std::vector<AudioEntry> plan_audio_entries(const std::vector<AudioSegment>& segm
     std::vector<AudioEntry> entries;
     for (std::size_t i = 0; i < segments.size(); ++i) {
         const auto& segment = segments[i];
-        const AudioStretch* stretch = stretch_of(stretches, segment.start);
+        // Packets before 0 (an Opus track's codec delay) belong with the start.
+        const AudioStretch* stretch = stretch_of(stretches, std::max(segment.start, 0.0));
         if (!stretch || stretch->kind == AudioStretch::Kind::Drop) continue;
         // A stretch begins with a packet at its start, but the carrier's first
-        // stretch with the carrier's first packet, which may lie later.
-        const double first_packet = std::max(segment.start, carrier_first_packet);
+        // stretch with the carrier's first packet, wherever that lies (the
+        // list counts the first stretch from 0).
+        const double first_packet = i == 0 ? carrier_first_packet : segment.start;
         const double position = first_packet + stretch->offset;
         if (stretch->kind == AudioStretch::Kind::Keep) {
-            entries.push_back({segment.file, position, std::nullopt});
+            // The stretch's own times, moved: no packet time is taken from
+            // anywhere but the packet.
+            const double inpoint = stretch->from - kInpointLead;
+            entries.push_back({segment.file, position, inpoint, inpoint + stretch->offset, std::nullopt});
             continue;
         }
         // The muted packets run up to the first packet of the next stretch.
@@ -169,38 +198,51 @@ std::vector<AudioEntry> plan_audio_entries(const std::vector<AudioSegment>& segm
     return entries;
 }
 
+double longest_silence(const std::vector<AudioSegment>& segments, const std::vector<AudioStretch>& stretches,
+                       const std::vector<SilenceSlot>& extra, const SilenceSource& silence) {
+    double longest = 0;
+    for (const auto& entry : plan_audio_entries(segments, stretches, extra, silence, 0)) {
+        if (entry.file == silence.file && entry.outpoint) longest = std::max(longest, *entry.outpoint - silence.firstPacket);
+    }
+    return longest;
+}
+
 double silence_seconds(const std::vector<AudioEntry>& entries, const SilenceSource& silence) {
     double total = 0;
     for (const auto& entry : entries) {
-        if (entry.file == silence.file && entry.outpoint) total += *entry.outpoint + 0.5 * packet_seconds(silence);
+        if (entry.file == silence.file && entry.outpoint)
+            total += *entry.outpoint - silence.firstPacket + 0.5 * packet_seconds(silence);
     }
     return total;
 }
 
 std::string concat_script(const std::vector<AudioEntry>& entries) {
     std::string script = "ffconcat version 1.0\n";
-    const double origin = entries.empty() ? 0.0 : entries.front().position;
+    const double origin = entries.empty() ? 0.0 : entries.front().inpointAt;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const auto& entry = entries[i];
         script += fmt::format("file {}\n", concat_quote(entry.file));
+        script += fmt::format("inpoint {}\n", seconds_text(entry.inpoint));
         if (entry.outpoint) script += fmt::format("outpoint {}\n", seconds_text(*entry.outpoint));
         // The next entry starts exactly where the plan puts it, whatever this
         // one's packets add up to.
         if (i + 1 < entries.size()) {
-            const double next = entries[i + 1].position - origin;
-            const double here = entry.position - origin;
+            const double next = entries[i + 1].inpointAt - origin;
+            const double here = entry.inpointAt - origin;
             script += fmt::format("duration {}\n", seconds_text(std::max(next - here, 0.000001)));
         }
     }
     return script;
 }
 
-std::vector<std::string> concat_arguments(const std::filesystem::path& script, double first_position,
+std::vector<std::string> concat_arguments(const std::filesystem::path& script, double offset,
                                           const std::filesystem::path& output) {
-    std::vector<std::string> args{"-hide_banner", "-loglevel", "error", "-y", "-progress", "pipe:1", "-nostats",
-                                  "-f",           "concat",    "-safe", "0", "-i",        path_text(script),
-                                  "-map",         "0:a",       "-c",    "copy"};
-    if (first_position != 0) append(args, {"-output_ts_offset", seconds_text(first_position)});
+    // -copyts: the demuxer's times stand; ffmpeg would otherwise start the
+    // output at zero.
+    std::vector<std::string> args{"-hide_banner", "-loglevel", "error", "-y",   "-progress", "pipe:1",
+                                  "-nostats",     "-copyts",   "-f",    "concat", "-safe",   "0",
+                                  "-i",           path_text(script), "-map", "0:a", "-c",      "copy"};
+    if (offset != 0) append(args, {"-output_ts_offset", seconds_text(offset)});
     args.push_back(path_text(output));
     return args;
 }
@@ -235,7 +277,7 @@ Result<std::vector<std::string>> silence_file_arguments(const AudioStreamInfo& t
     if (track.codec == "flac") append(args, {"-frame_size", std::to_string(frame_samples)});
     if (track.sampleFormat && (track.codec == "flac" || track.codec == "alac"))
         append(args, {"-sample_fmt", *track.sampleFormat});
-    args.push_back(path_text(output));
+    append(args, {"-f", "nut", path_text(output)});
     return args;
 }
 

@@ -38,7 +38,7 @@ Result<std::vector<AudioSegment>> parse_segment_list(std::string_view csv, const
 struct SegmentJob {
     TrackSource track;
     std::vector<double> times;
-    std::filesystem::path pattern;  // "name-%03d.mka"
+    std::filesystem::path pattern;  // "name-%03d.nut"
     std::filesystem::path list;     // the CSV segment list
 };
 // One ffmpeg run that cuts every job's track; each input file is read once.
@@ -57,16 +57,26 @@ struct AudioStretch {
 // The stretches of one track for mute ranges, with `frame_seconds` the length
 // of one of its packets: a mute starts with the packet that holds its start
 // (so no syllable of a muted word is heard) and ends with the last packet that
-// starts before its end. Touching mutes merge.
+// lies mostly before its end. Touching mutes merge.
 std::vector<AudioStretch> mute_stretches(const std::vector<std::pair<double, double>>& mutes, double frame_seconds);
+// The stretches of a cut for one track with packets of `frame_seconds`: every
+// boundary half a packet earlier, so that the packet that straddles a cut goes
+// with the side it mostly lies on and no sound at a join is more than half a
+// packet away from its picture.
+std::vector<AudioStretch> straddle_by_halves(std::vector<AudioStretch> stretches, double frame_seconds);
 // The times that separate the stretches (the segmenter's cut times).
 std::vector<double> stretch_boundaries(const std::vector<AudioStretch>& stretches);
 
-// One piece of the reassembled track: a file whose first packet goes to
-// `position`, cut off at `outpoint` (file time) when given.
+// One piece of the reassembled track. The concat demuxer puts the file's time
+// `inpoint` at output time `inpointAt`: every packet keeps its distance to it,
+// so a kept stretch lands exactly where the plan moves it, whatever times its
+// packets had. Packets from `outpoint` (file time) on are left out.
+// `position`: where the entry's first packet lands.
 struct AudioEntry {
     std::filesystem::path file;
     double position = 0;
+    double inpoint = 0;
+    double inpointAt = 0;
     std::optional<double> outpoint;
 };
 
@@ -76,12 +86,14 @@ struct SilenceSlot {
     double length = 0;
 };
 
-// How silence for one track is made: the shared silence file and the samples
-// per packet its encoder writes.
+// How silence for one track is made: the shared silence file, the samples per
+// packet its encoder writes, and the time of its first packet (encoders start
+// before 0 by their priming).
 struct SilenceSource {
     std::filesystem::path file;
     std::int64_t frameSamples = 1024;
     std::int64_t sampleRate = 48000;
+    double firstPacket = 0;
 };
 
 // Whole silent packets that fit `seconds`, rounded to the nearest count when
@@ -91,20 +103,24 @@ std::int64_t silence_packets(double seconds, const SilenceSource& silence, bool 
 // The entries of one reassembled track: every segment whose first packet lies
 // in a Keep stretch at its moved place, Silence stretches and `extra` slots as
 // whole silent packets, Drop stretches not at all. Sorted by position.
-// `carrier_first_packet`: the time of the carrier's first packet (the first
-// segment starts at 0 whatever it holds).
+// `carrier_first_packet`: the time of the carrier's first packet, where the
+// first segment starts whatever the list says.
 std::vector<AudioEntry> plan_audio_entries(const std::vector<AudioSegment>& segments,
                                            const std::vector<AudioStretch>& stretches,
                                            const std::vector<SilenceSlot>& extra, const SilenceSource& silence,
                                            double carrier_first_packet);
+// The longest silence any entry of such a plan needs, in seconds (0: none).
+double longest_silence(const std::vector<AudioSegment>& segments, const std::vector<AudioStretch>& stretches,
+                       const std::vector<SilenceSlot>& extra, const SilenceSource& silence);
 // Seconds of silence the entries hold.
 double silence_seconds(const std::vector<AudioEntry>& entries, const SilenceSource& silence);
 
-// The concat demuxer's script: each entry lasts until the next one begins.
-// Positions are relative to the first entry's; `concat_arguments` adds that one
-// back as an output offset.
+// The concat demuxer's script: each entry lasts until the next one's inpoint
+// comes. Times are relative to the first entry's inpoint; `concat_arguments`
+// adds that back (and `lift`, which keeps every time positive for ffmpeg's
+// Matroska writer: the caller takes it off again) as an output offset.
 std::string concat_script(const std::vector<AudioEntry>& entries);
-std::vector<std::string> concat_arguments(const std::filesystem::path& script, double first_position,
+std::vector<std::string> concat_arguments(const std::filesystem::path& script, double offset,
                                           const std::filesystem::path& output);
 
 // The encoder's samples per packet for silence matching `track`, whose own

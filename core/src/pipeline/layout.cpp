@@ -1,3 +1,4 @@
+#include <cmath>
 #include "pipeline/layout.h"
 
 namespace reel {
@@ -7,6 +8,14 @@ std::int64_t title_card_frames_for(const SnappedEdit& edit, double fps) {
     return edit.edit.match ? title_card_frames(edit.snappedEnd - edit.snappedStart, fps)
                            : fixed_card_frames(edit.edit.card_seconds, fps).value_or(1);
 }
+
+namespace {
+
+// The segmenter is given its cut times in whole microseconds; the stretches
+// use the same times so that both count a packet on a boundary alike.
+double to_microseconds(double t) { return std::round(t * 1e6) / 1e6; }
+
+}  // namespace
 
 CutLayout layout_cut(const CutPlan& plan, const std::vector<SnappedEdit>& cut, double fps, double duration) {
     CutLayout layout;
@@ -44,12 +53,13 @@ CutLayout layout_cut(const CutPlan& plan, const std::vector<SnappedEdit>& cut, d
     for (std::size_t i = 0; i < layout.timeline.segments.size(); ++i) {
         const auto& segment = layout.timeline.segments[i];
         if (segment.card) continue;
-        if (segment.sourceStart > cursor) layout.stretches.push_back({AudioStretch::Kind::Drop, cursor, segment.sourceStart, 0});
+        const double start = to_microseconds(segment.sourceStart);
+        if (start > cursor) layout.stretches.push_back({AudioStretch::Kind::Drop, cursor, start, 0});
         const bool last_is_open = segment.sourceEnd >= duration;
-        layout.stretches.push_back({AudioStretch::Kind::Keep, segment.sourceStart,
-                                    last_is_open ? std::nullopt : std::optional<double>(segment.sourceEnd),
+        layout.stretches.push_back({AudioStretch::Kind::Keep, start,
+                                    last_is_open ? std::nullopt : std::optional<double>(to_microseconds(segment.sourceEnd)),
                                     layout.timeline.offsets[i] - segment.sourceStart});
-        cursor = segment.sourceEnd;
+        cursor = to_microseconds(segment.sourceEnd);
         open = last_is_open;
     }
     if (!open) layout.stretches.push_back({AudioStretch::Kind::Drop, cursor, std::nullopt, 0});

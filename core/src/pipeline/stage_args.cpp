@@ -174,7 +174,8 @@ std::vector<std::string> date_arguments(const std::filesystem::path& file, const
 }
 
 std::vector<std::string> mp4_arguments(const std::filesystem::path& final_mkv, const std::filesystem::path& output,
-                                       const std::vector<std::size_t>& text_subtitles, const std::string& video_codec) {
+                                       const std::vector<std::size_t>& text_subtitles, const std::string& video_codec,
+                                       const std::optional<std::string>& created) {
     auto args = std_ffmpeg_prefix();
     // "V": the picture, not cover art stored as a picture stream.
     append(args, {path_text(final_mkv), "-map", "0:V", "-map", "0:a?"});
@@ -183,7 +184,9 @@ std::vector<std::string> mp4_arguments(const std::filesystem::path& final_mkv, c
     append(args, {"-c:v", "copy", "-c:a", "copy"});
     // Apple players only accept HEVC in MP4 under this sample entry name.
     if (video_codec == "hevc") append(args, {"-tag:v", "hvc1"});
-    append(args, {"-movflags", "+faststart", path_text(output)});
+    if (created) append(args, {"-metadata", "creation_time=" + *created});
+    // The movie's own tags (a DIRECTOR, say) need MP4's free-form keys.
+    append(args, {"-movflags", "+faststart+use_metadata_tags", path_text(output)});
     return args;
 }
 

@@ -109,7 +109,9 @@ std::vector<std::string> date_arguments(const std::filesystem::path& file, const
 
 // `text_subtitles`: the relative indexes (0:s:N) of the subtitle tracks MP4
 // can hold; picture subtitles have no place in MP4.
+// `created`: the movie's creation time, which ffmpeg does not copy by itself.
 std::vector<std::string> mp4_arguments(const std::filesystem::path& final_mkv, const std::filesystem::path& output,
-                                       const std::vector<std::size_t>& text_subtitles, const std::string& video_codec);
+                                       const std::vector<std::size_t>& text_subtitles, const std::string& video_codec,
+                                       const std::optional<std::string>& created = std::nullopt);
 
 }  // namespace reel

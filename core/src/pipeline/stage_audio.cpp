@@ -8,17 +8,28 @@
 
 #include "pipeline/progress.h"
 #include "pipeline/run_state.h"
+#include "probe/keyframes.h"
 #include "util/files.h"
 
 namespace reel {
 
 namespace {
 
+// ffmpeg writes Matroska times in whole milliseconds; a track that lands within
+// one of where it should has landed.
+constexpr double kTimestampPrecision = 0.0011;
+// ffmpeg's Matroska writer moves a track that starts before 0; the joined track
+// is written this much later and mkvmerge takes it back off (whole
+// milliseconds, so nothing is rounded).
+constexpr double kLift = 1.0;
+constexpr int kLiftMs = 1000;
+
 struct TrackWork {
     std::vector<AudioStretch> stretches;
     SilenceSource silence;
     std::filesystem::path list;
     double firstPacket = 0;  // in the carrier
+    double codecDelay = 0;
 };
 
 // The time of the first packet of `file`'s only sound track.
@@ -46,13 +57,19 @@ Result<double> rebuild_audio(RunContext& ctx, RunState& run, const AudioRebuild&
         w.firstPacket = first_packet_time(*listing).value_or(0);
         w.silence.frameSamples = silence_frame_samples(track, source_samples);
         w.silence.sampleRate = track.sampleRate;
-        w.silence.file = run.in_work(fmt::format("{}-silence-{}.mka", rebuild.name, k));
+        w.silence.file = run.in_work(fmt::format("{}-silence-{}.nut", rebuild.name, k));
         const double frame_seconds = static_cast<double>(source_samples.value_or(w.silence.frameSamples)) /
                                      static_cast<double>(track.sampleRate);
         w.stretches = rebuild.stretches(frame_seconds);
         w.list = run.in_work(fmt::format("{}-{}.csv", rebuild.name, k));
-        jobs.push_back({carrier, stretch_boundaries(w.stretches),
-                        run.in_work(fmt::format("{}-{}-%03d.mka", rebuild.name, k)), w.list});
+        // The segmenter goes by the times as stored, before a codec delay is
+        // taken off (Opus): it is told and it answers in those.
+        auto delay = mkvmerge_codec_delay(ctx.tools, carrier.file, carrier.id);
+        if (!delay) return fail(delay.error());
+        w.codecDelay = *delay;
+        std::vector<double> times = stretch_boundaries(w.stretches);
+        for (double& t : times) t += w.codecDelay;
+        jobs.push_back({carrier, times, run.in_work(fmt::format("{}-{}-%03d.nut", rebuild.name, k)), w.list});
         work.push_back(std::move(w));
     }
     {
@@ -62,46 +79,59 @@ Result<double> rebuild_audio(RunContext& ctx, RunState& run, const AudioRebuild&
 
     double first_track_silence = 0;
     for (std::size_t k = 0; k < tracks.size(); ++k) {
-        const TrackWork& w = work[k];
+        TrackWork& w = work[k];
         auto list = read_file(w.list);
         if (!list) return fail(list.error());
         auto segments = parse_segment_list(*list, run.work);
         if (!segments) return fail(segments.error());
-        const auto entries = plan_audio_entries(*segments, w.stretches, rebuild.silence, w.silence, w.firstPacket);
-        if (entries.empty()) return fail(fmt::format("Audio track {} has no sound left to write.", k + 1));
-
-        double longest = 0;
-        for (const auto& entry : entries)
-            if (entry.file == w.silence.file && entry.outpoint) longest = std::max(longest, *entry.outpoint);
+        for (auto& segment : *segments) {
+            segment.start -= w.codecDelay;
+            segment.end -= w.codecDelay;
+        }
+        // The silence is made first: where its packets start decides where the
+        // entries that use it are opened.
+        const double packet = static_cast<double>(w.silence.frameSamples) / static_cast<double>(w.silence.sampleRate);
+        const auto longest = longest_silence(*segments, w.stretches, rebuild.silence, w.silence);
         if (longest > 0) {
-            // Two packets to spare: the encoder's own priming and the outpoints'
+            // Three packets to spare: the encoder's priming and the outpoints'
             // half-packet margin.
-            const double packet = static_cast<double>(w.silence.frameSamples) / static_cast<double>(w.silence.sampleRate);
             auto args = silence_file_arguments(tracks[k], w.silence.frameSamples, longest + 3 * packet, w.silence.file);
             if (!args) return fail(args.error());
             if (auto r = run_ffmpeg(ctx, *args, std::nullopt); !r) return fail(r.error());
+            auto first = first_packet_of(ctx, w.silence.file);
+            if (!first) return fail(first.error());
+            w.silence.firstPacket = *first;
         }
+        const auto entries = plan_audio_entries(*segments, w.stretches, rebuild.silence, w.silence, w.firstPacket);
+        if (entries.empty()) return fail(fmt::format("Audio track {} has no sound left to write.", k + 1));
         if (k == 0) first_track_silence = silence_seconds(entries, w.silence);
 
         const auto script = run.in_work(fmt::format("{}-{}.ffconcat", rebuild.name, k));
         if (auto written = write_file(script, concat_script(entries)); !written) return fail(written.error());
+        const auto joined = run.in_work(fmt::format("{}-{}-joined.mka", rebuild.name, k));
         const auto output = run.in_work(fmt::format("{}-{}.mka", rebuild.name, k));
         const double share = (to - from) * 0.5 / static_cast<double>(tracks.size());
         StageSlice slice(ctx, from + (to - from) * 0.5 + share * static_cast<double>(k),
                          from + (to - from) * 0.5 + share * static_cast<double>(k + 1));
-        // Containers store some codecs' times with an offset their own reader
-        // takes off again differently (Opus' codec delay in ffmpeg's Matroska
-        // files); the track is checked where it starts and, if it moved, made
-        // once more with the shift taken off.
+        // ffmpeg joins, mkvmerge writes the track the way it will read it in
+        // the final mux. The two store some codecs' times differently (Opus'
+        // codec delay), so the track is checked where it starts and, if it
+        // moved, joined once more with the shift taken off.
         const double expected = entries.front().position;
-        double offset = expected;
+        double offset = entries.front().inpointAt;
         for (int attempt = 0; attempt < 2; ++attempt) {
-            if (auto r = run_ffmpeg(ctx, concat_arguments(script, offset, output), std::nullopt); !r)
+            if (auto r = run_ffmpeg(ctx, concat_arguments(script, offset + kLift, joined), std::nullopt); !r)
+                return fail(r.error());
+            if (auto r = run_mkvmerge(ctx, {"-o", path_text(output), "--sync", fmt::format("0:{}", -kLiftMs),
+                                            path_text(joined)},
+                                      1.0);
+                !r)
                 return fail(r.error());
             auto actual = first_packet_of(ctx, output);
             if (!actual) return fail(actual.error());
+            // Times in ffmpeg's Matroska files are whole milliseconds.
             const double moved = *actual - expected;
-            if (std::abs(moved) < 0.0005) break;
+            if (std::abs(moved) <= kTimestampPrecision) break;
             offset -= moved;
         }
         run.carriers.audio[k] = TrackSource{path_text(output), 0};

@@ -104,7 +104,9 @@ Result<void> run_cut_stages(RunContext& ctx, RunState& run) {
         return r;
     run.carriers.video = TrackSource{path_text(joined), 0};
     if (has_audio) {
-        AudioRebuild rebuild{"cut", [&layout](double) { return layout.stretches; }, layout.silence};
+        AudioRebuild rebuild{"cut",
+                             [&layout](double frame) { return straddle_by_halves(layout.stretches, frame); },
+                             layout.silence};
         if (auto r = rebuild_audio(ctx, run, rebuild, 0.5, 1.0); !r) return fail(r.error());
     }
     return {};

@@ -87,7 +87,8 @@ Result<void> run_mp4_stage(RunContext& ctx, RunState& run) {
         text_tracks.push_back(n);
     }
     return run_ffmpeg(ctx,
-                      mp4_arguments(final_mkv, run.in_work(finished_file_name("mp4")), text_tracks, run.video.codec),
+                      mp4_arguments(final_mkv, run.in_work(finished_file_name("mp4")), text_tracks, run.video.codec,
+                                    run.info.creationTime),
                       std::nullopt);
 }
 

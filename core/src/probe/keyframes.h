@@ -60,4 +60,10 @@ struct FileExtent {
 Result<FileExtent> parse_mkvmerge_extent(std::string_view json_text);
 Result<FileExtent> mkvmerge_extent(const ToolSet& tools, const std::string& path);
 
+// The codec delay (seconds) of track `id` from mkvmerge's identification: Opus
+// stores one, and ffmpeg reads the track's times with it taken off; 0 when
+// there is none.
+double parse_mkvmerge_codec_delay(std::string_view json_text, std::uint64_t id);
+Result<double> mkvmerge_codec_delay(const ToolSet& tools, const std::string& path, std::uint64_t id);
+
 }  // namespace reel

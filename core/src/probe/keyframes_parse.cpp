@@ -145,4 +145,16 @@ Result<FileExtent> parse_mkvmerge_extent(std::string_view json_text) {
     return FileExtent{earliest.value_or(0) + *duration, first_video.value_or(0)};
 }
 
+double parse_mkvmerge_codec_delay(std::string_view json_text, std::uint64_t id) {
+    auto report = parse_json_document(json_text);
+    if (!report || !report->is_object() || !report->contains("tracks") || !(*report)["tracks"].is_array()) return 0;
+    for (const auto& track : (*report)["tracks"]) {
+        if (!track.is_object() || integer_member(track, "id") != static_cast<std::int64_t>(id)) continue;
+        if (!track.contains("properties")) return 0;
+        const auto delay = integer_member(track["properties"], "codec_delay");
+        return delay && *delay > 0 ? static_cast<double>(*delay) / 1e9 : 0;
+    }
+    return 0;
+}
+
 }  // namespace reel

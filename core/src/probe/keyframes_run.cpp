@@ -47,4 +47,12 @@ Result<FileExtent> mkvmerge_extent(const ToolSet& tools, const std::string& path
     return parse_mkvmerge_extent(*output);
 }
 
+Result<double> mkvmerge_codec_delay(const ToolSet& tools, const std::string& path, std::uint64_t id) {
+    auto mkvmerge = require_mkvmerge(tools);
+    if (!mkvmerge) return fail(mkvmerge.error());
+    auto output = run_capture(*mkvmerge, {"-J", tool_path_argument(path)});
+    if (!output) return fail(output.error());
+    return parse_mkvmerge_codec_delay(*output, id);
+}
+
 }  // namespace reel

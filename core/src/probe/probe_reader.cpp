@@ -37,6 +37,20 @@ std::optional<double> display_rotation(const json& stream) {
     return std::nullopt;
 }
 
+// A track's name: its title, or the handler name MP4 stores names in, unless
+// that is one of the names tools write for every track.
+std::optional<std::string> track_name(const json& stream) {
+    if (auto title = tag_value(stream, "title")) return title;
+    const auto handler = tag_value(stream, "handler_name");
+    if (!handler || handler->empty()) return std::nullopt;
+    for (std::string_view generic : {"VideoHandler", "SoundHandler", "SubtitleHandler", "TextHandler",
+                                     "Core Media Video", "Core Media Audio", "Core Media Text", "DataHandler",
+                                     "Mainconcept Video Media Handler", "Apple Video Media Handler",
+                                     "Apple Sound Media Handler", "ISO Media file produced by Google Inc."})
+        if (*handler == generic) return std::nullopt;
+    return handler;
+}
+
 VideoStreamInfo read_video(const json& stream, std::uint64_t index, const std::string& codec) {
     VideoStreamInfo video;
     video.index = index;
@@ -72,7 +86,7 @@ VideoStreamInfo read_video(const json& stream, std::uint64_t index, const std::s
         if (const auto tag = tag_value(stream, "NUMBER_OF_FRAMES")) video.nbFrames = parse_int64(*tag);
     }
     video.language = tag_value(stream, "language");
-    video.title = tag_value(stream, "title");
+    video.title = track_name(stream);
     video.isDefault = disposition_flag(stream, "default");
     video.forced = disposition_flag(stream, "forced");
     video.rotation = display_rotation(stream);
@@ -89,7 +103,7 @@ AudioStreamInfo read_audio(const json& stream, std::uint64_t index, const std::s
     audio.sampleRate = integer_member(stream, "sample_rate").value_or(48000);
     audio.bitRate = integer_member(stream, "bit_rate");
     audio.language = tag_value(stream, "language");
-    audio.title = tag_value(stream, "title");
+    audio.title = track_name(stream);
     audio.isDefault = disposition_flag(stream, "default");
     audio.forced = disposition_flag(stream, "forced");
     audio.sampleFormat = text_member(stream, "sample_fmt");
@@ -101,7 +115,7 @@ SubtitleStreamInfo read_subtitle(const json& stream, std::uint64_t index, const 
     subtitle.index = index;
     subtitle.codec = codec;
     subtitle.language = tag_value(stream, "language");
-    subtitle.title = tag_value(stream, "title");
+    subtitle.title = track_name(stream);
     subtitle.isDefault = disposition_flag(stream, "default");
     subtitle.forced = disposition_flag(stream, "forced");
     subtitle.text = is_text_subtitle_codec(codec);
