@@ -13,7 +13,10 @@
 #include "probe/probe.h"
 #include "support/temp_dir.h"
 #include "test_pipeline_support.h"
+#include "tools/run.h"
+#include "tools/toolset.h"
 #include "util/files.h"
+#include "util/text.h"
 
 namespace reel {
 namespace {
@@ -149,6 +152,49 @@ INSTANTIATE_TEST_SUITE_P(
                                                              "list.csv"},
                  "start,end,action,text,card_seconds\n3.9,6.1,card,Title card,2\n"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The same title card drawn as the program chooses, or with `font` forced.
+std::string card_picture(const std::string& source, const std::string& text, const std::string& font) {
+    test::TempDir dir;
+    PipelineOptions options;
+    options.movie = source;
+    options.edits = {e2e::edit("arg1", EditAction::Replace, 2, 4, text, 2)};
+    options.output = dir / "out.mkv";
+    options.cardStyle.fontFile = font;
+    RunContext ctx;
+    ctx.tools = e2e::tools();
+    std::vector<std::string> warnings;
+    const auto report = run_pipeline(ctx, options, warnings);
+    EXPECT_TRUE(report.has_value()) << report.error();
+    return e2e::grey_frame_at(path_text(options.output), 3.0);  // the card, fully faded in
+}
+
+double mean_difference(const std::string& a, const std::string& b) {
+    if (a.size() != b.size() || a.empty()) return 255;
+    double sum = 0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        sum += std::abs(static_cast<int>(static_cast<unsigned char>(a[i])) - static_cast<unsigned char>(b[i]));
+    return sum / static_cast<double>(a.size());
+}
+
+TEST(PipelineCards, TextInAnyScriptIsDrawnWithAFontThatHasIt) {
+    const std::string text = "二十分钟后";
+    const auto fc_list = find_tool("fc-list", std::nullopt);
+    std::string covering;
+    if (fc_list) {
+        auto listing = run_capture(*fc_list, {"-f", "%{file}\n", ":charset=4e8c 5341 5206 949f 540e"});
+        if (listing) covering = std::string(trim(split(*listing, '\n').front()));
+    }
+    if (covering.empty()) GTEST_SKIP() << "no font covering Chinese is installed (fonts-droid-fallback)";
+
+    const auto source = e2e::movie(e2e::small_movie(8));
+    const auto chosen = card_picture(source, text, "");
+    const auto boxes = card_picture(source, text, "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
+    const auto glyphs = card_picture(source, text, covering);
+    // The default font would show five empty boxes; the card shows the glyphs.
+    EXPECT_LT(mean_difference(chosen, glyphs), 0.5);
+    EXPECT_GT(mean_difference(chosen, boxes), 2 * mean_difference(chosen, glyphs) + 0.5);
+}
 
 }  // namespace
 }  // namespace reel

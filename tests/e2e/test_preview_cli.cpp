@@ -60,6 +60,38 @@ TEST(FrameCli, WritesA1280PixelJpeg) {
     }
 }
 
+TEST(PreviewCli, PicturesComeInTheShapeTheyAreShown) {
+    // A 16:9 broadcast stored 720x576, and a phone's portrait clip stored on its side.
+    MovieSpec broadcast = frame_source(720, 576);
+    broadcast.sample_aspect = "64:45";
+    MovieSpec phone = frame_source(320, 180);
+    phone.container = "mp4";
+    phone.rotation = 90;
+    struct Case {
+        MovieSpec spec;
+        int frame_height;  // of a 1280-wide frame
+        int clip_width;    // of a 360-high clip
+    };
+    for (const Case& c : {Case{broadcast, 720, 640}, Case{phone, 2276, 202}}) {
+        const auto movie = test::test_movie(c.spec);
+        ASSERT_TRUE(movie) << movie.error();
+        test::TempDir dir;
+        const auto jpg = dir / "f.jpg";
+        const auto mp4 = dir / "c.mp4";
+        for (const auto& args : {std::vector<std::string>{*movie, "--frame", "2", jpg.string()},
+                                 std::vector<std::string>{*movie, "--clip", "1-3", mp4.string()}}) {
+            const auto run = test::run_cli(args);
+            ASSERT_TRUE(run && run->exit_code == 0) << (run ? run->err : run.error());
+        }
+        const json frame = test::ffprobe_report(jpg)["streams"][0];
+        EXPECT_EQ(frame["width"], 1280);
+        EXPECT_EQ(frame["height"], c.frame_height);
+        const json clip = test::ffprobe_report(mp4)["streams"][0];
+        EXPECT_EQ(clip["width"], c.clip_width);
+        EXPECT_EQ(clip["height"], 360);
+    }
+}
+
 TEST(FrameCli, ReplacesAnExistingFile) {
     const auto movie = test::test_movie(frame_source(640, 360));
     ASSERT_TRUE(movie) << movie.error();

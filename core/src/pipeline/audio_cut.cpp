@@ -297,6 +297,12 @@ std::optional<std::int64_t> samples_per_packet(std::string_view listing, std::in
         if (std::fabs(step - samples) > 0.0035 * static_cast<double>(sample_rate)) return std::nullopt;
     }
     if (!(samples >= 1)) return std::nullopt;
+    // Millisecond times blur the estimate by a few samples; codecs use a
+    // handful of packet sizes, and the nearest is the one.
+    for (std::int64_t size : {120, 192, 240, 256, 480, 512, 576, 960, 1024, 1152, 1536, 1920, 2048, 2304, 2880, 4096,
+                              4608, 8192, 16384}) {
+        if (std::abs(samples - static_cast<double>(size)) <= 0.01 * static_cast<double>(size)) return size;
+    }
     return round_half_away(samples);
 }
 

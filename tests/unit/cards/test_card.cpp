@@ -357,5 +357,38 @@ TEST(CardArgs, FailuresAndWhatTheyLeaveBehind) {
     EXPECT_EQ(card_args(spec, DrawtextForm::PerLine, only_arial).error(), "No such file or directory");
 }
 
+TEST(CardLayout, AnamorphicPicturesAreDrawnAtTheirShownWidth) {
+    CardSpec spec;
+    spec.video.codec = "mpeg2video";
+    spec.video.width = 720;
+    spec.video.height = 480;
+    spec.video.sar = "32:27";
+    const CardLayout layout = card_layout(spec);
+    EXPECT_EQ(layout.shownWidth, 854);
+    EXPECT_EQ(layout.sar, "32/27");
+    EXPECT_EQ(layout.lineChars, card_layout([] {
+                                    CardSpec square;
+                                    square.video.width = 854;
+                                    square.video.height = 480;
+                                    return square;
+                                }())
+                                    .lineChars);
+    const std::string filter = card_filter(layout, spec.style, "/f.ttf", {"/w/t.txt"}, DrawtextForm::TextAlign);
+    EXPECT_TRUE(filter.ends_with(",scale=720:480,setsar=32/27,format=yuv420p")) << filter;
+    for (const char* square : {"1:1", "0:1", "N/A"}) {
+        spec.video.sar = square;
+        EXPECT_EQ(card_layout(spec).shownWidth, 720) << square;
+    }
+}
+
+TEST(CardFonts, AFontThatCoversTheText) {
+    EXPECT_EQ(fontconfig_charset_pattern("The End"), std::nullopt);
+    EXPECT_EQ(fontconfig_charset_pattern("Fin é 二十 二"), ":charset=e9 4e8c 5341");
+    const std::string dejavu = "/usr/share/fonts/dejavu/DejaVuSans.ttf";
+    EXPECT_EQ(pick_covering_font("/f/Noto-Bold.ttf\n" + dejavu + "\n", dejavu), dejavu);
+    EXPECT_EQ(pick_covering_font("/f/Zen-Bold.ttf\n/f/Zen.ttf\n/f/Droid.ttf\n", dejavu), "/f/Droid.ttf");
+    EXPECT_EQ(pick_covering_font("\n", dejavu), std::nullopt);
+}
+
 }  // namespace
 }  // namespace reel

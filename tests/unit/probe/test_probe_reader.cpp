@@ -330,5 +330,32 @@ TEST(ProbeReader, ArgumentsEndWithThePath) {
                                         "-show_chapters", "/m/a b.mkv"}));
 }
 
+TEST(ProbeReader, WhatTheEditedFileCarriesOn) {
+    // A phone's MP4: the picture turned by its display matrix, track names as
+    // handler names (the generic ones are no names), a creation time, a second
+    // real picture after the cover.
+    constexpr const char* report = R"json({
+        "format": {"duration": "12.5", "tags": {"creation_time": "2021-06-01T10:20:30.000000Z"}},
+        "streams": [
+            {"index": 0, "codec_type": "video", "codec_name": "h264",
+             "side_data_list": [{"side_data_type": "Display Matrix", "rotation": -90}],
+             "tags": {"language": "eng", "handler_name": "VideoHandler"}},
+            {"index": 1, "codec_type": "audio", "codec_name": "aac", "sample_fmt": "fltp",
+             "disposition": {"default": 1, "forced": 1}, "tags": {"handler_name": "Commentary"}},
+            {"index": 2, "codec_type": "video", "codec_name": "mjpeg", "disposition": {"attached_pic": 1}},
+            {"index": 3, "codec_type": "video", "codec_name": "h264"}
+        ]})json";
+    const auto info = parse_probe_report(report, "phone.mp4");
+    ASSERT_TRUE(info.has_value()) << info.error();
+    EXPECT_EQ(info->video->rotation, -90);
+    EXPECT_EQ(info->video->language, "eng");
+    EXPECT_EQ(info->video->title, std::nullopt);
+    EXPECT_EQ(info->audio[0].title, "Commentary");
+    EXPECT_TRUE(info->audio[0].forced);
+    EXPECT_EQ(info->audio[0].sampleFormat, "fltp");
+    EXPECT_EQ(info->creationTime, "2021-06-01T10:20:30.000000Z");
+    EXPECT_EQ(info->otherVideo, std::vector<std::uint64_t>{3});
+}
+
 }  // namespace
 }  // namespace reel

@@ -1,0 +1,134 @@
+// Planning where every piece of sound and picture goes: mute and cut
+// stretches, the entries of a reassembled track, the picture's join, and the
+// layout of a cut.
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include "pipeline/audio_cut.h"
+#include "pipeline/layout.h"
+#include "pipeline/video_cut.h"
+
+namespace reel {
+namespace {
+
+using Kind = AudioStretch::Kind;
+constexpr double kAac = 1024.0 / 48000;
+
+std::string describe(const std::vector<AudioStretch>& stretches) {
+    std::string out;
+    for (const auto& s : stretches)
+        out += fmt::format("{}[{:.4f},{}) ", s.kind == Kind::Keep ? "keep" : s.kind == Kind::Silence ? "mute" : "drop",
+                           s.from, s.to ? fmt::format("{:.4f}", *s.to) : "end");
+    return out;
+}
+
+TEST(MuteStretches, FromThePacketHoldingTheStartToTheLastMostlyBeforeTheEnd) {
+    const struct {
+        std::vector<std::pair<double, double>> mutes;
+        std::string expected;
+    } cases[] = {
+        {{{12.3, 12.8}}, "keep[0.0000,12.2797) mute[12.2797,12.7893) keep[12.7893,end) "},
+        {{{0, 1}}, "mute[0.0000,0.9893) keep[0.9893,end) "},
+        // Touching mutes are one silence; a mute shorter than half a packet
+        // still silences the packet that holds its start.
+        {{{5, 6}, {6, 7}}, "keep[0.0000,4.9797) mute[4.9797,6.9893) keep[6.9893,end) "},
+        {{{5, 5.005}}, "keep[0.0000,4.9797) mute[4.9797,5.0010) keep[5.0010,end) "},
+    };
+    for (const auto& c : cases) EXPECT_EQ(describe(mute_stretches(c.mutes, kAac)), c.expected);
+    EXPECT_EQ(stretch_boundaries(mute_stretches({{0, 1}, {3, 4}}, kAac)),
+              (std::vector<double>{0.989333, 2.979667, 3.989333}));
+}
+
+TEST(AudioEntries, KeptStretchesMoveByTheirOffsetAndSilenceFillsTheRest) {
+    // The carrier cut at 2 and 3 (a mute) and at 6 (the start of a removal
+    // up to 8, dropped).
+    const std::vector<AudioStretch> stretches{{Kind::Keep, 0, 2.0, 0},
+                                              {Kind::Silence, 2, 3.0, 0},
+                                              {Kind::Keep, 3, 6.0, 0},
+                                              {Kind::Drop, 6, 8.0, 0},
+                                              {Kind::Keep, 8, std::nullopt, -2}};
+    const std::vector<AudioSegment> segments{
+        {"s0", 0, 2.005}, {"s1", 2.005, 3.009}, {"s2", 3.009, 6.01}, {"s3", 6.01, 8.002}, {"s4", 8.002, 20}};
+    const SilenceSource silence{"z", 1024, 48000, -kAac};
+    const auto entries = plan_audio_entries(segments, stretches, {{4.5, 0.5}}, silence, 0.016);
+    std::vector<std::string> files;
+    for (const auto& e : entries) files.push_back(e.file);
+    EXPECT_EQ(files, (std::vector<std::string>{"s0", "z", "s2", "z", "s4"}));
+    EXPECT_DOUBLE_EQ(entries[0].position, 0.016);  // the carrier's first packet
+    // A kept file opens before its stretch and keeps its packets' own times.
+    EXPECT_DOUBLE_EQ(entries[2].inpointAt - entries[2].inpoint, 0);
+    EXPECT_DOUBLE_EQ(entries[4].inpointAt - entries[4].inpoint, -2);
+    // Silence: as many packets as the muted ones (47 of 1024 samples), its
+    // first packet where theirs was; a card slot gets what fits in it (23).
+    EXPECT_NEAR(*entries[1].outpoint - silence.firstPacket, 46.5 * kAac, 1e-9);
+    EXPECT_DOUBLE_EQ(entries[1].inpointAt - entries[1].inpoint, 2.005 - silence.firstPacket);
+    EXPECT_NEAR(*entries[3].outpoint - silence.firstPacket, 22.5 * kAac, 1e-9);
+    EXPECT_NEAR(silence_seconds(entries, silence), 70 * kAac, 1e-9);
+
+    const std::string script = concat_script(entries);
+    EXPECT_TRUE(script.starts_with("ffconcat version 1.0\nfile '"));
+    // Each entry lasts until the next one's inpoint comes.
+    EXPECT_NE(script.find(fmt::format("duration {:.6f}\n", entries[1].inpointAt - entries[0].inpointAt)),
+              std::string::npos);
+}
+
+TEST(AudioStretches, CutsTakeEachStraddlingPacketToTheSideItMostlyLiesOn) {
+    const std::vector<AudioStretch> cut{{Kind::Keep, 0, 10.0, 0}, {Kind::Drop, 10, 20.0, 0},
+                                        {Kind::Keep, 20, std::nullopt, -10}};
+    EXPECT_EQ(describe(straddle_by_halves(cut, 0.032)), "keep[0.0000,9.9840) drop[9.9840,19.9840) keep[19.9840,end) ");
+}
+
+TEST(SegmentList, ReadsNamesAndTimes) {
+    const auto segments = parse_segment_list("a,b-000.nut,0.000000,4.296000\r\n\"c-001.nut\",4.296,4.608\n\n", "/w");
+    ASSERT_TRUE(segments.has_value()) << segments.error();
+    ASSERT_EQ(segments->size(), 2u);
+    EXPECT_EQ((*segments)[0].file, std::filesystem::path("/w/a,b-000.nut"));
+    EXPECT_EQ((*segments)[1].file, std::filesystem::path("/w/c-001.nut"));
+    EXPECT_DOUBLE_EQ((*segments)[1].end, 4.608);
+    EXPECT_FALSE(parse_segment_list("x.nut,zero,1\n", "/w").has_value());
+}
+
+TEST(PacketSize, FromTheSpanOfTheFirstPackets) {
+    EXPECT_EQ(samples_per_packet("0.000\n0.021\n0.043\n0.064\n0.085\n", 48000), 1024);  // millisecond times
+    EXPECT_EQ(samples_per_packet("-0.007\n0.013\n0.033\n", 48000), 960);
+    EXPECT_EQ(samples_per_packet("0\n0.005\n0.047\n0.052\n", 48000), std::nullopt);  // Vorbis: uneven
+    EXPECT_EQ(samples_per_packet("N/A\n", 48000), std::nullopt);
+    AudioStreamInfo opus;
+    opus.codec = "opus";
+    EXPECT_EQ(silence_frame_samples(opus, 960), 960);
+    EXPECT_EQ(silence_frame_samples(opus, 1000), 960);  // not a packet size libopus can write
+}
+
+TEST(VideoJoin, EveryPieceIsShiftedOntoItsPlaceWithoutRoundingAddingUp) {
+    // mkvmerge appends each file where the one before ends; the second piece
+    // must start 40 ms earlier than that, the card's 3 s of 24000/1001 frames
+    // end between two milliseconds.
+    const std::vector<VideoPiece> pieces{{"a", 0.021, 0.021, 10.061},
+                                         {"card", 10.021, 0, 3.003},
+                                         {"b", 13.024, 0, 5.0}};
+    const auto args = video_join_arguments("/w/v.mkv", pieces);
+    EXPECT_EQ(args, (std::vector<std::string>{"-o", "/w/v.mkv", "a", "+", "--sync", "0:-40", "card", "+", "b"}));
+}
+
+TEST(CutLayout, PiecesTakeTheirSourceLengthCardsTheirFrames) {
+    Edit card;
+    card.action = EditAction::Replace;
+    card.card_seconds = 3;
+    CutPlan plan;
+    plan.ranges = {{0, 10.0}, {20, 24.0}, {24, std::nullopt}};
+    plan.slots = {{PieceSlot::Kind::Piece, 0, false}, {PieceSlot::Kind::Card, 0, false},
+                  {PieceSlot::Kind::Piece, 1, true}, {PieceSlot::Kind::Piece, 2, false}};
+    const auto layout = layout_cut(plan, {SnappedEdit{card, 10, 20}}, 25, 60);
+    EXPECT_EQ(layout.slotPositions, (std::vector<double>{0, 10, 13, 17}));
+    // The piece divided for the bitstream pass is one stretch of the timeline.
+    ASSERT_EQ(layout.timeline.segments.size(), 3u);
+    EXPECT_DOUBLE_EQ(layout.timeline.segments[2].sourceEnd, 60);
+    EXPECT_DOUBLE_EQ(layout.timeline.offsets[2], 13);
+    EXPECT_EQ(describe(layout.stretches), "keep[0.0000,10.0000) drop[10.0000,20.0000) keep[20.0000,end) ");
+    EXPECT_DOUBLE_EQ(layout.stretches[2].offset, -7);
+    ASSERT_EQ(layout.silence.size(), 1u);
+    EXPECT_DOUBLE_EQ(layout.silence[0].length, 3);
+}
+
+}  // namespace
+}  // namespace reel
