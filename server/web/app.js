@@ -10,8 +10,10 @@ const MAX_IMPORT_BYTES = 1 << 20;
 const ACTIONS = { remove: 'Remove', mute: 'Mute', replace: 'Title card', textOverVideo: 'Text card' };
 
 const state = {
-  root: 0,
-  movie: null, // path inside the allowed folder
+  root: 0, // the allowed folder listed, by number
+  folder: '', // the folder listed, inside it
+  movieRoot: 0, // the allowed folder of the movie
+  movie: null, // path inside it
   fps: 25,
   duration: 0,
   playhead: 0,
@@ -100,6 +102,7 @@ function listEntry(label, kind, open, name = '') {
 async function openFolder(root, folder) {
   const listing = await call(address('/api/list', { root, path: folder }));
   state.root = root;
+  state.folder = folder;
   $('folder').textContent = `/${folder}`;
   const entries = [];
   if (folder) entries.push(listEntry('↑ up', 'folder', () => openFolder(root, folder.split('/').slice(0, -1).join('/'))));
@@ -136,7 +139,8 @@ async function openMovie(path) {
   const info = await call(address('/api/probe', { root: state.root, path }));
   if (!info.video) throw new Error(`${path} has no video stream`);
   stopPlayback();
-  Object.assign(state, { movie: path, fps: info.video.fpsNum / info.video.fpsDen, duration: info.duration, markIn: null, markOut: null });
+  if (path !== state.movie || state.root !== state.movieRoot) state.edits = []; // edits belong to their movie
+  Object.assign(state, { movieRoot: state.root, movie: path, fps: info.video.fpsNum / info.video.fpsDen, duration: info.duration, markIn: null, markOut: null });
   $('movie-name').textContent = path;
   $('duration').textContent = formatTime(info.duration);
   $('output').value = defaultOutput(path, $('mp4').checked);
@@ -163,7 +167,7 @@ async function buildStrip() {
   $('strip').replaceChildren(...pictures);
   for (const picture of pictures) {
     if (state.movie !== movie) return;
-    picture.src = frameAddress(state.root, movie, Number(picture.dataset.time), 160, false);
+    picture.src = frameAddress(state.movieRoot, movie, Number(picture.dataset.time), 160, false);
     await picture.decode().catch(() => {});
   }
   if (state.movie === movie) document.body.dataset.strip = 'loaded';
@@ -182,7 +186,7 @@ function setPlayhead(time, fromPlayer = false) {
   // Keys may be held down: only the frame where the playhead comes to rest is made.
   clearTimeout(frameTimer);
   frameTimer = setTimeout(() => {
-    $('frame').src = frameAddress(state.root, state.movie, state.playhead, 640, true);
+    $('frame').src = frameAddress(state.movieRoot, state.movie, state.playhead, 640, true);
   }, 150);
 }
 
@@ -208,7 +212,7 @@ function play() {
   if (length < 0.1) return;
   const player = $('player');
   state.clipStart = state.playhead;
-  player.src = address('/api/clip', { root: state.root, path: state.movie, start: state.playhead.toFixed(3), length: length.toFixed(3) });
+  player.src = address('/api/clip', { root: state.movieRoot, path: state.movie, start: state.playhead.toFixed(3), length: length.toFixed(3) });
   player.hidden = false;
   $('frame').hidden = true;
   player.play().catch((error) => {
@@ -369,7 +373,7 @@ function setRunning(running) {
 }
 
 async function run() {
-  const body = { root: state.root, movie: state.movie, output: $('output').value.trim(), mp4: $('mp4').checked, edits: state.edits };
+  const body = { root: state.movieRoot, movie: state.movie, output: $('output').value.trim(), mp4: $('mp4').checked, edits: state.edits };
   $('report').hidden = true;
   $('log').textContent = '';
   $('progress').value = 0;
@@ -399,6 +403,7 @@ async function run() {
     const end = JSON.parse(event.data);
     if (end.ok) {
       showReport(end);
+      openFolder(state.root, state.folder).catch(() => {}); // the new file
     } else {
       $('stage').textContent = '';
       showMessage(`The run failed: ${end.error}`, true);
