@@ -28,9 +28,11 @@ Result<void> serve(const ServeSettings& settings, const ToolSet& tools, std::ost
     }
     out << "open " << (*server)->address() << "\n" << std::flush;
     while (!stop_requested.load() && (*server)->running()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    err << "stopping the web front end\n" << std::flush;
+    const bool interrupted = stop_requested.load();
+    if (interrupted) err << "stopping the web front end\n" << std::flush;
     (*server)->stop();
     handle_interrupts(nullptr, nullptr);
+    if (!interrupted) return fail("the web server stopped listening");
     return {};
 }
 
