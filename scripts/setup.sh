@@ -3,10 +3,13 @@
 # Idempotent: only missing packages are installed. Works as root and through sudo.
 set -euo pipefail
 
+packages=(g++ cmake make pkgconf nlohmann-json3-dev libfmt-dev libgtest-dev libcpp-httplib-dev ffmpeg mkvtoolnix
+  fonts-dejavu-core)
 # fontconfig and a font for Chinese, Japanese and Korean: title cards find a
 # font that has every character of their text.
-packages=(g++ cmake make nlohmann-json3-dev libfmt-dev libgtest-dev ffmpeg mkvtoolnix fonts-dejavu-core fontconfig
-          fonts-droid-fallback)
+packages+=(fontconfig fonts-droid-fallback)
+# The web front end's browser test drives Debian's chromium through its WebDriver.
+packages+=(chromium chromium-driver)
 # Extra packages for the sanitizer build and the fuzzers (clang's runtime).
 if [[ "${REELMENDER_SETUP_EXTRAS:-}" == *fuzz* ]]; then
   packages+=(clang-19 libclang-rt-19-dev)

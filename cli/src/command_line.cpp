@@ -72,7 +72,7 @@ constexpr EditOption edit_options[] = {
 // Every option name, for telling a one-dash slip ("-remove") from a movie.
 constexpr std::string_view option_names[] = {
     "--edits", "--remove", "--mute", "--card", "--text", "--card-seconds", "--match", "--out",
-    "--mp4",   "--keep-temp", "--probe", "--quiet", "--frame", "--clip", "--help",
+    "--mp4",   "--keep-temp", "--probe", "--quiet", "--frame", "--clip", "--help", "--serve", "--port", "--root",
 };
 
 std::string unknown_option(const std::string& arg) {
@@ -139,6 +139,20 @@ Result<void> read_option(const std::string& option, ArgumentCursor& cursor, Comm
         cl.out = (*values)[0];
         return {};
     }
+    if (option == "--port") {
+        const auto values = cursor.values(option, 1);
+        if (!values) return fail(values.error());
+        const auto port = parse_int64((*values)[0]);
+        if (!port || *port < 0 || *port > 65535) return fail("--port needs a number from 0 to 65535");
+        cl.port = static_cast<int>(*port);
+        return {};
+    }
+    if (option == "--root") {
+        const auto values = cursor.values(option, 1);
+        if (!values) return fail(values.error());
+        cl.roots.push_back((*values)[0]);
+        return {};
+    }
     if (option == "--frame") {
         const auto values = cursor.values(option, 2);
         if (!values) return fail(values.error());
@@ -159,7 +173,7 @@ Result<void> read_option(const std::string& option, ArgumentCursor& cursor, Comm
     const std::pair<std::string_view, bool CommandLine::*> flags[] = {
         {"--match", &CommandLine::match},         {"--mp4", &CommandLine::mp4},
         {"--keep-temp", &CommandLine::keep_temp}, {"--probe", &CommandLine::probe},
-        {"--quiet", &CommandLine::quiet},
+        {"--quiet", &CommandLine::quiet},         {"--serve", &CommandLine::serve},
     };
     for (const auto& [name, member] : flags) {
         if (option == name) {
@@ -176,6 +190,7 @@ const std::string& usage_text() {
     static const std::string text =
         "reelmender-cli MOVIE [--edits list.csv] [--remove A-B] [--mute A-B] [--card A-B TEXT] [--text A-B TEXT]\n"
         "                     [--card-seconds N | --match] [--out FILE] [--mp4] [--keep-temp] [--probe] [--quiet]\n"
+        "reelmender-cli --serve [--port N] [--root DIR]...\n"
         "\n"
         "  --edits FILE      CSV edit list (start,end,action,text,card_seconds,enabled)\n"
         "  --remove A-B      cut the range out\n"
@@ -187,6 +202,9 @@ const std::string& usage_text() {
         "  --probe           print stream information and exit\n"
         "  --frame T FILE    save the frame at time T as a JPEG (preview helper)\n"
         "  --clip A-B FILE   save a small H.264/AAC proxy of the range as MP4 (preview helper)\n"
+        "  --serve           serve the web front end on 127.0.0.1 until interrupted\n"
+        "  --port N          port of --serve (default 8765; 0 picks a free one)\n"
+        "  --root DIR        folder the page may open and write in (repeatable; default: the current one)\n"
         "Times: H:MM:SS.mmm, MM:SS or seconds.\n";
     return text;
 }
@@ -222,6 +240,12 @@ Result<CommandLine> parse_command_line(const std::vector<std::string>& args, con
         if (cl.movie) return fail(fmt::format("more than one movie given: '{}' and '{}'", *cl.movie, arg));
         cl.movie = arg;
     }
+    if (cl.serve) {
+        // The page opens movies and keeps its own edit list.
+        if (cl.movie || !cl.edits.empty()) return fail("--serve takes no movie and no edits: open them in the page");
+        return cl;
+    }
+    if (cl.port || !cl.roots.empty()) return fail(fmt::format("{} works only with --serve", cl.port ? "--port" : "--root"));
     if (!cl.movie) return fail(message_with_usage("no movie given"));
     apply_final_card_settings(cl);
     return cl;

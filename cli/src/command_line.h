@@ -39,6 +39,9 @@ struct CommandLine {
     std::optional<FrameRequest> frame;
     std::optional<ClipRequest> clip;
     std::uint32_t option_edit_count = 0;  // names the option edits "arg1", "arg2", ...
+    bool serve = false;                   // the web front end instead of a job on one movie
+    std::optional<int> port;              // --port, 0 to 65535
+    std::vector<std::string> roots;       // --root folders, in the order given
     std::vector<std::string> warnings;    // the edit-list files' messages, in the order shown
 };
 
@@ -57,8 +60,8 @@ bool wants_help(const std::vector<std::string>& args);
 using WarningSink = std::function<void(const std::string&)>;
 
 // Parses the arguments left to right; the first problem stops the parse with its
-// message. Then demands a movie and hands the final --card-seconds / --match to
-// every --card edit. Help is not handled here (see wants_help).
+// message. Then demands a movie (--serve takes none) and hands the final
+// --card-seconds / --match to every --card edit. Help is not handled here (see wants_help).
 // An argument that begins with "-" is an option unless it names an existing
 // file; there is one movie; words after a card text that name no file are card
 // text that lacked its quotes.

@@ -1,20 +1,19 @@
 #include "jobs.h"
 
 #include <atomic>
-#include <filesystem>
 #include <memory>
-#include <system_error>
 
 #include <fmt/format.h>
 
 #include "console.h"
+#include "edit_run.h"
 #include "json_writer.h"
 #include "preview/preview.h"
 #include "probe/probe.h"
+#include "serve.h"
 #include "tools/process.h"
 #include "util/base64.h"
 #include "util/files.h"
-#include "util/text.h"
 
 namespace reel {
 
@@ -33,10 +32,19 @@ int report_failure(std::ostream& err, std::string_view message) {
 
 int run_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err,
             bool err_terminal) {
+    if (command_line.serve) return run_serve_job(command_line, tools, out, err);
     if (command_line.probe) return run_probe_job(command_line, tools, out, err);
     if (command_line.frame) return run_frame_job(command_line, tools, out, err);
     if (command_line.clip) return run_clip_job(command_line, tools, out, err);
     return run_edit_job(command_line, tools, out, err, err_terminal);
+}
+
+int run_serve_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err) {
+    ServeSettings settings;
+    settings.port = command_line.port.value_or(settings.port);
+    settings.roots = command_line.roots;
+    if (const auto served = serve(settings, tools, out, err); !served) return report_failure(err, served.error());
+    return 0;
 }
 
 int run_probe_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err) {
@@ -64,14 +72,6 @@ int run_edit_job(const CommandLine& command_line, const ToolSet& tools, std::ost
                  bool err_terminal) {
     if (command_line.edits.empty()) return report_failure(err, message_with_usage("no edits given"));
 
-    const PipelineOptions options = pipeline_options(command_line);
-    if (auto refused = check_output_name(options); !refused) return report_failure(err, refused.error());
-    std::vector<std::string> warnings = command_line.warnings;  // the run adds to it; the report carries it
-    if (auto replaced = replaced_output_warning(options)) {
-        err << "warning: " << *replaced << "\n" << std::flush;
-        warnings.push_back(std::move(*replaced));
-    }
-
     RunContext ctx;
     ctx.tools = tools;
     ctx.sink = console_sink(err, command_line.quiet, err_terminal);
@@ -84,33 +84,17 @@ int run_edit_job(const CommandLine& command_line, const ToolSet& tools, std::ost
     // Ctrl+C, a termination request or a closed terminal cancel the run: the
     // running child is stopped, the work folder goes, no partial output stays.
     handle_interrupts(ctx.cancelled.get(), ctx.current_child.get());
-    auto report = run_pipeline(ctx, options, warnings);
+    auto report = run_edits(ctx, pipeline_options(command_line), command_line.warnings,
+                            [&err](const std::string& warning) { err << "warning: " << warning << "\n" << std::flush; });
     handle_interrupts(nullptr, nullptr);
     if (!report) {
         if (!command_line.quiet && err_terminal && progress_shown->load()) err << "\n";  // ends the progress line
-        // Whatever a stopped child made of its end, the run was cancelled.
-        return report_failure(err, ctx.cancelled->load() ? std::string("Cancelled") : report.error());
+        return report_failure(err, report.error());
     }
 
     if (!command_line.quiet && err_terminal) err << "\n" << std::flush;  // ends the progress line
-    report->warnings = warnings;
     out << write_run_report_json(*report) << "\n" << std::flush;
     return 0;
-}
-
-Result<void> check_output_name(const PipelineOptions& options) {
-    // Players go by the name: MP4 data under ".mkv" is a file that lies about itself.
-    if (options.container == "mp4" && ascii_lower(path_text(options.output.extension())) == ".mkv")
-        return fail(fmt::format("--mp4 writes MP4 data, but the output '{}' ends in .mkv", path_text(options.output)));
-    return {};
-}
-
-std::optional<std::string> replaced_output_warning(const PipelineOptions& options) {
-    std::error_code ec;
-    // Writing over the movie itself is refused by the run; no warning first.
-    if (!std::filesystem::exists(options.output, ec) || output_overwrites_movie(options.output, options.movie))
-        return std::nullopt;
-    return fmt::format("'{}' already exists and will be replaced when the run succeeds", path_text(options.output));
 }
 
 PipelineOptions pipeline_options(const CommandLine& command_line) {

@@ -1,5 +1,5 @@
 #pragma once
-// The four jobs of the command line. Each takes the parsed command line and the
+// The jobs of the command line. Each takes the parsed command line and the
 // located tools, writes its result to `out` and its problems to `err`, and
 // returns the exit status.
 #include <optional>
@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "command_line.h"
+#include "edit_run.h"
 #include "pipeline/pipeline.h"
 #include "tools/toolset.h"
 
@@ -16,11 +17,13 @@ namespace reel {
 // Writes "error: " + message + "\n" and returns 1.
 int report_failure(std::ostream& err, std::string_view message);
 
-// First match wins: probe, frame, clip, otherwise the edit run. `err_terminal`:
+// First match wins: serve, probe, frame, clip, otherwise the edit run. `err_terminal`:
 // standard error is a terminal, where progress is one overwritten line.
 int run_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err,
             bool err_terminal = false);
 
+// The web front end, until an interrupt ends it (status 0).
+int run_serve_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err);
 int run_probe_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err);
 int run_frame_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err);
 int run_clip_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err);
@@ -32,11 +35,6 @@ int run_edit_job(const CommandLine& command_line, const ToolSet& tools, std::ost
 // What the edit run hands to the pipeline: every edit (disabled ones included),
 // the output path, the container and the default card look.
 PipelineOptions pipeline_options(const CommandLine& command_line);
-
-// Refuses --mp4 with an output named ".mkv" (any letter case).
-Result<void> check_output_name(const PipelineOptions& options);
-// The warning for an output file that already stands there, if it does.
-std::optional<std::string> replaced_output_warning(const PipelineOptions& options);
 
 // Decodes a preview helper's base64 result into `file` and announces it with a
 // "wrote " line on `out`.

@@ -33,10 +33,11 @@ std::string usage_without_last_line_end() {
     return usage_text().substr(0, usage_text().size() - 1);
 }
 
-TEST(Usage, FourteenLinesByteForByte) {
+TEST(Usage, LinesByteForByte) {
     const std::vector<std::string> lines = {
         "reelmender-cli MOVIE [--edits list.csv] [--remove A-B] [--mute A-B] [--card A-B TEXT] [--text A-B TEXT]",
         "                     [--card-seconds N | --match] [--out FILE] [--mp4] [--keep-temp] [--probe] [--quiet]",
+        "reelmender-cli --serve [--port N] [--root DIR]...",
         "",
         "  --edits FILE      CSV edit list (start,end,action,text,card_seconds,enabled)",
         "  --remove A-B      cut the range out",
@@ -48,6 +49,9 @@ TEST(Usage, FourteenLinesByteForByte) {
         "  --probe           print stream information and exit",
         "  --frame T FILE    save the frame at time T as a JPEG (preview helper)",
         "  --clip A-B FILE   save a small H.264/AAC proxy of the range as MP4 (preview helper)",
+        "  --serve           serve the web front end on 127.0.0.1 until interrupted",
+        "  --port N          port of --serve (default 8765; 0 picks a free one)",
+        "  --root DIR        folder the page may open and write in (repeatable; default: the current one)",
         "Times: H:MM:SS.mmm, MM:SS or seconds.",
     };
     std::string expected;
@@ -56,10 +60,10 @@ TEST(Usage, FourteenLinesByteForByte) {
 
     // The layout rules stated independently of the literal above.
     const auto actual = split(usage_text(), '\n');
-    ASSERT_EQ(actual.size(), 15u);  // 14 lines and the empty rest after the last "\n"
-    EXPECT_EQ(actual[14], "");
+    ASSERT_EQ(actual.size(), 19u);  // 18 lines and the empty rest after the last "\n"
+    EXPECT_EQ(actual[18], "");
     EXPECT_EQ(actual[1].find_first_not_of(' '), 21u);
-    for (int i = 3; i <= 12; ++i) {
+    for (int i = 4; i <= 16; ++i) {
         EXPECT_EQ(actual[i].substr(0, 4), "  --") << i;
         EXPECT_EQ(actual[i][19], ' ') << i;
         EXPECT_NE(actual[i][20], ' ') << i;  // description starts in column 21
@@ -189,6 +193,31 @@ TEST(ParseCommandLine, FrameAndClip) {
     EXPECT_EQ(cl.clip->file, "d.mp4");
     EXPECT_TRUE(cl.edits.empty());
     EXPECT_EQ(cl.option_edit_count, 0u);
+}
+
+TEST(ParseCommandLine, ServeTakesPortAndRootsButNoMovie) {
+    const CommandLine cl = parse_ok({"--root", "a", "--serve", "--port", "0", "--root", "-b", "--port", "9000"});
+    EXPECT_TRUE(cl.serve);
+    EXPECT_EQ(cl.port, 9000);  // the last wins
+    EXPECT_EQ(cl.roots, (std::vector<std::string>{"a", "-b"}));
+    EXPECT_FALSE(parse_ok({"--serve"}).port);
+
+    struct Case { Args args; std::string message; };
+    const Case cases[] = {
+        {{"--serve", "--port", "65536"}, "--port needs a number from 0 to 65535"},
+        {{"--serve", "--port", "-1"}, "--port needs a number from 0 to 65535"},
+        {{"--serve", "--port", "80a"}, "--port needs a number from 0 to 65535"},
+        {{"--serve", "--root"}, "--root needs a value"},
+        {{"--serve", "movie.mkv"}, "--serve takes no movie and no edits: open them in the page"},
+        {{"--serve", "--remove", "1-2"}, "--serve takes no movie and no edits: open them in the page"},
+        {{"movie.mkv", "--remove", "1-2", "--port", "9000"}, "--port works only with --serve"},
+        {{"movie.mkv", "--remove", "1-2", "--root", "."}, "--root works only with --serve"},
+    };
+    for (const auto& c : cases) {
+        const auto parsed = parse(c.args);
+        ASSERT_FALSE(parsed.result.has_value()) << testing::PrintToString(c.args);
+        EXPECT_EQ(parsed.result.error(), c.message) << testing::PrintToString(c.args);
+    }
 }
 
 TEST(ParseCommandLine, OptionEditsInOrderWithIds) {
