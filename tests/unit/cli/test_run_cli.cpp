@@ -97,7 +97,7 @@ TEST(Jobs, EditRunWithoutEditsStopsBeforeAnythingElse) {
     CommandLine cl;
     cl.movie = "movie.mkv";
     std::ostringstream out, err;
-    EXPECT_EQ(run_edit_job(cl, ToolSet{"/nonexistent/ffmpeg", "/nonexistent/ffprobe", std::nullopt}, out, err), 1);
+    EXPECT_EQ(run_edit_job(cl, ToolSet{"/nonexistent/ffmpeg", "/nonexistent/ffprobe", std::nullopt, std::nullopt}, out, err), 1);
     EXPECT_EQ(out.str(), "");
     EXPECT_EQ(err.str(), "error: no edits given\n" + usage_text());
 }

@@ -200,9 +200,9 @@ TEST(LocateTools, MessagesInOrder) {
     EXPECT_EQ(without_mkvmerge->mkvmerge, std::nullopt);
     EXPECT_EQ(locate({"ffmpeg", "ffprobe", "mkvmerge"})->mkvmerge, "/bin/mkvmerge");
 
-    EXPECT_EQ(require_mkvmerge(ToolSet{"f", "p", std::nullopt}).error(),
+    EXPECT_EQ(require_mkvmerge(ToolSet{"f", "p", std::nullopt, std::nullopt}).error(),
               "mkvmerge (part of MKVToolNix) was not found. Install MKVToolNix or set its location in Settings.");
-    EXPECT_EQ(require_mkvmerge(ToolSet{"f", "p", "/x/mkvmerge"}).value(), "/x/mkvmerge");
+    EXPECT_EQ(require_mkvmerge(ToolSet{"f", "p", "/x/mkvmerge", std::nullopt}).value(), "/x/mkvmerge");
 }
 
 }  // namespace
