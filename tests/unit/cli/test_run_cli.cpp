@@ -161,7 +161,7 @@ TEST(Jobs, DispatchRunsOnlyTheFirstMatchingJob) {
                                      "echo " + name + " >> " + test::shell_quote(log) + "\necho broken >&2\nexit 1")
             .string();
     };
-    const ToolSet tools{tool("ffmpeg"), tool("ffprobe"), std::nullopt};
+    const ToolSet tools{tool("ffmpeg"), tool("ffprobe"), std::nullopt, std::nullopt};
 
     struct Case { Args args; std::string ran; };
     const Case cases[] = {
