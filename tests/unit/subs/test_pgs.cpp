@@ -20,7 +20,7 @@ std::string segment(double seconds, std::uint8_t type, const std::string& payloa
            payload;
 }
 std::string pcs(std::uint8_t state, int objects, std::uint16_t number = 0) {
-    PgsComposition c{320, 180, 0x10, number, state};
+    PgsComposition c{.width = 320, .height = 180, .frameRate = 0x10, .number = number, .state = state, .placements = {}};
     for (int k = 0; k < objects; ++k) c.placements.push_back({static_cast<std::uint16_t>(k), 0, 0, 10, 20});
     return composition_payload(c);
 }
