@@ -90,10 +90,8 @@ int main(int argc, char** argv) {
 
     reel::RunContext ctx;
     ctx.tools.ffmpeg = tool;
-    ctx.stage = "bench";
-    ctx.span = 1;
     std::size_t events = 0;
-    ctx.sink.progress = [&](const reel::ProgressEvent&) { ++events; };
+    const reel::ToolProgress count = [&](double) { ++events; };
     ctx.sink.log = [](const std::string&) {};
 
     struct Way {
@@ -105,7 +103,7 @@ int main(int argc, char** argv) {
         {"bare fork/exec + waitpid", [&] { return run_bare_fork(tool); }, {}},
         {"bare posix_spawn + waitpid", [&] { return run_bare_spawn(tool); }, {}},
         {"run_capture", [&] { return reel::run_capture(tool, {"-version"}).has_value(); }, {}},
-        {"run_ffmpeg", [&] { return reel::run_ffmpeg(ctx, {"-progress", "pipe:1"}, 10).has_value(); }, {}},
+        {"run_ffmpeg", [&] { return reel::run_ffmpeg(ctx, {"-progress", "pipe:1"}, 10, count).has_value(); }, {}},
     };
 
     int failures = 0;

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     const auto result = reel::parse_edit_list(text, 10.0);
     for (const auto& edit : result.edits) {
         if (!std::isfinite(edit.start) || !std::isfinite(edit.end) || !(edit.start < edit.end)) std::abort();
-        if (!std::isfinite(edit.card_seconds)) std::abort();
+        if (!std::isfinite(edit.cardSeconds)) std::abort();
     }
     if (!std::is_sorted(result.edits.begin(), result.edits.end(),
                         [](const auto& a, const auto& b) { return a.start < b.start; }))

@@ -14,9 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     for (const auto& edit : result.edits) {
         if (edit.action != reel::EditAction::Remove && edit.action != reel::EditAction::Mute) std::abort();
         if (!std::isfinite(edit.start) || !std::isfinite(edit.end)) std::abort();
-        if ((edit.start_frame && *edit.start_frame < 0) || (edit.end_frame && *edit.end_frame < 0)) std::abort();
-        if (!edit.start_frame && !edit.end_frame && !(edit.start < edit.end)) std::abort();
-        if (edit.start_frame && edit.end_frame && !(*edit.start_frame < *edit.end_frame)) std::abort();
+        if ((edit.startFrame && *edit.startFrame < 0) || (edit.endFrame && *edit.endFrame < 0)) std::abort();
+        if (!edit.startFrame && !edit.endFrame && !(edit.start < edit.end)) std::abort();
+        if (edit.startFrame && edit.endFrame && !(*edit.startFrame < *edit.endFrame)) std::abort();
         const auto resolved = reel::resolve_frames(edit, 24000.0 / 1001.0);
         if (!resolved || !std::isfinite(resolved->start) || !std::isfinite(resolved->end)) std::abort();
     }

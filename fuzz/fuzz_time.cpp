@@ -6,6 +6,8 @@
 
 #include "edits/time.h"
 
+#include "util/numbers.h"
+
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     (void)reel::read_number(text);

@@ -52,8 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
 
     const auto ass = reel::scan_ass_words(text, list);
     check_cues(ass);
-    const auto before = reel::text_lines(text);
-    const auto after = reel::text_lines(ass.masked);
+    const auto before = reel::split_lines(text);
+    const auto after = reel::split_lines(ass.masked);
     if (before.size() != after.size()) std::abort();
     for (std::size_t i = 0; i < before.size(); ++i)
         if (!before[i].starts_with("Dialogue:") && before[i] != after[i]) std::abort();

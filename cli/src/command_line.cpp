@@ -12,6 +12,7 @@
 #include "edits/edit_list.h"
 #include "edits/time.h"
 #include "util/files.h"
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace reel {
@@ -43,41 +44,43 @@ private:
 };
 
 void add_option_edit(CommandLine& cl, EditAction action, std::pair<double, double> range, std::string text) {
-    ++cl.option_edit_count;
+    ++cl.optionEditCount;
     Edit edit;
-    edit.id = fmt::format("arg{}", cl.option_edit_count);
+    edit.id = fmt::format("arg{}", cl.optionEditCount);
+    edit.origin = EditOrigin::CommandLine;
     edit.text = std::move(text);
     edit.start = range.first;
     edit.end = range.second;
-    edit.card_seconds = cl.card_seconds;
+    edit.cardSeconds = cl.cardSeconds;
     edit.match = cl.match;
     edit.enabled = true;
     edit.action = action;
     cl.edits.push_back(std::move(edit));
 }
 
-// Edit options with a range and, for cards, a text.
-struct EditOption {
-    std::string_view name;
-    EditAction action;
-    bool takes_text;
-};
-constexpr EditOption edit_options[] = {
-    {"--remove", EditAction::Remove, false},
-    {"--mute", EditAction::Mute, false},
-    {"--card", EditAction::Replace, true},
-    {"--text", EditAction::TextOverVideo, true},
+// The options besides the edit kinds' and the containers', for telling a
+// one-dash slip ("-remove") from a movie.
+constexpr std::string_view other_options[] = {
+    "--edits", "--card-seconds", "--match", "--out", "--keep-temp", "--probe", "--quiet",
+    "--frame", "--clip",         "--help",  "--serve", "--port",    "--root",
 };
 
-// Every option name, for telling a one-dash slip ("-remove") from a movie.
-constexpr std::string_view option_names[] = {
-    "--edits", "--remove", "--mute", "--card", "--text", "--card-seconds", "--match", "--out",
-    "--mp4",   "--keep-temp", "--probe", "--quiet", "--frame", "--clip", "--help", "--serve", "--port", "--root",
-};
+bool is_option_name(std::string_view name) {
+    return std::ranges::find(other_options, name) != std::end(other_options) ||
+           std::ranges::any_of(edit_kinds(), [name](const EditKind& k) { return k.option == name; }) ||
+           std::ranges::any_of(output_containers(), [name](const OutputContainer& c) { return c.option == name; });
+}
+
+// The edit kind whose option `name` is; none for other names.
+const EditKind* edit_option(std::string_view name) {
+    const auto kinds = edit_kinds();
+    const auto found = std::ranges::find(kinds, name, &EditKind::option);
+    return found != kinds.end() ? &*found : nullptr;
+}
 
 std::string unknown_option(const std::string& arg) {
     const std::string doubled = "-" + arg;
-    if (!starts_with(arg, "--") && std::ranges::find(option_names, doubled) != std::end(option_names))
+    if (!starts_with(arg, "--") && is_option_name(doubled))
         return message_with_usage(fmt::format("unknown option {} (did you mean {}?)", arg, doubled));
     return message_with_usage(fmt::format("unknown option {}", arg));
 }
@@ -99,20 +102,24 @@ std::string unquoted_card_text(const std::vector<std::string>& args, std::size_t
 
 // Reads one option (already taken from the cursor) into the command line.
 Result<void> read_option(const std::string& option, ArgumentCursor& cursor, CommandLine& cl, const WarningSink& warn) {
-    for (const EditOption& edit_option : edit_options) {
-        if (option != edit_option.name) continue;
-        const auto values = cursor.values(option, edit_option.takes_text ? 2 : 1);
+    if (const EditKind* kind = edit_option(option)) {
+        const auto values = cursor.values(option, kind->takesText ? 2 : 1);
         if (!values) return fail(values.error());
         const auto range = parse_range((*values)[0]);
         if (!range) return fail(range.error());
-        add_option_edit(cl, edit_option.action, *range, edit_option.takes_text ? (*values)[1] : std::string());
+        add_option_edit(cl, kind->action, *range, kind->takesText ? (*values)[1] : std::string());
+        return {};
+    }
+    for (const OutputContainer& container : output_containers()) {
+        if (container.option.empty() || option != container.option) continue;
+        cl.container = container;
         return {};
     }
 
     if (option == "--edits") {
         const auto values = cursor.values(option, 1);
         if (!values) return fail(values.error());
-        auto list = read_edit_list((*values)[0], cl.card_seconds);
+        auto list = read_edit_list((*values)[0], cl.cardSeconds);
         if (!list) return fail(list.error());
         for (const std::string& message : list->messages) {
             warn(message);
@@ -130,7 +137,7 @@ Result<void> read_option(const std::string& option, ArgumentCursor& cursor, Comm
         if (!seconds || !std::isfinite(*seconds)) return fail("--card-seconds needs a number");
         if (!card_seconds_in_range(*seconds))
             return fail(fmt::format("--card-seconds must be {}, not '{}'", card_seconds_range_text(), (*values)[0]));
-        cl.card_seconds = *seconds;
+        cl.cardSeconds = *seconds;
         return {};
     }
     if (option == "--out") {
@@ -171,9 +178,8 @@ Result<void> read_option(const std::string& option, ArgumentCursor& cursor, Comm
     }
 
     const std::pair<std::string_view, bool CommandLine::*> flags[] = {
-        {"--match", &CommandLine::match},         {"--mp4", &CommandLine::mp4},
-        {"--keep-temp", &CommandLine::keep_temp}, {"--probe", &CommandLine::probe},
-        {"--quiet", &CommandLine::quiet},         {"--serve", &CommandLine::serve},
+        {"--match", &CommandLine::match}, {"--keep-temp", &CommandLine::keepTemp}, {"--probe", &CommandLine::probe},
+        {"--quiet", &CommandLine::quiet}, {"--serve", &CommandLine::serve},
     };
     for (const auto& [name, member] : flags) {
         if (option == name) {
@@ -186,26 +192,44 @@ Result<void> read_option(const std::string& option, ArgumentCursor& cursor, Comm
 
 }  // namespace
 
+namespace {
+
+// "--card A-B TEXT": an edit option with what it takes.
+std::string edit_option_usage(const EditKind& kind) {
+    return fmt::format("{} A-B{}", kind.option, kind.takesText ? " TEXT" : "");
+}
+
+std::string help_line(std::string_view option, std::string_view help) {
+    return fmt::format("  {:<18}{}\n", option, help);
+}
+
+std::string build_usage_text() {
+    std::string text = "reelmender-cli MOVIE [--edits list.csv]";
+    for (const EditKind& kind : edit_kinds()) text += fmt::format(" [{}]", edit_option_usage(kind));
+    text += "\n                     [--card-seconds N | --match] [--out FILE]";
+    for (const OutputContainer& container : output_containers())
+        if (!container.option.empty()) text += fmt::format(" [{}]", container.option);
+    text += " [--keep-temp] [--probe] [--quiet]\n";
+    text += "reelmender-cli --serve [--port N] [--root DIR]...\n\n";
+    text += help_line("--edits FILE", "CSV edit list (start,end,action,text,card_seconds,enabled)");
+    for (const EditKind& kind : edit_kinds()) text += help_line(edit_option_usage(kind), kind.help);
+    text += help_line("--out FILE", "output path (default: next to the movie, ' (edited)' suffix)");
+    for (const OutputContainer& container : output_containers())
+        if (!container.option.empty()) text += help_line(container.option, container.help);
+    text += help_line("--probe", "print stream information and exit");
+    text += help_line("--frame T FILE", "save the frame at time T as a JPEG (preview helper)");
+    text += help_line("--clip A-B FILE", "save a small H.264/AAC proxy of the range as MP4 (preview helper)");
+    text += help_line("--serve", "serve the web front end on 127.0.0.1 until interrupted");
+    text += help_line("--port N", "port of --serve (default 8765; 0 picks a free one)");
+    text += help_line("--root DIR", "folder the page may open and write in (repeatable; default: the current one)");
+    text += "Times: H:MM:SS.mmm, MM:SS or seconds.\n";
+    return text;
+}
+
+}  // namespace
+
 const std::string& usage_text() {
-    static const std::string text =
-        "reelmender-cli MOVIE [--edits list.csv] [--remove A-B] [--mute A-B] [--card A-B TEXT] [--text A-B TEXT]\n"
-        "                     [--card-seconds N | --match] [--out FILE] [--mp4] [--keep-temp] [--probe] [--quiet]\n"
-        "reelmender-cli --serve [--port N] [--root DIR]...\n"
-        "\n"
-        "  --edits FILE      CSV edit list (start,end,action,text,card_seconds,enabled)\n"
-        "  --remove A-B      cut the range out\n"
-        "  --mute A-B        silence the range\n"
-        "  --card A-B TEXT   replace the range with a title card (length: --card-seconds, default 10, or --match)\n"
-        "  --text A-B TEXT   keep the audio, replace the picture with a title card\n"
-        "  --out FILE        output path (default: next to the movie, ' (edited)' suffix)\n"
-        "  --mp4             write MP4 instead of MKV\n"
-        "  --probe           print stream information and exit\n"
-        "  --frame T FILE    save the frame at time T as a JPEG (preview helper)\n"
-        "  --clip A-B FILE   save a small H.264/AAC proxy of the range as MP4 (preview helper)\n"
-        "  --serve           serve the web front end on 127.0.0.1 until interrupted\n"
-        "  --port N          port of --serve (default 8765; 0 picks a free one)\n"
-        "  --root DIR        folder the page may open and write in (repeatable; default: the current one)\n"
-        "Times: H:MM:SS.mmm, MM:SS or seconds.\n";
+    static const std::string text = build_usage_text();
     return text;
 }
 
@@ -230,7 +254,8 @@ Result<CommandLine> parse_command_line(const std::vector<std::string>& args, con
         const std::string& arg = cursor.take();
         if (starts_with(arg, "--")) {
             if (auto read = read_option(arg, cursor, cl, warn); !read) return fail(read.error());
-            card_option = arg == "--card" || arg == "--text" ? at : none;
+            const EditKind* kind = edit_option(arg);
+            card_option = kind && kind->takesText ? at : none;
             continue;
         }
         const bool file = names_a_file(arg);
@@ -253,24 +278,24 @@ Result<CommandLine> parse_command_line(const std::vector<std::string>& args, con
 
 void apply_final_card_settings(CommandLine& command_line) {
     for (Edit& edit : command_line.edits) {
-        if (edit.action == EditAction::Replace && starts_with(edit.id, "arg")) {
-            edit.card_seconds = command_line.card_seconds;
+        if (edit.action == EditAction::Replace && edit.origin == EditOrigin::CommandLine) {
+            edit.cardSeconds = command_line.cardSeconds;
             edit.match = command_line.match;
         }
     }
 }
 
-std::filesystem::path default_output_path(const std::string& movie, bool mp4) {
+std::filesystem::path default_output_path(const std::string& movie, const OutputContainer& container) {
     std::filesystem::path path = path_from_text(movie);
     const std::string stem = path.has_filename() ? path_text(path.stem()) : std::string("output");
-    const std::string name = fmt::format("{} (edited).{}", stem, mp4 ? "mp4" : "mkv");
+    const std::string name = fmt::format("{} (edited){}", stem, container.extension);
     if (!path.has_filename()) return path / path_from_text(name);
     return path.replace_filename(path_from_text(name));
 }
 
 std::filesystem::path output_path(const CommandLine& command_line) {
     if (command_line.out) return path_from_text(*command_line.out);
-    return default_output_path(command_line.movie.value_or(std::string()), command_line.mp4);
+    return default_output_path(command_line.movie.value_or(std::string()), command_line.container);
 }
 
 }  // namespace reel

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "edits/edit.h"
+#include "pipeline/container.h"
 #include "util/result.h"
 
 namespace reel {
@@ -30,22 +31,22 @@ struct CommandLine {
     std::optional<std::string> movie;
     std::vector<Edit> edits;  // in command-line order, each edit-list file's rows in place
     std::optional<std::string> out;
-    bool mp4 = false;
+    OutputContainer container = matroska_container();  // --mp4 asks for MP4
     bool quiet = false;
-    bool keep_temp = false;
+    bool keepTemp = false;
     bool probe = false;
-    double card_seconds = 10.0;
+    double cardSeconds = 10.0;
     bool match = false;
     std::optional<FrameRequest> frame;
     std::optional<ClipRequest> clip;
-    std::uint32_t option_edit_count = 0;  // names the option edits "arg1", "arg2", ...
+    std::uint32_t optionEditCount = 0;  // names the option edits "arg1", "arg2", ...
     bool serve = false;                   // the web front end instead of a job on one movie
     std::optional<int> port;              // --port, 0 to 65535
     std::vector<std::string> roots;       // --root folders, in the order given
     std::vector<std::string> warnings;    // the edit-list files' messages, in the order shown
 };
 
-// The 14 usage lines, each ending in "\n".
+// The usage lines, each ending in "\n".
 const std::string& usage_text();
 
 // `first_line`, "\n", then the usage text without its last line end: the form of
@@ -67,12 +68,12 @@ using WarningSink = std::function<void(const std::string&)>;
 // text that lacked its quotes.
 Result<CommandLine> parse_command_line(const std::vector<std::string>& args, const WarningSink& warn);
 
-// Gives every "arg" edit with action Replace the final card length and match flag.
+// Gives every card edit of the command line the final card length and match flag.
 void apply_final_card_settings(CommandLine& command_line);
 
-// Next to the movie: its stem, " (edited).", then "mp4" or "mkv"; "output" stands
-// in for a path without a file name.
-std::filesystem::path default_output_path(const std::string& movie, bool mp4);
+// Next to the movie: its stem, " (edited)", then the container's extension;
+// "output" stands in for a path without a file name.
+std::filesystem::path default_output_path(const std::string& movie, const OutputContainer& container);
 
 // --out as given (its extension untouched), else the default next to the movie.
 std::filesystem::path output_path(const CommandLine& command_line);

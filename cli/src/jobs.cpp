@@ -102,9 +102,9 @@ PipelineOptions pipeline_options(const CommandLine& command_line) {
     options.movie = path_from_text(command_line.movie.value_or(std::string()));
     options.edits = command_line.edits;
     options.output = output_path(command_line);
-    options.container = command_line.mp4 ? "mp4" : "mkv";
+    options.container = command_line.container;
     options.cardStyle = CardStyle{};
-    options.keepTemp = command_line.keep_temp;
+    options.keepTemp = command_line.keepTemp;
     return options;
 }
 

@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include "pipeline/paths.h"
 #include "util/files.h"
 #include "util/text.h"
 
@@ -12,8 +13,10 @@ namespace reel {
 
 Result<void> check_output_name(const PipelineOptions& options) {
     // Players go by the name: MP4 data under ".mkv" is a file that lies about itself.
-    if (options.container == "mp4" && ascii_lower(path_text(options.output.extension())) == ".mkv")
-        return fail(fmt::format("--mp4 writes MP4 data, but the output '{}' ends in .mkv", path_text(options.output)));
+    const OutputContainer& matroska = matroska_container();
+    if (options.container != matroska && ascii_lower(path_text(options.output.extension())) == matroska.extension)
+        return fail(fmt::format("{} writes {} data, but the output '{}' ends in {}", options.container.option,
+                                options.container.label, path_text(options.output), matroska.extension));
     return {};
 }
 

@@ -13,7 +13,8 @@
 
 namespace reel {
 
-// Refuses MP4 output under a name ending in ".mkv" (any letter case).
+// Refuses output in another container under a name ending in ".mkv" (any
+// letter case), which players would take for Matroska.
 Result<void> check_output_name(const PipelineOptions& options);
 // The warning for an output file that already stands there, if it does.
 std::optional<std::string> replaced_output_warning(const PipelineOptions& options);

@@ -8,25 +8,15 @@
 #include "edits/edit_list.h"
 #include "edits/edl.h"
 #include "util/files.h"
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace reel {
 
 namespace {
 
-constexpr EditAction all_actions[] = {EditAction::Remove, EditAction::Replace, EditAction::TextOverVideo,
-                                      EditAction::Mute};
-
 // The edit-list reader's word for each action.
-std::string_view csv_action_word(EditAction action) {
-    switch (action) {
-        case EditAction::Remove: return "remove";
-        case EditAction::Replace: return "card";
-        case EditAction::TextOverVideo: return "text";
-        case EditAction::Mute: return "mute";
-    }
-    return "remove";
-}
+std::string_view csv_action_word(EditAction action) { return edit_kind(action).words.front(); }
 
 // "row 3: ..." for a page row counted from 1.
 std::string row_problem(std::size_t index, std::string_view problem) {
@@ -37,14 +27,15 @@ Result<Edit> edit_from_json(const nlohmann::json& row, std::size_t index) {
     if (!row.is_object()) return fail(row_problem(index, "not an object"));
     Edit edit;
     edit.id = fmt::format("row{}", index + 1);
+    edit.origin = EditOrigin::Page;
 
     const auto action = row.find("action");
     if (action == row.end() || !action->is_string()) return fail(row_problem(index, "no action"));
-    const auto known = std::ranges::find_if(
-        all_actions, [&](EditAction a) { return action_name(a) == action->get_ref<const std::string&>(); });
-    if (known == std::end(all_actions))
+    const auto kinds = edit_kinds();
+    const auto known = std::ranges::find(kinds, action->get_ref<const std::string&>(), &EditKind::reportName);
+    if (known == kinds.end())
         return fail(row_problem(index, fmt::format("unknown action '{}'", action->get<std::string>())));
-    edit.action = *known;
+    edit.action = known->action;
 
     for (auto [key, member] : {std::pair{"start", &Edit::start}, std::pair{"end", &Edit::end}}) {
         const auto value = row.find(key);
@@ -60,7 +51,7 @@ Result<Edit> edit_from_json(const nlohmann::json& row, std::size_t index) {
     if (const auto seconds = row.find("cardSeconds"); seconds != row.end()) {
         if (!seconds->is_number() || !card_seconds_in_range(seconds->get<double>()))
             return fail(row_problem(index, fmt::format("the card length must be {}", card_seconds_range_text())));
-        edit.card_seconds = seconds->get<double>();
+        edit.cardSeconds = seconds->get<double>();
     }
     for (auto [key, member] : {std::pair{"match", &Edit::match}, std::pair{"enabled", &Edit::enabled}}) {
         const auto flag = row.find(key);
@@ -79,7 +70,7 @@ std::string quoted_field(std::string_view text) {
     return "\"" + replace_all(flat, "\"", "\"\"") + "\"";
 }
 
-bool is_cut(EditAction action) { return action == EditAction::Remove || action == EditAction::Replace; }
+bool is_cut(EditAction action) { return edit_kind(action).movesTimeline; }
 
 }  // namespace
 
@@ -88,7 +79,7 @@ nlohmann::json edit_to_json(const Edit& edit) {
             {"start", edit.start},
             {"end", edit.end},
             {"text", edit.text},
-            {"cardSeconds", edit.card_seconds},
+            {"cardSeconds", edit.cardSeconds},
             {"match", edit.match},
             {"enabled", edit.enabled}};
 }
@@ -125,7 +116,7 @@ std::string edit_list_csv(const std::vector<Edit>& edits) {
     for (const Edit& edit : edits) {
         csv += fmt::format("{},{},{},{},{},{}\n", format_shortest(edit.start), format_shortest(edit.end),
                            csv_action_word(edit.action), quoted_field(edit.text),
-                           edit.match ? std::string("same") : format_shortest(edit.card_seconds),
+                           edit.match ? std::string("same") : format_shortest(edit.cardSeconds),
                            edit.enabled ? 1 : 0);
     }
     return csv;

@@ -109,12 +109,12 @@ std::string stream_events(const RunSlot::View& view, StreamState& state) {
         std::string progress = event_text("progress", {{"stage", view.progress->stage},
                                                        {"message", view.progress->message},
                                                        {"percent", view.progress->percent}});
-        if (progress != state.progress_sent) events += state.progress_sent = std::move(progress);
+        if (progress != state.progressSent) events += state.progressSent = std::move(progress);
     }
-    for (; state.log_sent < view.log.size(); ++state.log_sent) events += event_text("log", view.log[state.log_sent]);
-    if (view.end && !state.end_sent) {
+    for (; state.logSent < view.log.size(); ++state.logSent) events += event_text("log", view.log[state.logSent]);
+    if (view.end && !state.endSent) {
         events += event_text("end", *view.end);
-        state.end_sent = true;
+        state.endSent = true;
     }
     return events;
 }

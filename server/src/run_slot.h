@@ -69,9 +69,9 @@ private:
 struct StreamState {
     std::uint64_t run = 0;
     std::uint64_t revision = 0;
-    std::string progress_sent;
-    std::size_t log_sent = 0;
-    bool end_sent = false;
+    std::string progressSent;
+    std::size_t logSent = 0;
+    bool endSent = false;
 };
 std::string stream_events(const RunSlot::View& view, StreamState& state);
 

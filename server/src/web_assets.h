@@ -8,7 +8,7 @@ namespace reel {
 
 struct WebAsset {
     std::string_view path;  // the request path: "/", "/app.js", "/app.css"
-    std::string_view content_type;
+    std::string_view contentType;
     std::string_view body;
 };
 

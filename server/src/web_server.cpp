@@ -26,6 +26,7 @@
 #include "tools/process.h"
 #include "util/base64.h"
 #include "util/files.h"
+#include "util/numbers.h"
 #include "util/text.h"
 #include "web_assets.h"
 
@@ -163,7 +164,7 @@ struct WebServer::Impl {
         auto path = resolve(root, relative);
         if (!path) return path;
         const auto info = file_info(path_text(*path));
-        if (!info || !info->is_regular) return refusal(404, fmt::format("there is no file '{}'", relative));
+        if (!info || !info->isRegular) return refusal(404, fmt::format("there is no file '{}'", relative));
         return path;
     }
 
@@ -319,7 +320,7 @@ struct WebServer::Impl {
         options.movie = *movie;
         options.edits = std::move(*edits);
         options.output = *output;
-        options.container = body->value("mp4", false) ? "mp4" : "mkv";
+        options.container = body->value("mp4", false) ? mp4_container() : matroska_container();
         json place = {{"root", root}, {"movie", movie_path}, {"output", output_path}};
         const bool started = runs.start(config.tools, [options = std::move(options), place](RunContext& ctx) {
             return run_job(ctx, options, place);
@@ -367,7 +368,7 @@ struct WebServer::Impl {
         for (const WebAsset& asset : web_assets()) {
             http.Get(std::string(asset.path), [&asset](const httplib::Request&, httplib::Response& res) {
                 res.set_header("Cache-Control", "no-store");
-                res.set_content(asset.body.data(), asset.body.size(), std::string(asset.content_type));
+                res.set_content(asset.body.data(), asset.body.size(), std::string(asset.contentType));
             });
         }
         http.Get("/api/roots", [this](const httplib::Request&, httplib::Response& res) {

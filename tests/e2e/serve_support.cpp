@@ -68,7 +68,7 @@ std::optional<ExitStatus> ServedProgram::stop(int signal) {
 std::optional<std::string> find_program(const std::string& name) {
     for (const std::string& folder : split(get_env("PATH").value_or(""), ':')) {
         const std::string path = (folder.empty() ? std::string(".") : folder) + "/" + name;
-        if (const auto info = file_info(path); info && info->is_regular && info->executable) return path;
+        if (const auto info = file_info(path); info && info->isRegular && info->executable) return path;
     }
     return std::nullopt;
 }

@@ -111,11 +111,8 @@ protected:
         ASSERT_TRUE(args.has_value()) << args.error();
         RunContext ctx;
         ctx.tools = tools;
-        ctx.stage = "cards";
-        ctx.span = 1;
-        ctx.sink.progress = [&](const ProgressEvent& event) { last_percent = event.percent; };
         ctx.sink.log = [&](const std::string& line) { log += line + "\n"; };
-        auto run = run_ffmpeg(ctx, *args, spec.frames);
+        auto run = run_ffmpeg(ctx, *args, spec.frames, [&](double fraction) { last_percent = fraction * 100.0; });
         ASSERT_TRUE(run.has_value()) << run.error() << "\n" << log;
     }
 

@@ -86,7 +86,7 @@ protected:
 
 TEST_F(SubtitleRetiming, TracksAndChaptersFollowTheCut) {
     std::vector<std::string> warnings;
-    const auto args = retime_subtitles(ctx, info, info.path, cut_four_to_eight(), dir.path(), "mkv", warnings);
+    const auto args = retime_subtitles(ctx.tools, info, info.path, cut_four_to_eight(), dir.path(), true, warnings);
     ASSERT_TRUE(args.has_value()) << args.error();
 
     EXPECT_TRUE(warnings.empty()) << warnings.front();
@@ -151,7 +151,7 @@ TEST_F(SubtitleRetiming, ExtractionFailureDropsTheTrackWithAWarning) {
     text_only.subtitles.resize(1);
     std::vector<std::string> warnings;
     const auto args =
-        retime_subtitles(ctx, text_only, path_text(dir / "missing.mkv"), cut_four_to_eight(), dir.path(), "mkv",
+        retime_subtitles(ctx.tools, text_only, path_text(dir / "missing.mkv"), cut_four_to_eight(), dir.path(), true,
                          warnings);
     ASSERT_TRUE(args.has_value()) << args.error();
     EXPECT_TRUE(args->empty());
@@ -164,7 +164,7 @@ TEST_F(SubtitleRetiming, ExtractionFailureDropsTheTrackWithAWarning) {
 
 TEST_F(SubtitleRetiming, AnUnwritableWorkFolderFailsTheRun) {
     std::vector<std::string> warnings;
-    const auto args = retime_subtitles(ctx, info, info.path, cut_four_to_eight(), dir / "missing", "mkv", warnings);
+    const auto args = retime_subtitles(ctx.tools, info, info.path, cut_four_to_eight(), dir / "missing", true, warnings);
     ASSERT_FALSE(args.has_value());
     EXPECT_EQ(args.error(), "No such file or directory");
 }

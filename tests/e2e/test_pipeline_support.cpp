@@ -8,10 +8,12 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include "pipeline/paths.h"
 #include "pipeline/stage_args.h"
 #include "support/temp_dir.h"
 #include "tools/process.h"
 #include "tools/run.h"
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace reel::e2e {
@@ -47,7 +49,7 @@ Edit edit(const std::string& id, EditAction action, double start, double end, co
     e.start = start;
     e.end = end;
     e.text = text;
-    e.card_seconds = card_seconds;
+    e.cardSeconds = card_seconds;
     e.match = match;
     return e;
 }
@@ -59,7 +61,7 @@ PipelineRun run_edits(const std::string& movie, const std::filesystem::path& out
     options.movie = movie;
     options.edits = std::move(edits);
     options.output = output;
-    options.container = container;
+    options.container = container_named(container).value();
     options.keepTemp = keep_temp;
     RunContext ctx;
     ctx.tools = tools();

@@ -9,6 +9,7 @@
 
 #include "tools/process.h"
 #include "util/files.h"
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace reel::test {

@@ -6,9 +6,11 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
-#include "cards/encoder.h"
-#include "cards/silence.h"
+#include "encode/encoder.h"
+#include "encode/silence.h"
+#include "tools/run.h"
 #include "util/files.h"
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace reel {
@@ -195,20 +197,18 @@ std::string card_filter(const CardLayout& layout, const CardStyle& style, const 
 Result<std::vector<std::string>> card_command(const CardSpec& spec, const std::string& font_path,
                                               const std::vector<std::string>& text_files, DrawtextForm form) {
     const CardLayout layout = card_layout(spec);
-    std::vector<std::string> args{"-hide_banner", "-loglevel", "error", "-y", "-progress", "pipe:1", "-nostats",
-                                  "-f",           "lavfi",     "-i"};
+    auto video = match_encoder(spec.video, spec.style.preset);
+    if (!video) return fail(video.error());
+    auto args = ffmpeg_prefix(FfmpegRun::Progress);
+    args.insert(args.end(), {"-f", "lavfi", "-i"});
     args.push_back(fmt::format("color=c={}:s={}x{}:r={}", spec.style.backgroundColor, layout.shownWidth,
                                spec.video.height, layout.rate));
-    for (const auto& track : spec.audio) {
-        for (const char* item : {"-f", "lavfi", "-i"}) args.emplace_back(item);
-        args.push_back(silence_source(track));
-    }
+    auto silence = silent_tracks(spec.audio, 1);
+    if (!silence) return fail(silence.error());
+    args.insert(args.end(), silence->inputs.begin(), silence->inputs.end());
     args.emplace_back("-map");
     args.emplace_back("0:v");
-    for (std::size_t k = 1; k <= spec.audio.size(); ++k) {
-        args.emplace_back("-map");
-        args.push_back(fmt::format("{}:a", k));
-    }
+    args.insert(args.end(), silence->maps.begin(), silence->maps.end());
     // "-frames:v" closes the whole output once the last picture leaves the
     // encoder, which (with the encoder's lookahead) cuts a title card's silent
     // tracks short by a second or more and leaves a hole in the joined sound. A
@@ -226,14 +226,8 @@ Result<std::vector<std::string>> card_command(const CardSpec& spec, const std::s
     args.emplace_back("-vf");
     args.push_back(filter);
 
-    auto video = match_encoder(spec.video, spec.style.preset);
-    if (!video) return fail(video.error());
     args.insert(args.end(), video->begin(), video->end());
-    for (std::size_t i = 0; i < spec.audio.size(); ++i) {
-        auto audio = silent_audio_args(spec.audio[i], i);
-        if (!audio) return fail(audio.error());
-        args.insert(args.end(), audio->begin(), audio->end());
-    }
+    args.insert(args.end(), silence->encoders.begin(), silence->encoders.end());
     args.push_back(path_text(spec.output));
     return args;
 }

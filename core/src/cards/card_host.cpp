@@ -20,7 +20,7 @@ DrawtextForm detect_drawtext_form(const std::string& ffmpeg) {
 Result<std::vector<std::string>> card_args(const CardSpec& spec, DrawtextForm form) {
     auto font = choose_font(spec.style.fontFile, [](const std::string& path) {
         const auto info = file_info(path);
-        return info && info->is_regular;
+        return info && info->isRegular;
     });
     if (!font) return fail(font.error());
     // A font the user chose is used as it is; the default one only while it

@@ -4,19 +4,10 @@
 
 #include <fmt/format.h>
 
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace reel {
-
-std::string_view action_name(EditAction action) {
-    switch (action) {
-        case EditAction::Remove: return "remove";
-        case EditAction::Replace: return "replace";
-        case EditAction::TextOverVideo: return "textOverVideo";
-        case EditAction::Mute: return "mute";
-    }
-    return "remove";  // unreachable for the four enumerators
-}
 
 bool card_seconds_in_range(double seconds) {
     return seconds >= kShortestCardSeconds && seconds <= kLongestCardSeconds;
@@ -28,13 +19,13 @@ std::string card_seconds_range_text() {
 }
 
 Result<Edit> resolve_frames(Edit edit, double fps) {
-    if (!edit.start_frame && !edit.end_frame) return edit;
+    if (!edit.startFrame && !edit.endFrame) return edit;
     if (!std::isfinite(fps) || !(fps > 0))
         return fail(fmt::format("Edit {} counts frames, but the movie's frame rate is unknown.", edit.id));
-    if (edit.start_frame) edit.start = static_cast<double>(*edit.start_frame) / fps;
-    if (edit.end_frame) edit.end = static_cast<double>(*edit.end_frame) / fps;
-    edit.start_frame.reset();
-    edit.end_frame.reset();
+    if (edit.startFrame) edit.start = static_cast<double>(*edit.startFrame) / fps;
+    if (edit.endFrame) edit.end = static_cast<double>(*edit.endFrame) / fps;
+    edit.startFrame.reset();
+    edit.endFrame.reset();
     return edit;
 }
 

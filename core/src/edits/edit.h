@@ -5,14 +5,10 @@
 #include <string>
 #include <string_view>
 
+#include "edits/edit_kind.h"
 #include "util/result.h"
 
 namespace reel {
-
-enum class EditAction : std::uint8_t { Remove = 0, Replace = 1, TextOverVideo = 2, Mute = 3 };
-
-// "remove", "replace", "textOverVideo", "mute": the names the run report uses.
-std::string_view action_name(EditAction action);
 
 // Card lengths a user may ask for: long enough to be read, short enough that a
 // slip of the keyboard cannot start an encode of many hours.
@@ -23,19 +19,23 @@ bool card_seconds_in_range(double seconds);
 // "between 0.5 and 3600 seconds", for messages about a refused length.
 std::string card_seconds_range_text();
 
+// Where an edit was asked for.
+enum class EditOrigin : std::uint8_t { CommandLine, List, Page, Words };
+
 struct Edit {
-    std::string id;  // "arg1", "csv3", ...
+    std::string id;  // "arg1", "csv3", ...: names the edit in messages and the report
+    EditOrigin origin = EditOrigin::List;
     std::string text;
     double start = 0;
     double end = 0;
-    double card_seconds = 10.0;
+    double cardSeconds = 10.0;
     bool match = false;
     bool enabled = true;
     EditAction action = EditAction::Remove;
     // Lists that count frames (EDL "#1234") set these and leave the matching
     // time at 0: the frame rate is known only once the movie has been read.
-    std::optional<std::int64_t> start_frame;
-    std::optional<std::int64_t> end_frame;
+    std::optional<std::int64_t> startFrame;
+    std::optional<std::int64_t> endFrame;
 };
 
 // The edit with its frame numbers turned into seconds (frame / fps) and

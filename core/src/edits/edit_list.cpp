@@ -10,6 +10,7 @@
 #include "edits/edl.h"
 #include "edits/time.h"
 #include "util/files.h"
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace reel {
@@ -22,7 +23,7 @@ struct Columns {
     std::size_t end = 1;
     std::size_t action = 2;
     std::size_t text = 3;
-    std::size_t card_seconds = 4;
+    std::size_t cardSeconds = 4;
     std::size_t enabled = 5;
 };
 
@@ -37,7 +38,7 @@ const std::vector<ColumnNames>& column_names() {
         {&Columns::end, {"end", "to", "finish", "stop"}},
         {&Columns::action, {"action", "type", "kind"}},
         {&Columns::text, {"text", "card", "message"}},
-        {&Columns::card_seconds, {"card_seconds", "duration", "card_duration", "seconds"}},
+        {&Columns::cardSeconds, {"card_seconds", "duration", "card_duration", "seconds"}},
         {&Columns::enabled, {"enabled", "on", "active"}},
     };
     return table;
@@ -71,16 +72,6 @@ Columns columns_from_header(const std::vector<std::string>& header) {
     return c;
 }
 
-std::optional<EditAction> action_from_word(std::string_view field) {
-    const std::string word = ascii_lower(trim(field));
-    if (word == "remove" || word == "cut" || word == "delete") return EditAction::Remove;
-    if (word == "card" || word == "replace") return EditAction::Replace;
-    if (word == "text" || word == "textovervideo" || word == "text-over-video" || word == "text-keep-audio")
-        return EditAction::TextOverVideo;
-    if (word == "mute" || word == "silence") return EditAction::Mute;
-    return std::nullopt;
-}
-
 bool reads_as_row(const std::vector<std::string>& fields) {
     const Columns defaults;
     return fields.size() > defaults.action && parse_time(fields[defaults.start]) && parse_time(fields[defaults.end]) &&
@@ -90,18 +81,8 @@ bool reads_as_row(const std::vector<std::string>& fields) {
 }  // namespace
 
 std::vector<std::string_view> edit_list_lines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    std::size_t pos = 0;
-    while (pos <= text.size()) {
-        std::size_t end = text.find('\n', pos);
-        const bool last = end == std::string_view::npos;
-        if (last) end = text.size();
-        std::string_view line = text.substr(pos, end - pos);
-        if (!last && line.ends_with('\r')) line.remove_suffix(1);
-        if (!trim(line).empty()) lines.push_back(line);
-        if (last) break;
-        pos = end + 1;
-    }
+    std::vector<std::string_view> lines = split_lines(text);
+    std::erase_if(lines, [](std::string_view line) { return trim(line).empty(); });
     return lines;
 }
 
@@ -138,8 +119,8 @@ Row read_row(std::string_view line, char separator, std::size_t number, const Co
     const std::string_view text = trim(field(columns.text));
     edit.text = text == "-" ? std::string() : std::string(text);
 
-    const std::string length = ascii_lower(trim(field(columns.card_seconds)));
-    edit.card_seconds = default_card_seconds;
+    const std::string length = ascii_lower(trim(field(columns.cardSeconds)));
+    edit.cardSeconds = default_card_seconds;
     edit.match = length == "same" || length == "match" || length == "original";
     if (!edit.match && !length.empty() && length != "-") {
         // A card length must be a usable duration; inf or nan would poison the
@@ -147,10 +128,10 @@ Row read_row(std::string_view line, char separator, std::size_t number, const Co
         const auto seconds = read_number(length);
         if (seconds && std::isfinite(*seconds)) {
             if (card_seconds_in_range(*seconds)) {
-                edit.card_seconds = *seconds;
+                edit.cardSeconds = *seconds;
             } else {
                 row.message = fmt::format("Line {}: card length '{}' is not {}; the default {} s is used.", number,
-                                          trim(field(columns.card_seconds)), card_seconds_range_text(),
+                                          trim(field(columns.cardSeconds)), card_seconds_range_text(),
                                           format_shortest(default_card_seconds));
             }
         }

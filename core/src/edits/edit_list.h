@@ -36,7 +36,7 @@ std::vector<std::string_view> edit_list_lines(std::string_view text);
 // or is not UTF-8.
 Result<EditListResult> read_edit_list(const std::string& path, double default_card_seconds);
 
-// The same on text already read; `path` only words messages.
+// The same on text already read (a CSV list; EDL text goes to parse_edl).
 EditListResult parse_edit_list(std::string_view text, double default_card_seconds);
 
 }  // namespace reel

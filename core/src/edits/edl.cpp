@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "edits/time.h"
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace reel {
@@ -91,9 +92,9 @@ Result<Edit> edit_from_line(std::string_view line, std::size_t number, double de
     edit.id = fmt::format("edl{}", number);
     edit.start = read->start.seconds;
     edit.end = read->end.seconds;
-    edit.start_frame = read->start.frame;
-    edit.end_frame = read->end.frame;
-    edit.card_seconds = default_card_seconds;
+    edit.startFrame = read->start.frame;
+    edit.endFrame = read->end.frame;
+    edit.cardSeconds = default_card_seconds;
     edit.action = *action;
     return edit;
 }

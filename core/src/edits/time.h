@@ -10,11 +10,6 @@
 
 namespace reel {
 
-// The program's decimal number grammar: optional sign, digits with an optional
-// point (or a point and digits), optional exponent; or inf/infinity/nan in any
-// letter case. Nothing else. Correctly rounded.
-std::optional<double> read_number(std::string_view text);
-
 // H:MM:SS is the longest form a time has.
 inline constexpr std::size_t kMaxTimeParts = 3;
 

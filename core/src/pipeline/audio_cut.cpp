@@ -7,9 +7,11 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
-#include "cards/silence.h"
 #include "edits/time.h"
+#include "encode/silence.h"
+#include "tools/run.h"
 #include "util/files.h"
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace reel {
@@ -69,8 +71,8 @@ Result<std::vector<AudioSegment>> parse_segment_list(std::string_view csv, const
 std::vector<std::string> segment_arguments(const std::vector<SegmentJob>& jobs) {
     // -copyts: the cut times and the list's times are the carrier's own;
     // without it ffmpeg would count from the carrier's first packet.
-    std::vector<std::string> args{"-hide_banner", "-loglevel", "error", "-y", "-progress", "pipe:1", "-nostats",
-                                  "-copyts"};
+    auto args = ffmpeg_prefix(FfmpegRun::Progress);
+    args.emplace_back("-copyts");
     std::vector<std::string> inputs;
     for (const auto& job : jobs) {
         if (std::find(inputs.begin(), inputs.end(), job.track.file) == inputs.end()) inputs.push_back(job.track.file);
@@ -239,44 +241,22 @@ std::vector<std::string> concat_arguments(const std::filesystem::path& script, d
                                           const std::filesystem::path& output) {
     // -copyts: the demuxer's times stand; ffmpeg would otherwise start the
     // output at zero.
-    std::vector<std::string> args{"-hide_banner", "-loglevel", "error", "-y",   "-progress", "pipe:1",
-                                  "-nostats",     "-copyts",   "-f",    "concat", "-safe",   "0",
-                                  "-i",           path_text(script), "-map", "0:a", "-c",      "copy"};
+    auto args = ffmpeg_prefix(FfmpegRun::Progress);
+    append(args, {"-copyts", "-f", "concat", "-safe", "0", "-i", path_text(script), "-map", "0:a", "-c", "copy"});
     if (offset != 0) append(args, {"-output_ts_offset", seconds_text(offset)});
     args.push_back(path_text(output));
     return args;
 }
 
-std::int64_t silence_frame_samples(const AudioStreamInfo& track, std::optional<std::int64_t> source_samples) {
-    const std::string& codec = track.codec;
-    if (codec == "aac") return 1024;
-    if (codec == "ac3" || codec == "eac3") return 1536;
-    if (codec == "mp3") return track.sampleRate >= 32000 ? 1152 : 576;
-    if (codec == "mp2") return 1152;
-    if (codec == "dts") return 512;
-    if (codec == "opus") {
-        // libopus takes 2.5 to 60 ms packets; Opus counts samples at 48 kHz.
-        for (std::int64_t samples : {120, 240, 480, 960, 1920, 2880})
-            if (source_samples == samples) return samples;
-        return 960;
-    }
-    if (codec == "flac") return source_samples && *source_samples >= 16 && *source_samples <= 65535 ? *source_samples : 4608;
-    return source_samples && *source_samples > 0 ? *source_samples : 1024;
-}
-
 Result<std::vector<std::string>> silence_file_arguments(const AudioStreamInfo& track, std::int64_t frame_samples,
                                                         double seconds, const std::filesystem::path& output) {
-    auto encoder = silent_audio_args(track, 0);
-    if (!encoder) return fail(encoder.error());
-    std::vector<std::string> args{"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i"};
-    args.push_back(fmt::format("{}:nb_samples={}", silence_source(track), frame_samples));
-    append(args, {"-map", "0:a", "-t", seconds_text(seconds)});
-    args.insert(args.end(), encoder->begin(), encoder->end());
-    if (track.codec == "opus")
-        append(args, {"-frame_duration", format_shortest(static_cast<double>(frame_samples) / 48.0)});
-    if (track.codec == "flac") append(args, {"-frame_size", std::to_string(frame_samples)});
-    if (track.sampleFormat && (track.codec == "flac" || track.codec == "alac"))
-        append(args, {"-sample_fmt", *track.sampleFormat});
+    auto silence = silent_tracks({track}, 0, frame_samples);
+    if (!silence) return fail(silence.error());
+    auto args = ffmpeg_prefix(FfmpegRun::Writing);
+    args.insert(args.end(), silence->inputs.begin(), silence->inputs.end());
+    args.insert(args.end(), silence->maps.begin(), silence->maps.end());
+    append(args, {"-t", seconds_text(seconds)});
+    args.insert(args.end(), silence->encoders.begin(), silence->encoders.end());
     append(args, {"-f", "nut", path_text(output)});
     return args;
 }

@@ -123,10 +123,6 @@ std::string concat_script(const std::vector<AudioEntry>& entries);
 std::vector<std::string> concat_arguments(const std::filesystem::path& script, double offset,
                                           const std::filesystem::path& output);
 
-// The encoder's samples per packet for silence matching `track`, whose own
-// packets hold `source_samples` samples (when known): the source's packet size
-// wherever the encoder can be told one, its fixed size otherwise.
-std::int64_t silence_frame_samples(const AudioStreamInfo& track, std::optional<std::int64_t> source_samples);
 // ffmpeg arguments for `seconds` of silence encoded like `track`, in packets
 // of `frame_samples`; fails with the silent-audio message.
 Result<std::vector<std::string>> silence_file_arguments(const AudioStreamInfo& track, std::int64_t frame_samples,

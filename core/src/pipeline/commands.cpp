@@ -17,10 +17,6 @@ std::string split_time(double t) {
 
 }  // namespace
 
-std::vector<std::string> std_ffmpeg_prefix() {
-    return {"-hide_banner", "-loglevel", "error", "-y", "-progress", "pipe:1", "-nostats", "-i"};
-}
-
 std::string format_split_parts(const std::vector<PieceRange>& ranges) {
     std::string out = "parts:";
     for (std::size_t i = 0; i < ranges.size(); ++i) {
@@ -48,16 +44,6 @@ std::vector<std::filesystem::path> split_part_paths(const std::filesystem::path&
     return parts;
 }
 
-std::vector<std::string> join_arguments(const std::filesystem::path& output,
-                                        const std::vector<std::filesystem::path>& files) {
-    std::vector<std::string> args{"-o", path_text(output)};
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        if (i > 0) args.push_back("+");
-        args.push_back(path_text(files[i]));
-    }
-    return args;
-}
-
 std::optional<std::string> annexb_filter(const std::string& codec) {
     if (codec == "h264") return "h264_mp4toannexb";
     if (codec == "hevc") return "hevc_mp4toannexb";
@@ -70,9 +56,20 @@ std::filesystem::path bitstream_pass_path(const std::filesystem::path& piece) {
 
 std::vector<std::string> bitstream_pass_arguments(const std::filesystem::path& piece, const std::string& filter,
                                                   const std::filesystem::path& output) {
-    auto args = std_ffmpeg_prefix();
-    args.insert(args.end(), {path_text(piece), "-map", "0", "-c", "copy", "-bsf:v", filter, path_text(output)});
+    auto args = ffmpeg_prefix(FfmpegRun::Progress);
+    args.insert(args.end(), {"-i", path_text(piece), "-map", "0", "-c", "copy", "-bsf:v", filter, path_text(output)});
     return args;
+}
+
+Result<std::filesystem::path> bitstream_pass(RunContext& ctx, const VideoStreamInfo& video,
+                                             const std::filesystem::path& piece) {
+    const auto filter = annexb_filter(video.codec);
+    if (!filter) return piece;
+    const auto output = bitstream_pass_path(piece);
+    if (auto r = run_ffmpeg(ctx, bitstream_pass_arguments(piece, *filter, output), std::nullopt); !r) {
+        return fail(r.error());
+    }
+    return output;
 }
 
 }  // namespace reel

@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "pipeline/paths.h"
 #include "pipeline/pipeline.h"
 #include "pipeline/progress.h"
 #include "pipeline/run_state.h"
@@ -17,22 +18,17 @@
 
 namespace reel {
 
-DrawtextForm RunState::drawtext_form(const RunContext& ctx) {
-    if (!drawtext_) drawtext_ = detect_drawtext_form(ctx.tools.ffmpeg);
-    return *drawtext_;
-}
-
-KeyframeLookup RunState::keyframes_on(const RunContext& ctx, std::string file) const {
+KeyframeLookup RunInputs::keyframes_on(const RunContext& ctx, std::string file) const {
     return [tools = ctx.tools, file = std::move(file), limit = info.duration](double t) {
         return find_keyframe_near(tools, file, t, limit);
     };
 }
 
-GapContext RunState::gap_context(const RunContext& ctx, std::string file) const {
+GapContext RunInputs::gap_context(const RunContext& ctx, std::string file) const {
     return GapContext{video.codec, info.duration, keyframes_on(ctx, std::move(file))};
 }
 
-CardSpec RunState::card_spec(const std::string& text, const std::string& name, std::int64_t frames) const {
+CardSpec RunInputs::card_spec(const std::string& text, const std::string& name, std::int64_t frames) const {
     CardSpec spec;
     spec.video = video;
     spec.text = text;
@@ -43,19 +39,11 @@ CardSpec RunState::card_spec(const std::string& text, const std::string& name, s
     return spec;
 }
 
-Result<void> run_mkvmerge_slice(RunContext& ctx, const std::vector<std::string>& args, double from, double to) {
-    StageSlice slice(ctx, from, to);
-    return run_mkvmerge(ctx, args, 1.0);
-}
-
-Result<void> render_card(RunContext& ctx, RunState& run, const CardSpec& spec, double from, double to) {
-    auto args = card_args(spec, run.drawtext_form(ctx));
+Result<void> render_card(StageRun& run, const CardSpec& spec, double from, double to) {
+    auto args = card_args(spec, run.in.drawtext);
     if (!args) return fail(args.error());
-    {
-        StageSlice slice(ctx, from, to);
-        if (auto r = run_ffmpeg(ctx, *args, spec.frames); !r) return r;
-    }
-    run.secondsEncoded += static_cast<double>(spec.frames) / run.fps;
+    if (auto r = run_ffmpeg(run.ctx, *args, spec.frames, run.progress.slice(from, to)); !r) return r;
+    run.out.secondsEncoded += static_cast<double>(spec.frames) / run.in.fps;
     return {};
 }
 
@@ -65,122 +53,140 @@ namespace {
 // of the whole source answers them all with the same results, where one
 // ffprobe run per lookup would dominate the run (hundreds of edits: minutes).
 // Should the listing fail, the lookups run one by one as usual.
-KeyframeLookup snapping_lookup(const RunContext& ctx, const RunState& run, const std::vector<Edit>& edits) {
-    const auto lookups = 2 * static_cast<std::size_t>(std::count_if(
-                                 edits.begin(), edits.end(), [](const Edit& e) { return e.action != EditAction::Mute; }));
-    if (whole_listing_pays_off(lookups, run.info.duration)) {
-        if (auto keyframes = list_keyframes(ctx.tools, run.source)) {
-            return [keyframes = std::move(*keyframes), limit = run.info.duration](double t) {
+KeyframeLookup snapping_lookup(const RunContext& ctx, const RunInputs& in, const std::vector<Edit>& edits) {
+    const auto lookups = 2 * static_cast<std::size_t>(std::ranges::count_if(
+                                 edits, [](const Edit& e) { return edit_kind(e.action).snaps; }));
+    if (whole_listing_pays_off(lookups, in.info.duration)) {
+        if (auto keyframes = list_keyframes(ctx.tools, in.source)) {
+            return [keyframes = std::move(*keyframes), limit = in.info.duration](double t) {
                 return keyframe_near_in(keyframes, t, limit);
             };
         }
     }
-    return run.keyframes_on(ctx, run.source);
+    return in.keyframes_on(ctx, in.source);
+}
+
+// Copies a movie the tools cannot cut as it is into Matroska; the run reads
+// the copy from then on.
+Result<void> remux_source(RunContext& ctx, StageProgress& progress, RunInputs& in, std::vector<std::string>& warnings) {
+    progress.begin(stages::remux);
+    for (std::size_t n = 0; n < in.info.subtitles.size(); ++n) {
+        const auto& track = in.info.subtitles[n];
+        if (matroska_holds_subtitle(track.codec)) continue;
+        warnings.push_back(fmt::format(
+            "Subtitle track {} ({}) is in a format Matroska cannot hold ({}) and was dropped.", n + 1,
+            track.language.value_or("und"), track.codec));
+    }
+    const auto remuxed = in.in_work("source.mkv");
+    if (auto r = run_ffmpeg(ctx, remux_arguments(in.source, in.info, remuxed), in.video.nbFrames,
+                            progress.slice(0, 1));
+        !r)
+        return r;
+    in.source = path_text(remuxed);
+    // Stream numbers change with the copy; the tools go by the copy's.
+    auto copy = probe_media(ctx.tools, in.source);
+    if (!copy) return fail(copy.error());
+    if (!copy->video || copy->audio.size() != in.info.audio.size())
+        return fail("The movie could not be copied into Matroska with all its picture and sound.");
+    in.sourceInfo = std::move(*copy);
+    return {};
 }
 
 // Stages "probe" to "snap": read the movie, check the edits, remux if needed,
 // snap the cut points.
-Result<void> prepare(RunContext& ctx, RunState& run) {
-    begin_stage(ctx, stages::probe);
-    const std::string movie = path_text(run.options.movie);
+Result<void> prepare(RunContext& ctx, StageProgress& progress, RunInputs& in, std::vector<std::string>& warnings) {
+    progress.begin(stages::probe);
+    const std::string movie = path_text(in.options.movie);
     auto info = probe_media(ctx.tools, movie);
     if (!info) return fail(info.error());
-    run.info = std::move(*info);
-    if (!run.info.video) return fail("The file has no video stream.");
-    run.video = *run.info.video;
-    run.fps = static_cast<double>(run.video.fpsNum) / static_cast<double>(run.video.fpsDen);
+    in.info = std::move(*info);
+    if (!in.info.video) return fail("The file has no video stream.");
+    in.video = *in.info.video;
+    in.fps = static_cast<double>(in.video.fpsNum) / static_cast<double>(in.video.fpsDen);
 
-    auto edits = validate_edits(run.options.edits, run.info.duration, run.fps);
+    auto edits = validate_edits(in.options.edits, in.info.duration, in.fps);
     if (!edits) return fail(edits.error());
+    if (std::ranges::any_of(*edits, [](const Edit& e) { return edit_kind(e.action).takesText; }))
+        in.drawtext = detect_drawtext_form(ctx.tools.ffmpeg);
 
     bool remux = true;
-    if (remux_depends_on_start_time(run.info.container)) {
+    if (remux_depends_on_start_time(in.info.container)) {
         auto start = run_capture(ctx.tools.ffprobe, start_time_query_arguments(movie));
         remux = start_time_asks_remux(start ? std::optional<std::string>(*start) : std::nullopt);
     }
     // The tools would take a movie named like "-x.mkv" for an option.
-    run.source = tool_path_argument(movie);
-    run.sourceInfo = run.info;
+    in.source = tool_path_argument(movie);
+    in.sourceInfo = in.info;
     if (remux) {
-        begin_stage(ctx, stages::remux);
-        for (std::size_t n = 0; n < run.info.subtitles.size(); ++n) {
-            const auto& track = run.info.subtitles[n];
-            if (matroska_holds_subtitle(track.codec)) continue;
-            run.warnings.push_back(fmt::format(
-                "Subtitle track {} ({}) is in a format Matroska cannot hold ({}) and was dropped.", n + 1,
-                track.language.value_or("und"), track.codec));
-        }
-        const auto remuxed = run.in_work("source.mkv");
-        if (auto r = run_ffmpeg(ctx, remux_arguments(run.source, run.info, remuxed), run.video.nbFrames); !r) return r;
-        run.source = path_text(remuxed);
-        // Stream numbers change with the copy; the tools go by the copy's.
-        auto copy = probe_media(ctx.tools, run.source);
-        if (!copy) return fail(copy.error());
-        if (!copy->video || copy->audio.size() != run.info.audio.size())
-            return fail("The movie could not be copied into Matroska with all its picture and sound.");
-        run.sourceInfo = std::move(*copy);
+        if (auto r = remux_source(ctx, progress, in, warnings); !r) return r;
     }
-    run.carriers.video = TrackSource{run.source, run.sourceInfo.video->index};
-    for (const auto& audio : run.sourceInfo.audio) run.carriers.audio.push_back(TrackSource{run.source, audio.index});
 
-    begin_stage(ctx, stages::snap);
-    auto groups = snap_edits(*edits, run.info.duration, run.fps, snapping_lookup(ctx, run, *edits));
+    progress.begin(stages::snap);
+    auto groups = snap_edits(*edits, in.info.duration, in.fps, snapping_lookup(ctx, in, *edits));
     if (!groups) return fail(groups.error());
-    run.groups = std::move(*groups);
+    in.groups = std::move(*groups);
     return {};
 }
 
-Result<void> run_subs_stage(RunContext& ctx, RunState& run) {
-    begin_stage(ctx, stages::subs);
+}  // namespace
+
+Result<void> run_subs_stage(StageRun& run) {
+    run.progress.begin(stages::subs);
     // Mute and text edits keep every moment where it was; the mux then brings the
     // source's own subtitles and chapters along.
-    if (!run.timeline_moves()) return {};
-    auto subtitles = retime_subtitles(ctx, run.sourceInfo, run.source, run.timeline, run.work, run.options.container,
-                                      run.warnings);
+    if (!run.in.timeline_moves()) return {};
+    auto subtitles = retime_subtitles(run.ctx.tools, run.in.sourceInfo, run.in.source, run.out.timeline, run.in.work,
+                                      run.in.options.container.holdsPictureSubtitles, run.out.warnings);
     if (!subtitles) return fail(subtitles.error());
-    run.subtitleArgs = std::move(*subtitles);
-    if (!run.info.chapters.empty()) {
-        auto chapters = build_chapters(run.info.chapters, run.timeline, run.work);
+    run.out.subtitleArgs = std::move(*subtitles);
+    if (!run.in.info.chapters.empty()) {
+        auto chapters = build_chapters(run.in.info.chapters, run.out.timeline, run.in.work);
         if (!chapters) return fail(chapters.error());
-        run.chapterArgs = std::move(*chapters);
+        run.out.chapterArgs = std::move(*chapters);
     }
     return {};
 }
 
-Result<RunReport> run_stages(RunContext& ctx, RunState& run) {
-    if (auto r = prepare(ctx, run); !r) return fail(r.error());
-    if (!run.groups.mute.empty()) {
-        if (auto r = run_mute_stage(ctx, run); !r) return fail(r.error());
-    }
-    if (!run.groups.text.empty()) {
-        if (auto r = run_overlay_stage(ctx, run); !r) return fail(r.error());
-    }
-    if (!run.groups.cut.empty()) {
-        if (auto r = run_cut_stages(ctx, run); !r) return fail(r.error());
-    }
-    if (auto r = run_subs_stage(ctx, run); !r) return fail(r.error());
-    if (auto r = run_mux_stage(ctx, run); !r) return fail(r.error());
-    if (run.options.container == "mp4") {
-        if (auto r = run_mp4_stage(ctx, run); !r) return fail(r.error());
+namespace {
+
+Result<RunReport> run_stages(RunContext& ctx, StageProgress& progress, RunInputs& in, RunProducts& out) {
+    if (auto r = prepare(ctx, progress, in, out.warnings); !r) return fail(r.error());
+    out.carriers.video = TrackSource{in.source, in.sourceInfo.video->index};
+    for (const auto& audio : in.sourceInfo.audio) out.carriers.audio.push_back(TrackSource{in.source, audio.index});
+    out.timeline = Timeline::identity(in.info.duration);
+
+    StageRun run{ctx, progress, in, out};
+    // Each stage runs only when it has something to do; the order is fixed.
+    const std::pair<bool, StageRunner> order[] = {
+        {!in.groups.mute.empty(), run_mute_stage},
+        {!in.groups.text.empty(), run_overlay_stage},
+        {!in.groups.cut.empty(), run_cut_stages},
+        {true, run_subs_stage},
+        {true, run_mux_stage},
+        {in.options.container.repackage != nullptr, in.options.container.repackage},
+    };
+    for (const auto& [needed, stage] : order) {
+        if (!needed) continue;
+        if (auto r = stage(run); !r) return fail(r.error());
     }
 
     // The finished file takes the output's place only now, in one rename: a
     // failed or interrupted run leaves no half-written file under the output
     // name, and a file that stood there survives until the new one is complete.
-    if (auto placed = place_output(run.in_work(finished_file_name(run.options.container)), run.options.output);
+    if (auto placed = place_output(in.in_work(std::string(in.options.container.finishedFile)), in.options.output);
         !placed)
         return fail(placed.error());
 
-    auto written = probe_media(ctx.tools, path_text(run.options.output));
+    auto written = probe_media(ctx.tools, path_text(in.options.output));
     if (!written) return fail(written.error());
-    begin_stage(ctx, stages::done);
+    progress.begin(stages::done);
 
     RunReport report;
-    report.output = path_text(run.options.output);
+    report.output = path_text(in.options.output);
     report.duration = written->duration;
-    report.originalDuration = run.info.duration;
-    report.applied = std::move(run.applied);
-    report.secondsEncoded = run.secondsEncoded;
+    report.originalDuration = in.info.duration;
+    report.applied = std::move(out.applied);
+    report.secondsEncoded = out.secondsEncoded;
     return report;
 }
 
@@ -204,9 +210,10 @@ Result<RunReport> run_pipeline(RunContext& ctx, const PipelineOptions& options, 
 
     Result<RunReport> result;
     {
-        GuardedProgress guarded(ctx);
-        RunState run(options, work, warnings);
-        result = run_stages(ctx, run);
+        StageProgress progress(ctx.sink);
+        RunInputs in{options, work};
+        RunProducts out(warnings);
+        result = run_stages(ctx, progress, in, out);
     }
     if (!options.keepTemp) {
         // A folder that cannot be removed is left behind silently; the run's

@@ -6,7 +6,7 @@ namespace reel {
 std::int64_t title_card_frames_for(const SnappedEdit& edit, double fps) {
     // validate_edits has made sure a fixed card length gives a usable count.
     return edit.edit.match ? title_card_frames(edit.snappedEnd - edit.snappedStart, fps)
-                           : fixed_card_frames(edit.edit.card_seconds, fps).value_or(1);
+                           : fixed_card_frames(edit.edit.cardSeconds, fps).value_or(1);
 }
 
 namespace {

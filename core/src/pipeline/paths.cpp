@@ -1,9 +1,27 @@
+#include "pipeline/paths.h"
+
 #include <system_error>
 
-#include "pipeline/pipeline.h"
-#include "util/result.h"
+#include <fmt/format.h>
+
+#include "pipeline/work_folder.h"
+#include "util/files.h"
 
 namespace reel {
+
+std::filesystem::path output_folder(const std::filesystem::path& output) {
+    const auto parent = output.parent_path();
+    return parent.empty() ? std::filesystem::path(".") : parent;
+}
+
+std::filesystem::path work_folder_path(const std::filesystem::path& output, std::uint32_t pid,
+                                       std::string_view suffix) {
+    // Every intermediate file's path starts with the work folder's, and the
+    // tools would take a path that begins with "-" for an option.
+    const auto folder = output_folder(output);
+    const auto base = path_text(folder).starts_with("-") ? std::filesystem::path(".") / folder : folder;
+    return base / fmt::format("{}{}-{}", kWorkFolderPrefix, pid, suffix);
+}
 
 bool output_overwrites_movie(const std::filesystem::path& output, const std::filesystem::path& movie) {
     std::error_code ec;
@@ -18,10 +36,6 @@ bool output_overwrites_movie(const std::filesystem::path& output, const std::fil
     const auto b = std::filesystem::weakly_canonical(movie, ec);
     if (ec) return false;
     return a == b;
-}
-
-std::string finished_file_name(const std::string& container) {
-    return container == "mp4" ? "final.mp4" : "final.mkv";
 }
 
 Result<void> place_output(const std::filesystem::path& finished, const std::filesystem::path& output) {

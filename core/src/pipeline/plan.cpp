@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace reel {
@@ -24,15 +25,6 @@ constexpr double kGapDivideAfter = 4.0;
 constexpr double kGapDivideMargin = 0.5;
 // Shortest title card.
 constexpr double kMinCardSeconds = 0.5;
-// What is left of a subtitle line or chapter after a cut is kept when it lasts
-// at least this long.
-constexpr double kShortestFragment = 0.3;
-// Two times this close are one moment.
-constexpr double kContiguous = 1e-6;
-
-bool is_card_or_text(EditAction action) {
-    return action == EditAction::Replace || action == EditAction::TextOverVideo;
-}
 
 }  // namespace
 
@@ -46,56 +38,6 @@ AppliedEdit applied_from(const SnappedEdit& snapped, std::optional<double> card_
     applied.actualEnd = snapped.snappedEnd;
     applied.cardSeconds = card_seconds;
     return applied;
-}
-
-Timeline Timeline::identity(double duration) {
-    return from_segments({TimelineSegment{false, 0, duration, duration}});
-}
-
-Timeline Timeline::from_segments(std::vector<TimelineSegment> segments) {
-    Timeline timeline;
-    double offset = 0;
-    for (const auto& segment : segments) {
-        timeline.offsets.push_back(offset);
-        offset += segment.length;
-    }
-    timeline.segments = std::move(segments);
-    return timeline;
-}
-
-std::vector<std::pair<double, double>> map_range_all(const Timeline& timeline, double a, double b) {
-    std::vector<std::pair<double, double>> kept;
-    // Written as a negated comparison so that a NaN range maps to nothing.
-    if (!(a < b)) return kept;
-    const std::size_t count = std::min(timeline.segments.size(), timeline.offsets.size());
-    for (std::size_t i = 0; i < count; ++i) {
-        const auto& segment = timeline.segments[i];
-        if (segment.card) continue;
-        const double from = std::max(a, segment.sourceStart);
-        const double to = std::min(b, segment.sourceEnd);
-        if (!(from < to)) continue;
-        const double offset = timeline.offsets[i];
-        const std::pair<double, double> piece{from - segment.sourceStart + offset, to - segment.sourceStart + offset};
-        // Pieces that meet in the edited file (a removal in between) are one.
-        if (!kept.empty() && std::abs(kept.back().second - piece.first) < kContiguous) {
-            kept.back().second = piece.second;
-        } else {
-            kept.push_back(piece);
-        }
-    }
-    // A cut can leave a flash of a line or a chapter; what is shorter than a
-    // reader needs and shorter than it was is left out.
-    std::erase_if(kept, [&](const auto& piece) {
-        const double length = piece.second - piece.first;
-        return length < kShortestFragment && length < (b - a) - kContiguous;
-    });
-    return kept;
-}
-
-std::optional<std::pair<double, double>> map_range(const Timeline& timeline, double a, double b) {
-    auto kept = map_range_all(timeline, a, b);
-    if (kept.empty()) return std::nullopt;
-    return kept.front();
 }
 
 std::optional<std::int64_t> fixed_card_frames(double card_seconds, double fps) {
@@ -130,10 +72,10 @@ Result<std::vector<Edit>> validate_edits(const std::vector<Edit>& edits, double 
             return fail(fmt::format("Edit {} has an invalid range ({:.3f} to {:.3f}); the movie is {:.2f} s long.",
                                     edit.id, edit.start, edit.end, duration));
         }
-        if (is_card_or_text(edit.action) && trim(edit.text).empty()) {
+        if (edit_kind(edit.action).takesText && trim(edit.text).empty()) {
             return fail(fmt::format("Edit {} needs some text for its card.", edit.id));
         }
-        if (edit.action == EditAction::Replace && !edit.match && !fixed_card_frames(edit.card_seconds, fps)) {
+        if (edit.action == EditAction::Replace && !edit.match && !fixed_card_frames(edit.cardSeconds, fps)) {
             return fail(fmt::format("Edit {} has an invalid card length.", edit.id));
         }
     }
@@ -158,7 +100,7 @@ Result<SnappedGroups> snap_edits(const std::vector<Edit>& validated, double dura
     snapped.reserve(validated.size());
     for (const auto& edit : validated) {
         SnappedEdit s{edit, edit.start, edit.end};
-        if (edit.action != EditAction::Mute) {
+        if (edit_kind(edit.action).snaps) {
             auto start = lookup(edit.start);
             if (!start) return fail(start.error());
             s.snappedStart = *start;
@@ -192,11 +134,10 @@ Result<SnappedGroups> snap_edits(const std::vector<Edit>& validated, double dura
 
     SnappedGroups groups;
     for (auto& s : snapped) {
-        switch (s.edit.action) {
-            case EditAction::Mute: groups.mute.push_back(std::move(s)); break;
-            case EditAction::TextOverVideo: groups.text.push_back(std::move(s)); break;
-            case EditAction::Remove:
-            case EditAction::Replace: groups.cut.push_back(std::move(s)); break;
+        switch (edit_kind(s.edit.action).group) {
+            case EditGroup::Mute: groups.mute.push_back(std::move(s)); break;
+            case EditGroup::Text: groups.text.push_back(std::move(s)); break;
+            case EditGroup::Cut: groups.cut.push_back(std::move(s)); break;
         }
     }
     return groups;
@@ -239,7 +180,7 @@ Result<CutPlan> plan_pieces(const std::vector<SnappedEdit>& edits, PlanKind kind
             plan.slots.push_back({PieceSlot::Kind::Card, i, false});
             plan.ranges.push_back({edit.snappedStart, edit.snappedEnd});
             previous_was_card = true;
-        } else if (edit.edit.action == EditAction::Replace) {
+        } else if (edit_kind(edit.edit.action).takesText) {
             plan.slots.push_back({PieceSlot::Kind::Card, i, false});
             previous_was_card = true;
         } else {

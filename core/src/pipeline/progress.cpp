@@ -2,25 +2,7 @@
 
 #include <algorithm>
 
-#include "pipeline/pipeline.h"
-
 namespace reel {
-
-void begin_stage(RunContext& ctx, const std::string& key, double base, double span, const std::string& label) {
-    ctx.stage = key;
-    ctx.base = base;
-    ctx.span = span;
-    ctx.emit(ProgressEvent{key, label, base * 100.0});
-}
-
-void begin_stage(RunContext& ctx, const StageInfo& stage) {
-    begin_stage(ctx, std::string(stage.key), stage.base, stage.span, std::string(stage.label));
-}
-
-void report_stage_progress(RunContext& ctx, double fraction, const std::string& label) {
-    const double f = std::clamp(fraction, 0.0, 1.0);
-    ctx.emit(ProgressEvent{ctx.stage, label, (ctx.base + f * ctx.span) * 100.0});
-}
 
 double ProgressGuard::admit(double percent, bool labelled, double slice_end) {
     double value = percent;
@@ -31,24 +13,26 @@ double ProgressGuard::admit(double percent, bool labelled, double slice_end) {
     return value;
 }
 
-GuardedProgress::GuardedProgress(RunContext& ctx) : ctx_(ctx), original_(ctx.sink.progress) {
-    ctx_.sink.progress = [this](const ProgressEvent& event) {
-        ProgressEvent admitted = event;
-        admitted.percent = guard_.admit(event.percent, !event.message.empty(), (ctx_.base + ctx_.span) * 100.0);
-        if (original_) original_(admitted);
-    };
+void StageProgress::begin(const StageInfo& stage) {
+    key_ = std::string(stage.key);
+    base_ = stage.base;
+    span_ = stage.span;
+    emit(std::string(stage.label), base_, base_ + span_);
 }
 
-GuardedProgress::~GuardedProgress() { ctx_.sink.progress = original_; }
-
-StageSlice::StageSlice(RunContext& ctx, double from, double to) : ctx_(ctx), base_(ctx.base), span_(ctx.span) {
-    ctx_.base = base_ + from * span_;
-    ctx_.span = (to - from) * span_;
+void StageProgress::report(double fraction, const std::string& label) {
+    emit(label, base_ + std::clamp(fraction, 0.0, 1.0) * span_, base_ + span_);
 }
 
-StageSlice::~StageSlice() {
-    ctx_.base = base_;
-    ctx_.span = span_;
+ToolProgress StageProgress::slice(double from, double to) {
+    const double start = base_ + from * span_;
+    const double length = (to - from) * span_;
+    return [this, start, length](double fraction) { emit("", start + fraction * length, start + length); };
+}
+
+void StageProgress::emit(const std::string& label, double fraction_of_run, double slice_end) {
+    const double percent = guard_.admit(fraction_of_run * 100.0, !label.empty(), slice_end * 100.0);
+    if (sink_.progress) sink_.progress(ProgressEvent{key_, label, percent});
 }
 
 }  // namespace reel

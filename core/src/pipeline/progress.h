@@ -1,15 +1,13 @@
 #pragma once
-// Progress of one run: stage announcements, slices of a stage for its tool runs,
-// and the guard that keeps the overall percent from stepping back.
-#include <functional>
+// Progress of one run: which stage is current, where it sits in the whole, the
+// slices of a stage that its tool runs fill, and the guard that keeps the
+// overall percent from stepping back.
+#include <string>
 
 #include "pipeline/stage_args.h"
 #include "tools/run.h"
 
 namespace reel {
-
-// Announces a row of the stage table.
-void begin_stage(RunContext& ctx, const StageInfo& stage);
 
 // Decides the percent that reaches the front end. Tool runs report against
 // estimates (an expected frame count, a share of the stage) and may overshoot
@@ -26,34 +24,28 @@ private:
     double last_ = 0;
 };
 
-// Routes the context's progress events through a guard for as long as it lives,
-// then gives the context its own callback back.
-class GuardedProgress {
+class StageProgress {
 public:
-    explicit GuardedProgress(RunContext& ctx);
-    ~GuardedProgress();
-    GuardedProgress(const GuardedProgress&) = delete;
-    GuardedProgress& operator=(const GuardedProgress&) = delete;
+    // Events go to `sink`'s progress callback, which may be empty.
+    explicit StageProgress(ProgressSink sink) : sink_(std::move(sink)) {}
+
+    // Makes the stage current and announces it.
+    void begin(const StageInfo& stage);
+    // The current stage has come `fraction` of its way.
+    void report(double fraction, const std::string& label);
+    // The progress of a tool run that fills the slice [from, to] of the current
+    // stage (fractions of the stage): its 0..1 becomes the slice's share.
+    ToolProgress slice(double from, double to);
+    const std::string& stage() const { return key_; }
 
 private:
-    RunContext& ctx_;
-    std::function<void(const ProgressEvent&)> original_;
+    void emit(const std::string& label, double fraction_of_run, double slice_end);
+
+    ProgressSink sink_;
+    std::string key_;
+    double base_ = 0;
+    double span_ = 0;
     ProgressGuard guard_;
-};
-
-// Narrows the current stage to the slice [from, to] of its span (fractions of
-// the stage) while a tool runs, so the run's own 0-100 % fills only that slice.
-class StageSlice {
-public:
-    StageSlice(RunContext& ctx, double from, double to);
-    ~StageSlice();
-    StageSlice(const StageSlice&) = delete;
-    StageSlice& operator=(const StageSlice&) = delete;
-
-private:
-    RunContext& ctx_;
-    double base_;
-    double span_;
 };
 
 }  // namespace reel

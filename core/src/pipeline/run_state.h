@@ -1,18 +1,23 @@
 #pragma once
 // What one run carries from stage to stage, and the stage runners. Private to
 // the pipeline: the front end only sees run_pipeline.
+//
+// The data flow: `prepare` reads the movie and the edits into RunInputs, which
+// no stage changes afterwards. Each stage then reads the inputs and the
+// products so far and replaces what it makes: the carrier of the picture or
+// of a sound track, the timeline, the subtitle and chapter files, and what it
+// adds to the report.
 #include <cstdint>
 #include <filesystem>
-#include <optional>
+#include <functional>
 #include <string>
 #include <vector>
-
-#include <functional>
 
 #include "cards/card.h"
 #include "pipeline/audio_cut.h"
 #include "pipeline/pipeline.h"
 #include "pipeline/plan.h"
+#include "pipeline/progress.h"
 #include "pipeline/tracks.h"
 #include "pipeline/video_cut.h"
 #include "probe/media_info.h"
@@ -23,45 +28,52 @@
 
 namespace reel {
 
-struct RunState {
-    RunState(const PipelineOptions& opts, std::filesystem::path work_folder, std::vector<std::string>& warning_list)
-        : options(opts), work(std::move(work_folder)), warnings(warning_list) {}
-
+// What the run has read: the options, the movie, the edits snapped to it.
+struct RunInputs {
     const PipelineOptions& options;
     std::filesystem::path work;
-    std::vector<std::string>& warnings;
 
     MediaInfo info;        // the movie as the user gave it
     MediaInfo sourceInfo;  // the file the tools read: the movie or its remuxed copy
+    std::string source;    // that file, as a tool argument
     VideoStreamInfo video;
     double fps = 0;
     SnappedGroups groups;
+    DrawtextForm drawtext = DrawtextForm::PerLine;  // asked of ffmpeg when a card is to be drawn
 
-    std::string source;  // the movie, or the remuxed copy
-    // Where the picture and each sound track come from now; the stages that
-    // change a track replace its carrier.
-    Carriers carriers;
-    Timeline timeline;
-
-    std::vector<AppliedEdit> applied;
-    double secondsEncoded = 0;
-    SubtitleArgs subtitleArgs;
-    ChapterArgs chapterArgs;
-
-    // Asked of ffmpeg once per run, before the first card.
-    DrawtextForm drawtext_form(const RunContext& ctx);
-    // True once remove or card edits have moved the timeline.
+    // True once remove or card edits move the timeline.
     bool timeline_moves() const { return !groups.cut.empty(); }
+    std::filesystem::path in_work(const std::string& name) const { return work / name; }
     // Nearest keyframe on `file`, limited by the movie's duration.
     KeyframeLookup keyframes_on(const RunContext& ctx, std::string file) const;
     GapContext gap_context(const RunContext& ctx, std::string file) const;
     // A card of `frames` frames in the movie's picture format, written to the
     // work folder as `name`; without sound unless the caller adds it.
     CardSpec card_spec(const std::string& text, const std::string& name, std::int64_t frames) const;
-    std::filesystem::path in_work(const std::string& name) const { return work / name; }
+};
 
-private:
-    std::optional<DrawtextForm> drawtext_;
+// What the stages have made so far.
+struct RunProducts {
+    explicit RunProducts(std::vector<std::string>& warning_list) : warnings(warning_list) {}
+
+    // Where the picture and each sound track come from now.
+    Carriers carriers;
+    // Where every moment of the source is in the edited movie.
+    Timeline timeline;
+    SubtitleArgs subtitleArgs;
+    ChapterArgs chapterArgs;
+
+    std::vector<AppliedEdit> applied;
+    double secondsEncoded = 0;
+    std::vector<std::string>& warnings;
+};
+
+// What a stage is handed.
+struct StageRun {
+    RunContext& ctx;
+    StageProgress& progress;
+    const RunInputs& in;
+    RunProducts& out;
 };
 
 // One reassembly of every sound track: the stretches each track is cut into
@@ -75,7 +87,7 @@ struct AudioRebuild {
 };
 // Runs within the slice [from, to] of the current stage; returns the seconds of
 // silence one track received.
-Result<double> rebuild_audio(RunContext& ctx, RunState& run, const AudioRebuild& rebuild, double from, double to);
+Result<double> rebuild_audio(StageRun& run, const AudioRebuild& rebuild, double from, double to);
 
 // A file of the joined picture as mkvmerge sees it (its first frame and end);
 // the caller sets its position.
@@ -86,17 +98,16 @@ Result<VideoPiece> measure_piece(const RunContext& ctx, const std::filesystem::p
 // first frame, wherever that sits.
 double first_frame_position(double range_start, double output_start, const VideoPiece& piece);
 
-// Runs a progress tool run within the slice [from, to] of the current stage.
-Result<void> run_mkvmerge_slice(RunContext& ctx, const std::vector<std::string>& args, double from, double to);
 // Renders `spec` within the slice [from, to] of the current stage and counts
 // its frames as encoded.
-Result<void> render_card(RunContext& ctx, RunState& run, const CardSpec& spec, double from, double to);
+Result<void> render_card(StageRun& run, const CardSpec& spec, double from, double to);
 
-Result<void> run_mute_stage(RunContext& ctx, RunState& run);
-Result<void> run_overlay_stage(RunContext& ctx, RunState& run);
+Result<void> run_mute_stage(StageRun& run);
+Result<void> run_overlay_stage(StageRun& run);
 // "split", "cards" and "join".
-Result<void> run_cut_stages(RunContext& ctx, RunState& run);
-Result<void> run_mux_stage(RunContext& ctx, RunState& run);
-Result<void> run_mp4_stage(RunContext& ctx, RunState& run);
+Result<void> run_cut_stages(StageRun& run);
+Result<void> run_subs_stage(StageRun& run);
+Result<void> run_mux_stage(StageRun& run);
+Result<void> run_mp4_stage(StageRun& run);
 
 }  // namespace reel

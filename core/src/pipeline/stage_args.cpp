@@ -7,10 +7,11 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
-#include "cards/silence.h"
+#include "encode/silence.h"
 #include "pipeline/commands.h"
 #include "pipeline/work_folder.h"
 #include "util/files.h"
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace reel {
@@ -26,20 +27,6 @@ void append(std::vector<std::string>& args, std::initializer_list<std::string> m
 
 }  // namespace
 
-std::filesystem::path output_folder(const std::filesystem::path& output) {
-    const auto parent = output.parent_path();
-    return parent.empty() ? std::filesystem::path(".") : parent;
-}
-
-std::filesystem::path work_folder_path(const std::filesystem::path& output, std::uint32_t pid,
-                                       std::string_view suffix) {
-    // Every intermediate file's path starts with the work folder's, and the
-    // tools would take a path that begins with "-" for an option.
-    const auto folder = output_folder(output);
-    const auto base = path_text(folder).starts_with("-") ? std::filesystem::path(".") / folder : folder;
-    return base / fmt::format("{}{}-{}", kWorkFolderPrefix, pid, suffix);
-}
-
 bool remux_depends_on_start_time(const std::string& container) {
     return container.starts_with("matroska") || container.starts_with("webm");
 }
@@ -52,11 +39,9 @@ bool start_time_asks_remux(const std::optional<std::string>& query_output) {
     if (!query_output) return false;
     const std::string text(trim(*query_output));
     if (text.empty()) return false;
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
     // The whole text must be the number ("N/A" and the like do not read).
-    if (end != text.c_str() + text.size()) return false;
-    return std::fabs(value) > kStartTimeTolerance;
+    const auto value = read_number(text);
+    return value && std::fabs(*value) > kStartTimeTolerance;
 }
 
 bool matroska_holds_subtitle(const std::string& codec) {
@@ -68,8 +53,8 @@ bool matroska_holds_subtitle(const std::string& codec) {
 
 std::vector<std::string> remux_arguments(const std::string& movie, const MediaInfo& info,
                                          const std::filesystem::path& output) {
-    auto args = std_ffmpeg_prefix();
-    append(args, {movie, "-map", "0", "-map", "-0:d", "-c", "copy"});
+    auto args = ffmpeg_prefix(FfmpegRun::Progress);
+    append(args, {"-i", movie, "-map", "0", "-map", "-0:d", "-c", "copy"});
     for (const auto& track : info.subtitles) {
         if (!matroska_holds_subtitle(track.codec)) append(args, {"-map", fmt::format("-0:{}", track.index)});
     }
@@ -176,9 +161,9 @@ std::vector<std::string> date_arguments(const std::filesystem::path& file, const
 std::vector<std::string> mp4_arguments(const std::filesystem::path& final_mkv, const std::filesystem::path& output,
                                        const std::vector<std::size_t>& text_subtitles, const std::string& video_codec,
                                        const std::optional<std::string>& created) {
-    auto args = std_ffmpeg_prefix();
+    auto args = ffmpeg_prefix(FfmpegRun::Progress);
     // "V": the picture, not cover art stored as a picture stream.
-    append(args, {path_text(final_mkv), "-map", "0:V", "-map", "0:a?"});
+    append(args, {"-i", path_text(final_mkv), "-map", "0:V", "-map", "0:a?"});
     for (std::size_t n : text_subtitles) append(args, {"-map", fmt::format("0:s:{}", n)});
     if (!text_subtitles.empty()) append(args, {"-c:s", "mov_text"});
     append(args, {"-c:v", "copy", "-c:a", "copy"});

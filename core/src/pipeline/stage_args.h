@@ -20,37 +20,62 @@ namespace reel {
 struct StageInfo {
     std::string_view key;
     std::string_view label;
-    double base;
+    double base;  // the spans of the stages before it
     double span;
 };
 
 namespace stages {
-inline constexpr StageInfo probe{"probe", "Reading the movie", 0.0, 0.02};
-inline constexpr StageInfo remux{"remux", "Remuxing the source into MKV (no re-encoding)", 0.02, 0.08};
-inline constexpr StageInfo snap{"snap", "Finding keyframes near the cut points", 0.10, 0.03};
-inline constexpr StageInfo mute{"mute", "Cutting the audio around muted sections", 0.13, 0.12};
-inline constexpr StageInfo overlay{"overlay", "Replacing video with text cards (audio kept)", 0.25, 0.15};
-inline constexpr StageInfo split{"split", "Splitting the movie at the cut points (stream copy)", 0.40, 0.25};
-inline constexpr StageInfo cards{"cards", "Rendering title cards", 0.65, 0.12};
-inline constexpr StageInfo join{"join", "Joining the pieces (stream copy)", 0.77, 0.10};
-inline constexpr StageInfo subs{"subs", "Retiming subtitles and chapters", 0.87, 0.03};
-inline constexpr StageInfo mux{"mux", "Writing the final file", 0.90, 0.08};
-inline constexpr StageInfo mp4{"mp4", "Repackaging as MP4 (stream copy)", 0.98, 0.02};
-inline constexpr StageInfo done{"done", "Done", 1.0, 0.0};
+
+// The stages in the order a run goes through them, with the share of the whole
+// run each may take; a run skips the stages it does not need.
+struct StageRow {
+    std::string_view key;
+    std::string_view label;
+    double span;
+};
+inline constexpr StageRow kOrder[] = {
+    {"probe", "Reading the movie", 0.02},
+    {"remux", "Remuxing the source into MKV (no re-encoding)", 0.08},
+    {"snap", "Finding keyframes near the cut points", 0.03},
+    {"mute", "Cutting the audio around muted sections", 0.12},
+    {"overlay", "Replacing video with text cards (audio kept)", 0.15},
+    {"split", "Splitting the movie at the cut points (stream copy)", 0.25},
+    {"cards", "Rendering title cards", 0.12},
+    {"join", "Joining the pieces (stream copy)", 0.10},
+    {"subs", "Retiming subtitles and chapters", 0.03},
+    {"mux", "Writing the final file", 0.08},
+    {"mp4", "Repackaging as MP4 (stream copy)", 0.02},
+    {"done", "Done", 0.0},
+};
+
+consteval StageInfo row(std::string_view key) {
+    double base = 0;
+    for (const StageRow& r : kOrder) {
+        if (r.key == key) return StageInfo{r.key, r.label, base, r.span};
+        base += r.span;
+    }
+    throw "no such stage";  // a compile error: consteval cannot throw
+}
+
+inline constexpr StageInfo probe = row("probe");
+inline constexpr StageInfo remux = row("remux");
+inline constexpr StageInfo snap = row("snap");
+inline constexpr StageInfo mute = row("mute");
+inline constexpr StageInfo overlay = row("overlay");
+inline constexpr StageInfo split = row("split");
+inline constexpr StageInfo cards = row("cards");
+inline constexpr StageInfo join = row("join");
+inline constexpr StageInfo subs = row("subs");
+inline constexpr StageInfo mux = row("mux");
+inline constexpr StageInfo mp4 = row("mp4");
+inline constexpr StageInfo done = row("done");
+
 }  // namespace stages
 
 // Shares of a stage's span taken by its tool runs, in order. Each run gets its
 // own slice so that the overall progress never steps back inside a stage.
 inline constexpr double kOverlaySplitShare = 0.4;  // then the cards: 0.3, the join: 0.3
 inline constexpr double kOverlayJoinShare = 0.3;
-
-// ---- work folder --------------------------------------------------------
-
-// The folder that will hold the output: its parent, or "." when it has none.
-std::filesystem::path output_folder(const std::filesystem::path& output);
-// ".reelmender-work-{pid}-{suffix}" inside the output folder.
-std::filesystem::path work_folder_path(const std::filesystem::path& output, std::uint32_t pid,
-                                       std::string_view suffix);
 
 // ---- remux --------------------------------------------------------------
 

@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "encode/silence.h"
 #include "pipeline/progress.h"
 #include "pipeline/run_state.h"
 #include "probe/keyframes.h"
@@ -43,13 +44,14 @@ Result<double> first_packet_of(const RunContext& ctx, const std::filesystem::pat
 
 }  // namespace
 
-Result<double> rebuild_audio(RunContext& ctx, RunState& run, const AudioRebuild& rebuild, double from, double to) {
-    const auto& tracks = run.info.audio;
+Result<double> rebuild_audio(StageRun& run, const AudioRebuild& rebuild, double from, double to) {
+    RunContext& ctx = run.ctx;
+    const auto& tracks = run.in.info.audio;
     std::vector<TrackWork> work;
     std::vector<SegmentJob> jobs;
     for (std::size_t k = 0; k < tracks.size(); ++k) {
         const auto& track = tracks[k];
-        const TrackSource& carrier = run.carriers.audio[k];
+        const TrackSource carrier = run.out.carriers.audio[k];
         auto listing = run_capture(ctx.tools.ffprobe, first_packets_arguments(carrier));
         if (!listing) return fail(listing.error());
         const auto source_samples = samples_per_packet(*listing, track.sampleRate);
@@ -57,11 +59,11 @@ Result<double> rebuild_audio(RunContext& ctx, RunState& run, const AudioRebuild&
         w.firstPacket = first_packet_time(*listing).value_or(0);
         w.silence.frameSamples = silence_frame_samples(track, source_samples);
         w.silence.sampleRate = track.sampleRate;
-        w.silence.file = run.in_work(fmt::format("{}-silence-{}.nut", rebuild.name, k));
+        w.silence.file = run.in.in_work(fmt::format("{}-silence-{}.nut", rebuild.name, k));
         const double frame_seconds = static_cast<double>(source_samples.value_or(w.silence.frameSamples)) /
                                      static_cast<double>(track.sampleRate);
         w.stretches = rebuild.stretches(frame_seconds);
-        w.list = run.in_work(fmt::format("{}-{}.csv", rebuild.name, k));
+        w.list = run.in.in_work(fmt::format("{}-{}.csv", rebuild.name, k));
         // The segmenter goes by the times as stored, before a codec delay is
         // taken off (Opus): it is told and it answers in those.
         auto delay = mkvmerge_codec_delay(ctx.tools, carrier.file, carrier.id);
@@ -69,20 +71,17 @@ Result<double> rebuild_audio(RunContext& ctx, RunState& run, const AudioRebuild&
         w.codecDelay = *delay;
         std::vector<double> times = stretch_boundaries(w.stretches);
         for (double& t : times) t += w.codecDelay;
-        jobs.push_back({carrier, times, run.in_work(fmt::format("{}-{}-%03d.nut", rebuild.name, k)), w.list});
+        jobs.push_back({carrier, times, run.in.in_work(fmt::format("{}-{}-%03d.nut", rebuild.name, k)), w.list});
         work.push_back(std::move(w));
     }
-    {
-        StageSlice slice(ctx, from, from + (to - from) * 0.5);
-        if (auto r = run_ffmpeg(ctx, segment_arguments(jobs), std::nullopt); !r) return fail(r.error());
-    }
+    if (auto r = run_ffmpeg(ctx, segment_arguments(jobs), std::nullopt); !r) return fail(r.error());
 
     double first_track_silence = 0;
     for (std::size_t k = 0; k < tracks.size(); ++k) {
         TrackWork& w = work[k];
         auto list = read_file(w.list);
         if (!list) return fail(list.error());
-        auto segments = parse_segment_list(*list, run.work);
+        auto segments = parse_segment_list(*list, run.in.work);
         if (!segments) return fail(segments.error());
         for (auto& segment : *segments) {
             segment.start -= w.codecDelay;
@@ -106,13 +105,13 @@ Result<double> rebuild_audio(RunContext& ctx, RunState& run, const AudioRebuild&
         if (entries.empty()) return fail(fmt::format("Audio track {} has no sound left to write.", k + 1));
         if (k == 0) first_track_silence = silence_seconds(entries, w.silence);
 
-        const auto script = run.in_work(fmt::format("{}-{}.ffconcat", rebuild.name, k));
+        const auto script = run.in.in_work(fmt::format("{}-{}.ffconcat", rebuild.name, k));
         if (auto written = write_file(script, concat_script(entries)); !written) return fail(written.error());
-        const auto joined = run.in_work(fmt::format("{}-{}-joined.mka", rebuild.name, k));
-        const auto output = run.in_work(fmt::format("{}-{}.mka", rebuild.name, k));
+        const auto joined = run.in.in_work(fmt::format("{}-{}-joined.mka", rebuild.name, k));
+        const auto output = run.in.in_work(fmt::format("{}-{}.mka", rebuild.name, k));
         const double share = (to - from) * 0.5 / static_cast<double>(tracks.size());
-        StageSlice slice(ctx, from + (to - from) * 0.5 + share * static_cast<double>(k),
-                         from + (to - from) * 0.5 + share * static_cast<double>(k + 1));
+        const auto progress = run.progress.slice(from + (to - from) * 0.5 + share * static_cast<double>(k),
+                                                 from + (to - from) * 0.5 + share * static_cast<double>(k + 1));
         // ffmpeg joins, mkvmerge writes the track the way it will read it in
         // the final mux. The two store some codecs' times differently (Opus'
         // codec delay), so the track is checked where it starts and, if it
@@ -124,7 +123,7 @@ Result<double> rebuild_audio(RunContext& ctx, RunState& run, const AudioRebuild&
                 return fail(r.error());
             if (auto r = run_mkvmerge(ctx, {"-o", path_text(output), "--sync", fmt::format("0:{}", -kLiftMs),
                                             path_text(joined)},
-                                      1.0);
+                                      progress);
                 !r)
                 return fail(r.error());
             auto actual = first_packet_of(ctx, output);
@@ -134,7 +133,7 @@ Result<double> rebuild_audio(RunContext& ctx, RunState& run, const AudioRebuild&
             if (std::abs(moved) <= kTimestampPrecision) break;
             offset -= moved;
         }
-        run.carriers.audio[k] = TrackSource{path_text(output), 0};
+        run.out.carriers.audio[k] = TrackSource{path_text(output), 0};
     }
     return first_track_silence;
 }

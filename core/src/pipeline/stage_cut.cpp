@@ -17,17 +17,6 @@
 
 namespace reel {
 
-Result<std::filesystem::path> bitstream_pass(RunContext& ctx, const VideoStreamInfo& video,
-                                             const std::filesystem::path& piece) {
-    const auto filter = annexb_filter(video.codec);
-    if (!filter) return piece;
-    const auto output = bitstream_pass_path(piece);
-    if (auto r = run_ffmpeg(ctx, bitstream_pass_arguments(piece, *filter, output), std::nullopt); !r) {
-        return fail(r.error());
-    }
-    return output;
-}
-
 Result<VideoPiece> measure_piece(const RunContext& ctx, const std::filesystem::path& file) {
     auto extent = mkvmerge_extent(ctx.tools, path_text(file));
     if (!extent) return fail(extent.error());
@@ -38,26 +27,23 @@ double first_frame_position(double range_start, double output_start, const Video
     return range_start > 0 ? output_start : output_start + piece.firstFrame;
 }
 
-namespace {
-
-constexpr const char* kCardsLabel = "Rendering title cards";
-
-}  // namespace
-
-Result<void> run_cut_stages(RunContext& ctx, RunState& run) {
-    begin_stage(ctx, stages::split);
-    const TrackSource video = run.carriers.video;
-    auto plan = plan_pieces(run.groups.cut, PlanKind::Cut, run.fps, run.gap_context(ctx, video.file));
+Result<void> run_cut_stages(StageRun& run) {
+    run.progress.begin(stages::split);
+    const auto& cut = run.in.groups.cut;
+    const double fps = run.in.fps;
+    const TrackSource video = run.out.carriers.video;
+    auto plan = plan_pieces(cut, PlanKind::Cut, fps, run.in.gap_context(run.ctx, video.file));
     if (!plan) return fail(plan.error());
     if (plan->ranges.empty()) return fail("Everything would be removed; nothing left to write.");
-    const CutLayout layout = layout_cut(*plan, run.groups.cut, run.fps, run.info.duration);
+    const CutLayout layout = layout_cut(*plan, cut, fps, run.in.info.duration);
 
-    const auto split_output = run.in_work("seg.mkv");
-    if (auto r = run_mkvmerge(ctx, video_split_arguments(split_output, plan->ranges, video), 1.0); !r)
+    const auto split_output = run.in.in_work("seg.mkv");
+    if (auto r = run_mkvmerge(run.ctx, video_split_arguments(split_output, plan->ranges, video), run.progress.slice(0, 1));
+        !r)
         return fail(r.error());
     const auto parts = split_part_paths(split_output, plan->ranges.size());
 
-    begin_stage(ctx, stages::cards);
+    run.progress.begin(stages::cards);
     const auto total = static_cast<std::size_t>(std::count_if(
         plan->slots.begin(), plan->slots.end(), [](const PieceSlot& s) { return s.kind == PieceSlot::Kind::Card; }));
     const double card_count = static_cast<double>(std::max<std::size_t>(total, 1));
@@ -67,47 +53,48 @@ Result<void> run_cut_stages(RunContext& ctx, RunState& run) {
     for (std::size_t i = 0; i < plan->slots.size(); ++i) {
         const auto& slot = plan->slots[i];
         if (slot.kind == PieceSlot::Kind::Piece) {
-            auto file = slot.needsBitstreamPass ? bitstream_pass(ctx, run.video, parts[slot.index])
+            auto file = slot.needsBitstreamPass ? bitstream_pass(run.ctx, run.in.video, parts[slot.index])
                                                 : Result<std::filesystem::path>(parts[slot.index]);
             if (!file) return fail(file.error());
-            auto piece = measure_piece(ctx, *file);
+            auto piece = measure_piece(run.ctx, *file);
             if (!piece) return fail(piece.error());
             piece->position = first_frame_position(plan->ranges[slot.index].start, layout.slotPositions[i], *piece);
             pieces.push_back(*piece);
             continue;
         }
-        const auto& edit = run.groups.cut[slot.index];
+        const auto& edit = cut[slot.index];
         const std::int64_t frames = layout.cardFrames[i];
-        const CardSpec spec = run.card_spec(edit.edit.text, fmt::format("card-{}.mkv", slot.index), frames);
+        const CardSpec spec = run.in.card_spec(edit.edit.text, fmt::format("card-{}.mkv", slot.index), frames);
         const double from = static_cast<double>(rendered) / card_count;
         const double to = static_cast<double>(rendered + 1) / card_count;
-        if (auto r = render_card(ctx, run, spec, from, to); !r) return fail(r.error());
-        report_stage_progress(ctx, to, kCardsLabel);
+        if (auto r = render_card(run, spec, from, to); !r) return fail(r.error());
+        run.progress.report(to, std::string(stages::cards.label));
         ++rendered;
-        auto file = bitstream_pass(ctx, run.video, spec.output);
+        auto file = bitstream_pass(run.ctx, run.in.video, spec.output);
         if (!file) return fail(file.error());
-        auto piece = measure_piece(ctx, *file);
+        auto piece = measure_piece(run.ctx, *file);
         if (!piece) return fail(piece.error());
         piece->position = layout.slotPositions[i];
         pieces.push_back(*piece);
-        run.applied.push_back(applied_from(edit, static_cast<double>(frames) / run.fps));
+        run.out.applied.push_back(applied_from(edit, static_cast<double>(frames) / fps));
     }
-    for (const auto& edit : run.groups.cut) {
-        if (edit.edit.action == EditAction::Remove) run.applied.push_back(applied_from(edit, std::nullopt));
+    for (const auto& edit : cut) {
+        if (!edit_kind(edit.edit.action).takesText) run.out.applied.push_back(applied_from(edit, std::nullopt));
     }
-    run.timeline = layout.timeline;
+    run.out.timeline = layout.timeline;
 
-    begin_stage(ctx, stages::join);
-    const bool has_audio = !run.info.audio.empty();
-    const auto joined = run.in_work("va.mkv");
-    if (auto r = run_mkvmerge_slice(ctx, video_join_arguments(joined, pieces), 0, has_audio ? 0.5 : 1.0); !r)
+    run.progress.begin(stages::join);
+    const bool has_audio = !run.in.info.audio.empty();
+    const auto joined = run.in.in_work("va.mkv");
+    if (auto r = run_mkvmerge(run.ctx, video_join_arguments(joined, pieces), run.progress.slice(0, has_audio ? 0.5 : 1.0));
+        !r)
         return r;
-    run.carriers.video = TrackSource{path_text(joined), 0};
+    run.out.carriers.video = TrackSource{path_text(joined), 0};
     if (has_audio) {
         AudioRebuild rebuild{"cut",
                              [&layout](double frame) { return straddle_by_halves(layout.stretches, frame); },
                              layout.silence};
-        if (auto r = rebuild_audio(ctx, run, rebuild, 0.5, 1.0); !r) return fail(r.error());
+        if (auto r = rebuild_audio(run, rebuild, 0.5, 1.0); !r) return fail(r.error());
     }
     return {};
 }

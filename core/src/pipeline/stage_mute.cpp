@@ -1,27 +1,26 @@
 // Stage "mute": every sound track is cut around the mute ranges by stream copy
 // and each muted stretch is replaced by silence encoded like the track, with
 // every kept packet at its own time.
-#include "pipeline/progress.h"
 #include "pipeline/run_state.h"
-#include "pipeline/stage_args.h"
 
 namespace reel {
 
-Result<void> run_mute_stage(RunContext& ctx, RunState& run) {
-    if (run.info.audio.empty()) {
-        run.warnings.push_back("Mute edits were ignored because the file has no audio.");
+Result<void> run_mute_stage(StageRun& run) {
+    const auto& mute = run.in.groups.mute;
+    if (run.in.info.audio.empty()) {
+        run.out.warnings.push_back("Mute edits were ignored because the file has no audio.");
         return {};
     }
-    begin_stage(ctx, stages::mute);
+    run.progress.begin(stages::mute);
 
     std::vector<std::pair<double, double>> mutes;
-    for (const auto& edit : run.groups.mute) mutes.emplace_back(edit.snappedStart, edit.snappedEnd);
+    for (const auto& edit : mute) mutes.emplace_back(edit.snappedStart, edit.snappedEnd);
     AudioRebuild rebuild{"muted", [&mutes](double frame_seconds) { return mute_stretches(mutes, frame_seconds); }, {}};
-    auto silence = rebuild_audio(ctx, run, rebuild, 0.0, 1.0);
+    auto silence = rebuild_audio(run, rebuild, 0.0, 1.0);
     if (!silence) return fail(silence.error());
-    run.secondsEncoded += *silence;
+    run.out.secondsEncoded += *silence;
 
-    for (const auto& edit : run.groups.mute) run.applied.push_back(applied_from(edit, std::nullopt));
+    for (const auto& edit : mute) run.out.applied.push_back(applied_from(edit, std::nullopt));
     return {};
 }
 

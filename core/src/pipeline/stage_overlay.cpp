@@ -16,22 +16,22 @@
 
 namespace reel {
 
-Result<void> run_overlay_stage(RunContext& ctx, RunState& run) {
-    begin_stage(ctx, stages::overlay);
-    const TrackSource video = run.carriers.video;
+Result<void> run_overlay_stage(StageRun& run) {
+    run.progress.begin(stages::overlay);
+    const auto& text = run.in.groups.text;
+    const TrackSource video = run.out.carriers.video;
 
-    auto plan = plan_pieces(run.groups.text, PlanKind::Text, run.fps, run.gap_context(ctx, video.file));
+    auto plan = plan_pieces(text, PlanKind::Text, run.in.fps, run.in.gap_context(run.ctx, video.file));
     if (!plan) return fail(plan.error());
-    for (const auto& edit : run.groups.text) {
-        run.applied.push_back(applied_from(edit, edit.snappedEnd - edit.snappedStart));
+    for (const auto& edit : text) {
+        run.out.applied.push_back(applied_from(edit, edit.snappedEnd - edit.snappedStart));
     }
 
-    const auto split_output = run.in_work("vid.mkv");
-    if (auto r = run_mkvmerge_slice(ctx, video_split_arguments(split_output, plan->ranges, video), 0,
-                                    kOverlaySplitShare);
-        !r) {
+    const auto split_output = run.in.in_work("vid.mkv");
+    if (auto r = run_mkvmerge(run.ctx, video_split_arguments(split_output, plan->ranges, video),
+                              run.progress.slice(0, kOverlaySplitShare));
+        !r)
         return r;
-    }
     const auto parts = split_part_paths(split_output, plan->ranges.size());
 
     const auto card_total = static_cast<std::size_t>(std::count_if(
@@ -45,10 +45,10 @@ Result<void> run_overlay_stage(RunContext& ctx, RunState& run) {
         const auto& range = plan->ranges[next_part];
         const auto part = parts[next_part++];
         if (slot.kind == PieceSlot::Kind::Piece) {
-            auto passed = slot.needsBitstreamPass ? bitstream_pass(ctx, run.video, part)
+            auto passed = slot.needsBitstreamPass ? bitstream_pass(run.ctx, run.in.video, part)
                                                   : Result<std::filesystem::path>(part);
             if (!passed) return fail(passed.error());
-            auto piece = measure_piece(ctx, *passed);
+            auto piece = measure_piece(run.ctx, *passed);
             if (!piece) return fail(piece.error());
             // The timeline does not move here: every piece keeps its own time.
             piece->position = first_frame_position(range.start, range.start, *piece);
@@ -58,25 +58,26 @@ Result<void> run_overlay_stage(RunContext& ctx, RunState& run) {
 
         // Frames by time, not by count: a phone's variable frame rate would
         // otherwise make the card shorter or longer than what it covers.
-        const auto& edit = run.groups.text[slot.index];
-        const std::int64_t frames = title_card_frames(edit.snappedEnd - edit.snappedStart, run.fps);
-        const CardSpec spec = run.card_spec(edit.edit.text, fmt::format("overlay-{}.mkv", slot.index), frames);
+        const auto& edit = text[slot.index];
+        const std::int64_t frames = title_card_frames(edit.snappedEnd - edit.snappedStart, run.in.fps);
+        const CardSpec spec = run.in.card_spec(edit.edit.text, fmt::format("overlay-{}.mkv", slot.index), frames);
         const double from = kOverlaySplitShare + card_share * static_cast<double>(rendered) / card_total;
         const double to = kOverlaySplitShare + card_share * static_cast<double>(rendered + 1) / card_total;
-        if (auto r = render_card(ctx, run, spec, from, to); !r) return r;
+        if (auto r = render_card(run, spec, from, to); !r) return r;
         ++rendered;
-        auto passed = bitstream_pass(ctx, run.video, spec.output);
+        auto passed = bitstream_pass(run.ctx, run.in.video, spec.output);
         if (!passed) return fail(passed.error());
-        auto piece = measure_piece(ctx, *passed);
+        auto piece = measure_piece(run.ctx, *passed);
         if (!piece) return fail(piece.error());
         piece->position = edit.snappedStart;
         pieces.push_back(*piece);
     }
 
-    const auto joined = run.in_work("video.mkv");
-    if (auto r = run_mkvmerge_slice(ctx, video_join_arguments(joined, pieces), 1.0 - kOverlayJoinShare, 1.0); !r)
+    const auto joined = run.in.in_work("video.mkv");
+    if (auto r = run_mkvmerge(run.ctx, video_join_arguments(joined, pieces), run.progress.slice(1.0 - kOverlayJoinShare, 1.0));
+        !r)
         return r;
-    run.carriers.video = TrackSource{path_text(joined), 0};
+    run.out.carriers.video = TrackSource{path_text(joined), 0};
     return {};
 }
 

@@ -4,6 +4,7 @@
 
 #include "pipeline/commands.h"
 #include "util/files.h"
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace reel {

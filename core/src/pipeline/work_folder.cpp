@@ -6,9 +6,11 @@
 
 #include <fmt/format.h>
 
+#include "pipeline/paths.h"
 #include "pipeline/stage_args.h"
 #include "tools/process.h"
 #include "util/files.h"
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace reel {

@@ -3,8 +3,9 @@
 
 #include <fmt/format.h>
 
-#include "util/files.h"
 #include "preview/preview.h"
+#include "tools/run.h"
+#include "util/files.h"
 
 namespace reel {
 
@@ -27,7 +28,8 @@ const AudioStreamInfo* preview_audio(const MediaInfo& info) {
 
 std::vector<std::string> frame_grab_arguments(const std::string& movie, double time, unsigned width, bool exact) {
     const unsigned w = std::max(width, 64u);
-    std::vector<std::string> args{"-hide_banner", "-loglevel", "error", "-threads", "8"};
+    auto args = ffmpeg_prefix(FfmpegRun::Captured);
+    args.insert(args.end(), {"-threads", "8"});
     if (!exact) {
         // Seek to the nearest keyframe and decode keyframes only: fast scrubbing.
         args.insert(args.end(), {"-noaccurate_seek", "-skip_frame", "nokey"});
@@ -45,7 +47,7 @@ std::vector<std::string> frame_grab_arguments(const std::string& movie, double t
 std::vector<std::string> proxy_clip_arguments(const MediaInfo& info, const std::string& movie, double start,
                                               double length, unsigned height) {
     const unsigned h = std::max(height, 144u);
-    std::vector<std::string> args{"-hide_banner", "-loglevel", "error"};
+    auto args = ffmpeg_prefix(FfmpegRun::Captured);
     args.insert(args.end(), {"-ss", seconds_text(start, 0), "-i", tool_path_argument(movie), "-t", seconds_text(length, 0.5)});
     args.insert(args.end(), {"-map", "0:v:0"});
     if (const AudioStreamInfo* audio = preview_audio(info))

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "edits/time.h"
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace reel {

@@ -26,13 +26,13 @@ Result<double> find_keyframe_near(const ToolSet& tools, const std::string& path,
 // left out); none when the target is at the very start.
 std::vector<std::pair<double, double>> keyframe_search_windows(double target, double limit);
 
-// Many lookups on one file: one listing of all its keyframes answers them all,
-// where each lookup would otherwise start ffprobe again. Worth it once the
-// lookups' first windows together would read at least the whole file.
 // True for targets answered with 0 without any query.
 bool keyframe_at_start(double target);
 std::string no_keyframe_message(double target);
 
+// Many lookups on one file: one listing of all its keyframes answers them all,
+// where each lookup would otherwise start ffprobe again. Worth it once the
+// lookups' first windows together would read at least the whole file.
 bool whole_listing_pays_off(std::size_t lookups, double duration);
 std::vector<std::string> keyframe_listing_arguments(const std::string& path);
 // Sorted keyframe times of the whole file.

@@ -4,10 +4,11 @@
 
 #include <fmt/format.h>
 
-#include "util/files.h"
 #include "edits/time.h"
 #include "probe/json_members.h"
 #include "probe/keyframes.h"
+#include "util/files.h"
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace reel {

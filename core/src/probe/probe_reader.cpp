@@ -2,6 +2,7 @@
 #include "probe/json_members.h"
 #include "probe/probe.h"
 #include "util/files.h"
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace reel {

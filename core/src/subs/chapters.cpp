@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "util/files.h"
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace reel {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "pipeline/plan.h"
+#include "edits/timeline.h"
 #include "probe/media_info.h"
 #include "util/result.h"
 

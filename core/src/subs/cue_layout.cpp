@@ -46,29 +46,14 @@ std::optional<SrtCue> read_srt_block(const std::vector<std::string_view>& lines)
     const auto [space, space_length] = find_space(rest);
 
     SrtCue cue;
-    cue.start_text = line.substr(0, arrow);
-    cue.end_text = rest.substr(0, space);
+    cue.startText = line.substr(0, arrow);
+    cue.endText = rest.substr(0, space);
     if (space != std::string_view::npos) cue.settings = rest.substr(space + space_length);
     cue.text.assign(lines.begin() + static_cast<std::ptrdiff_t>(timing) + 1, lines.end());
     return cue;
 }
 
 }  // namespace
-
-std::vector<std::string_view> text_lines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const std::size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos) {
-            lines.push_back(text.substr(pos));
-            break;
-        }
-        lines.push_back(text.substr(pos, end - pos));
-        pos = end + 1;
-    }
-    return lines;
-}
 
 std::vector<SrtCue> read_srt_cues(std::string_view document) {
     std::vector<SrtCue> cues;

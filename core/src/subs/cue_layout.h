@@ -9,12 +9,9 @@
 
 namespace reel {
 
-// Lines ending at "\n"; a final line without "\n" counts, a final "\n" adds no empty line.
-std::vector<std::string_view> text_lines(std::string_view text);
-
 struct SrtCue {
-    std::string_view start_text;
-    std::string_view end_text;
+    std::string_view startText;
+    std::string_view endText;
     // What follows the end time after white space (position settings such as
     // "X1:10 X2:20"); absent when nothing follows.
     std::optional<std::string_view> settings;

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "pipeline/plan.h"
+#include "edits/timeline.h"
 #include "util/result.h"
 
 namespace reel {

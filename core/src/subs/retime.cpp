@@ -5,6 +5,7 @@
 #include "edits/time.h"
 #include "subs/cue_layout.h"
 #include "subs/subtitles.h"
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace reel {
@@ -17,8 +18,8 @@ std::int64_t time_units(double t, double per_second) { return t > 0 ? round_half
 // Retimes one SubRip cue: one cue for every part of it that is kept, none when
 // nothing is.
 std::string retime_srt_cue(const SrtCue& cue, const Timeline& timeline, std::int64_t& counter) {
-    const auto start = parse_time(cue.start_text);
-    const auto end = parse_time(cue.end_text);
+    const auto start = parse_time(cue.startText);
+    const auto end = parse_time(cue.endText);
     if (!start || !end) return {};
 
     // Position settings after the end time ("X1:10 X2:20") are kept as written.
@@ -78,7 +79,7 @@ std::string retime_srt(std::string_view text, const Timeline& timeline) {
 std::string retime_ass(std::string_view text, const Timeline& timeline) {
     const std::string unified = replace_all(text, "\r\n", "\n");
     std::string out;
-    for (const auto line : text_lines(unified)) {
+    for (const auto line : split_lines(unified)) {
         for (const auto& kept : retime_ass_line(line, timeline)) {
             out += kept;
             out.push_back('\n');

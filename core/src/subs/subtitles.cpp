@@ -7,6 +7,7 @@
 
 #include "subs/pgs.h"
 #include "subs/vobsub.h"
+#include "tools/run.h"
 #include "util/files.h"
 
 namespace reel {
@@ -44,7 +45,7 @@ void append_track_args(SubtitleArgs& args, const SubtitleStreamInfo& track, cons
 
 // One track to rebuild, and where its warnings go.
 struct TrackJob {
-    RunContext& ctx;
+    const ToolSet& tools;
     const std::string& source;
     const Timeline& timeline;
     const fs::path& work;
@@ -53,7 +54,13 @@ struct TrackJob {
     std::size_t number;  // 1-based among the subtitle tracks
 
     fs::path file(const char* extension) const { return work / fmt::format("sub-{:02}.{}", number - 1, extension); }
-    std::string map() const { return fmt::format("0:{}", track.index); }
+    // ffmpeg reading the track from the source, then `output` options.
+    std::vector<std::string> extract_arguments(std::initializer_list<std::string> output) const {
+        auto args = ffmpeg_prefix(FfmpegRun::Writing);
+        args.insert(args.end(), {"-i", source, "-map", fmt::format("0:{}", track.index)});
+        args.insert(args.end(), output);
+        return args;
+    }
     void drop(const char* what, const std::string& why) const {
         warnings.push_back(fmt::format("Subtitle track {} could not be {} and was dropped: {}", number, what, why));
     }
@@ -64,8 +71,7 @@ struct TrackJob {
 using Rebuilt = Result<std::optional<fs::path>>;
 
 Rebuilt rebuild_text(const TrackJob& job, const Extraction& extraction) {
-    auto text = run_capture(job.ctx.tools.ffmpeg, {"-hide_banner", "-loglevel", "error", "-i", job.source, "-map",
-                                                   job.map(), "-c:s", extraction.codec, "-f", extraction.format, "-"});
+    auto text = run_capture(job.tools.ffmpeg, job.extract_arguments({"-c:s", extraction.codec, "-f", extraction.format, "-"}));
     if (!text) {
         job.drop("extracted", text.error());
         return std::nullopt;
@@ -78,8 +84,7 @@ Rebuilt rebuild_text(const TrackJob& job, const Extraction& extraction) {
 }
 
 Rebuilt rebuild_pgs(const TrackJob& job) {
-    auto sup = run_capture_bytes(job.ctx.tools.ffmpeg, {"-hide_banner", "-loglevel", "error", "-i", job.source, "-map",
-                                                        job.map(), "-c:s", "copy", "-f", "sup", "-"});
+    auto sup = run_capture_bytes(job.tools.ffmpeg, job.extract_arguments({"-c:s", "copy", "-f", "sup", "-"}));
     if (!sup) {
         job.drop("extracted", sup.error());
         return std::nullopt;
@@ -94,20 +99,10 @@ Rebuilt rebuild_pgs(const TrackJob& job) {
     return file;
 }
 
-// mkvextract comes with mkvmerge and sits beside it.
-std::optional<std::string> mkvextract_beside(const ToolSet& tools) {
-    if (!tools.mkvmerge) return std::nullopt;
-    fs::path program = path_from_text(*tools.mkvmerge);
-    program.replace_filename(fs::path("mkvextract") += program.extension());
-    std::error_code ec;
-    if (!fs::is_regular_file(program, ec)) return std::nullopt;
-    return path_text(program);
-}
-
 // ffmpeg copies the track into Matroska, whatever the source's container;
 // mkvextract turns that into the .idx and .sub pair, named alike.
 Rebuilt rebuild_vobsub(const TrackJob& job) {
-    const auto mkvextract = mkvextract_beside(job.ctx.tools);
+    const auto& mkvextract = job.tools.mkvextract;
     if (!mkvextract) {
         job.drop("extracted", "mkvextract was not found beside mkvmerge");
         return std::nullopt;
@@ -115,8 +110,7 @@ Rebuilt rebuild_vobsub(const TrackJob& job) {
     const fs::path copy = job.file("mkv");
     const fs::path idx = job.file("idx");
     const fs::path sub = job.file("sub");
-    auto copied = run_capture(job.ctx.tools.ffmpeg, {"-hide_banner", "-loglevel", "error", "-y", "-i", job.source,
-                                                     "-map", job.map(), "-c:s", "copy", path_text(copy)});
+    auto copied = run_capture(job.tools.ffmpeg, job.extract_arguments({"-c:s", "copy", path_text(copy)}));
     if (!copied) {
         job.drop("extracted", copied.error());
         return std::nullopt;
@@ -142,8 +136,8 @@ bool is_picture_kind(const std::string& codec) { return codec == "hdmv_pgs_subti
 
 }  // namespace
 
-bool output_holds_subtitle(const SubtitleStreamInfo& track, const std::string& container) {
-    return container != "mp4" || track.text;
+bool output_holds_subtitle(const SubtitleStreamInfo& track, bool pictures) {
+    return pictures || track.text;
 }
 
 std::string left_out_of_mp4_warning(std::size_t number, const SubtitleStreamInfo& track) {
@@ -151,18 +145,18 @@ std::string left_out_of_mp4_warning(std::size_t number, const SubtitleStreamInfo
                        number, track.language.value_or("und"), track.codec);
 }
 
-Result<SubtitleArgs> retime_subtitles(RunContext& ctx, const MediaInfo& info, const std::string& source,
+Result<SubtitleArgs> retime_subtitles(const ToolSet& tools, const MediaInfo& info, const std::string& source,
                                       const Timeline& timeline, const std::filesystem::path& work_folder,
-                                      const std::string& container, std::vector<std::string>& warnings) {
+                                      bool pictures, std::vector<std::string>& warnings) {
     SubtitleArgs args;
     for (std::size_t i = 0; i < info.subtitles.size(); ++i) {
         const SubtitleStreamInfo& track = info.subtitles[i];
-        const TrackJob job{ctx, source, timeline, work_folder, warnings, track, i + 1};
+        const TrackJob job{tools, source, timeline, work_folder, warnings, track, i + 1};
         const auto extraction = track.text ? extraction_for(track.codec) : std::nullopt;
         Rebuilt rebuilt = std::nullopt;
         if (extraction) {
             rebuilt = rebuild_text(job, *extraction);
-        } else if (is_picture_kind(track.codec) && !output_holds_subtitle(track, container)) {
+        } else if (is_picture_kind(track.codec) && !output_holds_subtitle(track, pictures)) {
             warnings.push_back(left_out_of_mp4_warning(job.number, track));
         } else if (track.codec == "hdmv_pgs_subtitle") {
             rebuilt = rebuild_pgs(job);

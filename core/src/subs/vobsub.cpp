@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace reel {

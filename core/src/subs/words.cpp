@@ -243,7 +243,7 @@ std::span<const WordPhrase> WordList::starting_with(std::u32string_view word) co
 WordList parse_word_list(std::string_view text) {
     if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     std::vector<WordPhrase> phrases;
-    for (const std::string_view line : text_lines(text)) {
+    for (const std::string_view line : split_lines(text)) {
         const std::string_view entry = trim(line);
         if (entry.empty() || entry.starts_with('#')) continue;
         Tokens tokens = tokenize(entry, Markup::Plain);
@@ -280,8 +280,8 @@ WordScan scan_srt_words(std::string_view document, const WordList& words) {
     DocumentMasker masker(document);
     std::size_t number = 0;
     for (const SrtCue& cue : read_srt_cues(document)) {
-        const auto start = parse_time(cue.start_text);
-        const auto end = parse_time(cue.end_text);
+        const auto start = parse_time(cue.startText);
+        const auto end = parse_time(cue.endText);
         if (start && end) ++number;
         if (cue.text.empty()) continue;
         // The text lines follow each other in the document; masked as one text,
@@ -299,7 +299,7 @@ WordScan scan_ass_words(std::string_view document, const WordList& words) {
     WordScan scan;
     DocumentMasker masker(document);
     std::size_t number = 0;
-    for (const std::string_view line : text_lines(document)) {
+    for (const std::string_view line : split_lines(document)) {
         const auto fields = dialogue_fields(line);
         if (!fields || fields->size() <= kAssEndField) continue;
         const auto start = parse_time((*fields)[kAssStartField]);
@@ -322,6 +322,7 @@ std::vector<Edit> word_mute_edits(std::vector<WordCue> cues) {
         }
         Edit edit;
         edit.id = fmt::format("word{}", cue.number);
+        edit.origin = EditOrigin::Words;
         edit.start = cue.start;
         edit.end = cue.end;
         edit.action = EditAction::Mute;

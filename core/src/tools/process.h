@@ -83,8 +83,8 @@ bool standard_error_is_terminal();
 // Metadata after following links; absent when it cannot be read (missing,
 // dangling link, no access).
 struct FileInfo {
-    bool is_directory = false;
-    bool is_regular = false;
+    bool isDirectory = false;
+    bool isRegular = false;
     bool executable = false;  // POSIX: executable by this user; Windows: always true
 };
 std::optional<FileInfo> file_info(const std::string& path);

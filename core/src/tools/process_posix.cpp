@@ -357,8 +357,8 @@ std::optional<FileInfo> file_info(const std::string& path) {
     struct stat meta {};
     if (::stat(path.c_str(), &meta) != 0) return std::nullopt;
     FileInfo info;
-    info.is_directory = S_ISDIR(meta.st_mode);
-    info.is_regular = S_ISREG(meta.st_mode);
+    info.isDirectory = S_ISDIR(meta.st_mode);
+    info.isRegular = S_ISREG(meta.st_mode);
     // Effective ids, as exec itself checks them.
     info.executable = ::faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) == 0;
     return info;

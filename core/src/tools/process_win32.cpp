@@ -437,8 +437,8 @@ std::optional<FileInfo> file_info(const std::string& path) {
         link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(tag.ReparseTag);
     }
     FileInfo info;
-    info.is_directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    info.is_regular = !info.is_directory && !link;
+    info.isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    info.isRegular = !info.isDirectory && !link;
     info.executable = true;
     return info;
 }

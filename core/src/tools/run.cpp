@@ -157,21 +157,21 @@ Result<std::string> run_capture_bytes(const std::string& program, const std::vec
 }
 
 Result<void> run_ffmpeg(RunContext& ctx, const std::vector<std::string>& args,
-                        std::optional<std::int64_t> expected_frames) {
+                        std::optional<std::int64_t> expected_frames, const ToolProgress& progress) {
     if (is_cancelled(ctx)) return fail("Cancelled");
     return run_with_progress(
         ctx, ctx.tools.ffmpeg, "ffmpeg", args,
-        [&](const std::string& line) { return handle_ffmpeg_line(ctx, line, expected_frames); },
+        [&](const std::string& line) { return handle_ffmpeg_line(ctx, line, expected_frames, progress); },
         accepted_exit_codes(ToolKind::Ffmpeg));
 }
 
-Result<void> run_mkvmerge(RunContext& ctx, const std::vector<std::string>& args, double share) {
+Result<void> run_mkvmerge(RunContext& ctx, const std::vector<std::string>& args, const ToolProgress& progress) {
     if (is_cancelled(ctx)) return fail("Cancelled");
     const auto mkvmerge = require_mkvmerge(ctx.tools);
     if (!mkvmerge) return fail(mkvmerge.error());
     return run_with_progress(
         ctx, *mkvmerge, "mkvmerge", args,
-        [&](const std::string& line) { return handle_mkvmerge_line(ctx, line, share); },
+        [&](const std::string& line) { return handle_mkvmerge_line(ctx, line, progress); },
         accepted_exit_codes(ToolKind::Mkvmerge));
 }
 

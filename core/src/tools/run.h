@@ -20,17 +20,19 @@ struct ProgressEvent {
     double percent = 0;
 };
 
+// How far one tool run has come, 0 to 1, from the progress the tool writes.
+using ToolProgress = std::function<void(double fraction)>;
+
 struct ProgressSink {
     std::function<void(const ProgressEvent&)> progress;
     std::function<void(const std::string&)> log;
 };
 
-// Shared by the pipeline and every tool run of one edit run.
+// Shared by the pipeline and every tool run of one edit run. Where a run
+// stands in the whole is the pipeline's business; tool runs report only how
+// far they themselves have come.
 struct RunContext {
     ToolSet tools;
-    std::string stage;  // current stage key
-    double base = 0;    // fractions of the whole run, 0..1
-    double span = 0;
     ProgressSink sink;
     // Shared with other threads: another party may set the flag at any time and
     // may terminate the child named by the slot (0: none).
@@ -46,14 +48,23 @@ enum class ToolKind { Ffmpeg, Mkvmerge };
 // Exit codes besides 0 that a progress run counts as success.
 std::vector<std::int64_t> accepted_exit_codes(ToolKind kind);
 
+// How an ffmpeg argument list starts. Every run: no banner, errors only.
+// Writing: an output file of the work folder is replaced. Progress: also the
+// machine-readable progress on standard output that run_ffmpeg reads.
+enum class FfmpegRun { Captured, Writing, Progress };
+std::vector<std::string> ffmpeg_prefix(FfmpegRun run);
+
 // Arguments joined by blanks; one with a blank, or with both ":" and "\", in quotes.
 std::string format_command_line(const std::vector<std::string>& args);
 
 // Line handlers of the progress runs (pure apart from the callbacks). True when
 // the line was the tool's own message and went to the log: such lines of
 // standard output belong in a failure's tail (mkvmerge writes its errors there).
-bool handle_ffmpeg_line(const RunContext& ctx, const std::string& line, std::optional<std::int64_t> expected_frames);
-bool handle_mkvmerge_line(const RunContext& ctx, const std::string& line, double share);
+// ffmpeg's progress is its frame count against `expected_frames` (it may pass
+// 1), mkvmerge's its own percent.
+bool handle_ffmpeg_line(const RunContext& ctx, const std::string& line, std::optional<std::int64_t> expected_frames,
+                        const ToolProgress& progress);
+bool handle_mkvmerge_line(const RunContext& ctx, const std::string& line, const ToolProgress& progress);
 
 // The last `count` lines of standard-error text ("\r\n" and "\n" line ends; no
 // empty last line for a final "\n"), joined with "\n".
@@ -65,7 +76,7 @@ std::string failure_tail(std::string_view stdout_text, std::string_view stderr_t
 Result<std::string> run_capture(const std::string& program, const std::vector<std::string>& args);
 Result<std::string> run_capture_bytes(const std::string& program, const std::vector<std::string>& args);
 Result<void> run_ffmpeg(RunContext& ctx, const std::vector<std::string>& args,
-                        std::optional<std::int64_t> expected_frames);
-Result<void> run_mkvmerge(RunContext& ctx, const std::vector<std::string>& args, double share);
+                        std::optional<std::int64_t> expected_frames, const ToolProgress& progress = {});
+Result<void> run_mkvmerge(RunContext& ctx, const std::vector<std::string>& args, const ToolProgress& progress = {});
 
 }  // namespace reel

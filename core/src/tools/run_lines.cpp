@@ -1,10 +1,10 @@
 // The pure half of running tools: command-line rendering, the tools' progress
 // lines, output splitting and the standard-error tails of failure messages.
-#include <charconv>
 #include <cmath>
 
 #include "tools/lines.h"
 #include "tools/run.h"
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace reel {
@@ -21,6 +21,13 @@ std::vector<std::int64_t> accepted_exit_codes(ToolKind kind) {
     // mkvmerge exits with 1 when it finished but had warnings to report.
     if (kind == ToolKind::Mkvmerge) return {1};
     return {};
+}
+
+std::vector<std::string> ffmpeg_prefix(FfmpegRun run) {
+    std::vector<std::string> args{"-hide_banner", "-loglevel", "error"};
+    if (run != FfmpegRun::Captured) args.emplace_back("-y");
+    if (run == FfmpegRun::Progress) args.insert(args.end(), {"-progress", "pipe:1", "-nostats"});
+    return args;
 }
 
 std::string format_command_line(const std::vector<std::string>& args) {
@@ -42,29 +49,13 @@ std::string format_command_line(const std::vector<std::string>& args) {
     return line;
 }
 
-namespace {
-
-// A decimal floating-point number, whole text: optional sign, digits with an
-// optional fraction and exponent. Infinities and NaN are not progress.
-std::optional<double> parse_decimal(std::string_view text) {
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    if (text.empty() || text.front() == '+') return std::nullopt;
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
-    return value;
-}
-
-}  // namespace
-
-bool handle_ffmpeg_line(const RunContext& ctx, const std::string& line, std::optional<std::int64_t> expected_frames) {
+bool handle_ffmpeg_line(const RunContext& ctx, const std::string& line, std::optional<std::int64_t> expected_frames,
+                        const ToolProgress& progress) {
     static constexpr std::string_view frame_key = "frame=";
     if (starts_with(line, frame_key)) {
         const auto frames = parse_int64(trim(std::string_view(line).substr(frame_key.size())));
-        if (!frames || !expected_frames || *expected_frames <= 0) return false;
-        const double percent =
-            (ctx.base + ctx.span * static_cast<double>(*frames) / static_cast<double>(*expected_frames)) * 100.0;
-        ctx.emit(ProgressEvent{ctx.stage, "", percent});
+        if (!frames || !expected_frames || *expected_frames <= 0 || !progress) return false;
+        progress(static_cast<double>(*frames) / static_cast<double>(*expected_frames));
         return false;
     }
     // The remaining keys of ffmpeg's "-progress" output.
@@ -76,15 +67,15 @@ bool handle_ffmpeg_line(const RunContext& ctx, const std::string& line, std::opt
     return true;
 }
 
-bool handle_mkvmerge_line(const RunContext& ctx, const std::string& line, double share) {
+bool handle_mkvmerge_line(const RunContext& ctx, const std::string& line, const ToolProgress& progress) {
     static constexpr std::string_view progress_key = "Progress: ";
     if (starts_with(line, progress_key)) {
         std::string_view rest = std::string_view(line).substr(progress_key.size());
         while (!rest.empty() && rest.back() == '%') rest.remove_suffix(1);
-        const auto value = parse_decimal(trim(rest));
-        if (!value) return false;
-        const double percent = (ctx.base + ctx.span * share * *value / 100.0) * 100.0;
-        ctx.emit(ProgressEvent{ctx.stage, "", percent});
+        const auto value = read_number(trim(rest));
+        // Infinities and NaN are not progress.
+        if (!value || !std::isfinite(*value) || !progress) return false;
+        progress(*value / 100.0);
         return false;
     }
     // Appending pieces whose encoder settings differ slightly makes mkvmerge warn
@@ -101,16 +92,7 @@ bool handle_mkvmerge_line(const RunContext& ctx, const std::string& line, double
 std::string capture_tail(std::string_view stderr_text, std::size_t count) {
     const std::string text = utf8_lossy(stderr_text);
     std::vector<std::string> lines;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
-        const bool terminated = end != std::string::npos;
-        if (!terminated) end = text.size();
-        std::string_view line(text.data() + pos, end - pos);
-        if (terminated && !line.empty() && line.back() == '\r') line.remove_suffix(1);
-        lines.emplace_back(line);
-        pos = end + 1;
-    }
+    for (const std::string_view line : split_lines(text)) lines.emplace_back(line);
     return join_last_lines(lines, count);
 }
 

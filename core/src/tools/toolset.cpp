@@ -11,25 +11,25 @@ namespace reel {
 
 PlatformRules windows_rules() {
     PlatformRules rules;
-    rules.path_list_separator = ';';
-    rules.path_list_quotes = true;
-    rules.executable_suffix = ".exe";
-    rules.folder_separator = '\\';
-    rules.install_root_variables = {"ProgramFiles", "ProgramFiles(x86)", "LOCALAPPDATA"};
+    rules.pathListSeparator = ';';
+    rules.pathListQuotes = true;
+    rules.executableSuffix = ".exe";
+    rules.folderSeparator = '\\';
+    rules.installRootVariables = {"ProgramFiles", "ProgramFiles(x86)", "LOCALAPPDATA"};
     // WinGet puts its command links into Microsoft\WinGet\Links.
-    rules.install_subfolders = {{"MKVToolNix"}, {"ffmpeg", "bin"}, {"Microsoft", "WinGet", "Links"}};
-    rules.fixed_folders = {"C:\\ffmpeg\\bin", "C:\\Program Files\\MKVToolNix"};
+    rules.installSubfolders = {{"MKVToolNix"}, {"ffmpeg", "bin"}, {"Microsoft", "WinGet", "Links"}};
+    rules.fixedFolders = {"C:\\ffmpeg\\bin", "C:\\Program Files\\MKVToolNix"};
     return rules;
 }
 
 PlatformRules posix_rules() {
     PlatformRules rules;
-    rules.path_list_separator = ':';
-    rules.path_list_quotes = false;
-    rules.folder_separator = '/';
+    rules.pathListSeparator = ':';
+    rules.pathListQuotes = false;
+    rules.folderSeparator = '/';
     // The usual package-manager prefixes (Homebrew and MacPorts included), in
     // case PATH was trimmed by whatever started us.
-    rules.fixed_folders = {"/usr/local/bin", "/usr/bin", "/opt/homebrew/bin", "/opt/local/bin", "/snap/bin"};
+    rules.fixedFolders = {"/usr/local/bin", "/usr/bin", "/opt/homebrew/bin", "/opt/local/bin", "/snap/bin"};
     return rules;
 }
 
@@ -38,9 +38,9 @@ std::vector<std::string> split_path_list(const std::string& value, const Platfor
     std::string entry;
     bool quoted = false;
     for (const char c : value) {
-        if (rules.path_list_quotes && c == '"') {
+        if (rules.pathListQuotes && c == '"') {
             quoted = !quoted;
-        } else if (c == rules.path_list_separator && !quoted) {
+        } else if (c == rules.pathListSeparator && !quoted) {
             entries.push_back(std::move(entry));
             entry.clear();
         } else {
@@ -54,31 +54,31 @@ std::vector<std::string> split_path_list(const std::string& value, const Platfor
 std::string join_folder(const std::string& folder, const std::string& name, const PlatformRules& rules) {
     if (folder.empty()) return name;
     const char last = folder.back();
-    if (last == rules.folder_separator || last == '/') return folder + name;
-    return folder + rules.folder_separator + name;
+    if (last == rules.folderSeparator || last == '/') return folder + name;
+    return folder + rules.folderSeparator + name;
 }
 
 std::vector<std::string> candidate_folders(const PlatformRules& rules, const EnvLookup& env) {
     std::vector<std::string> folders;
     if (const auto path = env("PATH")) folders = split_path_list(*path, rules);
-    for (const auto& variable : rules.install_root_variables) {
+    for (const auto& variable : rules.installRootVariables) {
         const auto root = env(variable);
         // An empty value names no folder; joining it would search relative paths.
         if (!root || root->empty()) continue;
-        for (const auto& parts : rules.install_subfolders) {
+        for (const auto& parts : rules.installSubfolders) {
             std::string folder = *root;
             for (const auto& part : parts) folder = join_folder(folder, part, rules);
             folders.push_back(std::move(folder));
         }
     }
-    folders.insert(folders.end(), rules.fixed_folders.begin(), rules.fixed_folders.end());
+    folders.insert(folders.end(), rules.fixedFolders.begin(), rules.fixedFolders.end());
     return folders;
 }
 
 std::optional<std::string> find_tool(const std::string& name, const std::optional<std::string>& configured,
                                      const PlatformRules& rules, const EnvLookup& env,
                                      const FileProbe& is_runnable) {
-    const std::string file_name = name + rules.executable_suffix;
+    const std::string file_name = name + rules.executableSuffix;
     if (configured) {
         const std::string location(trim(*configured));
         if (!location.empty()) {
@@ -97,7 +97,7 @@ std::optional<std::string> find_tool(const std::string& name, const std::optiona
 
 bool runnable_file(const std::string& path) {
     const auto info = file_info(path);
-    return info && info->is_regular && info->executable;
+    return info && info->isRegular && info->executable;
 }
 
 std::optional<std::string> find_tool(const std::string& name, const std::optional<std::string>& configured) {
@@ -123,6 +123,7 @@ Result<ToolSet> locate_tools(const ToolLocations& locations, const ToolFinder& f
     std::optional<std::string> beside;
     if (tools.mkvmerge) beside = path_text(path_from_text(*tools.mkvmerge).parent_path());
     tools.mkvpropedit = find("mkvpropedit", beside);
+    tools.mkvextract = find("mkvextract", beside);
     return tools;
 }
 

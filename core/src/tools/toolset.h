@@ -23,20 +23,22 @@ struct ToolSet {
     // Ships with mkvmerge; sets properties of a finished file in place. Runs
     // do without it (the file then carries the date it was written).
     std::optional<std::string> mkvpropedit;
+    // Ships with mkvmerge too; takes DVD subtitle pictures out of Matroska.
+    std::optional<std::string> mkvextract;
 };
 
 // The platform's search rules, as data, so both rule sets can be tested anywhere.
 struct PlatformRules {
-    char path_list_separator = ':';      // ';' on Windows
-    bool path_list_quotes = false;       // Windows: '"' toggles a quoted region
-    std::string executable_suffix;       // ".exe" on Windows
-    char folder_separator = '/';         // '\\' on Windows
+    char pathListSeparator = ':';      // ';' on Windows
+    bool pathListQuotes = false;       // Windows: '"' toggles a quoted region
+    std::string executableSuffix;       // ".exe" on Windows
+    char folderSeparator = '/';         // '\\' on Windows
     // Environment variables whose folders follow PATH (Windows: ProgramFiles, ...).
-    std::vector<std::string> install_root_variables;
+    std::vector<std::string> installRootVariables;
     // Sub-folders tried under every install root, in order.
-    std::vector<std::vector<std::string>> install_subfolders;
+    std::vector<std::vector<std::string>> installSubfolders;
     // Fixed folders tried last.
-    std::vector<std::string> fixed_folders;
+    std::vector<std::string> fixedFolders;
 };
 
 PlatformRules windows_rules();

@@ -155,53 +155,6 @@ void append_utf8(std::string& out, char32_t cp) {
     }
 }
 
-std::optional<std::int64_t> parse_int64(std::string_view text) {
-    if (text.empty()) return std::nullopt;
-    bool negative = false;
-    std::size_t pos = 0;
-    if (text[0] == '+' || text[0] == '-') {
-        negative = text[0] == '-';
-        pos = 1;
-    }
-    if (pos == text.size()) return std::nullopt;
-    for (std::size_t i = pos; i < text.size(); ++i)
-        if (text[i] < '0' || text[i] > '9') return std::nullopt;
-    // Accumulate as a negative number so that INT64_MIN fits.
-    std::int64_t value = 0;
-    constexpr std::int64_t min = std::numeric_limits<std::int64_t>::min();
-    for (std::size_t i = pos; i < text.size(); ++i) {
-        const int digit = text[i] - '0';
-        if (value < (min + digit) / 10) return std::nullopt;
-        value = value * 10 - digit;
-    }
-    if (!negative) {
-        if (value == min) return std::nullopt;
-        value = -value;
-    }
-    return value;
-}
-
-std::int64_t round_half_away(double value) {
-    if (std::isnan(value)) return 0;
-    const double rounded = std::round(value);
-    // Converting a double outside the 64-bit range is undefined, and probed or
-    // configured numbers can be absurd.
-    constexpr double limit = 9223372036854775808.0;  // 2^63
-    if (rounded >= limit) return std::numeric_limits<std::int64_t>::max();
-    if (rounded < -limit) return std::numeric_limits<std::int64_t>::min();
-    return static_cast<std::int64_t>(rounded);
-}
-
-std::string format_shortest(double value) {
-    if (std::isnan(value)) return "nan";
-    if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
-    char buffer[64];
-    // Shortest round-trip digits in plain notation; integral values get no point.
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
-    if (result.ec != std::errc()) return std::to_string(value);
-    return std::string(buffer, result.ptr);
-}
-
 std::string replace_all(std::string_view text, std::string_view from, std::string_view to) {
     std::string out;
     out.reserve(text.size());
@@ -229,6 +182,21 @@ std::vector<std::string> split(std::string_view text, char separator) {
         parts.emplace_back(text.substr(pos, hit - pos));
         pos = hit + 1;
     }
+}
+
+std::vector<std::string_view> split_lines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        const bool terminated = end != std::string_view::npos;
+        if (!terminated) end = text.size();
+        std::string_view line = text.substr(pos, end - pos);
+        if (terminated && line.ends_with('\r')) line.remove_suffix(1);
+        lines.push_back(line);
+        pos = end + 1;
+    }
+    return lines;
 }
 
 bool starts_with(std::string_view text, std::string_view prefix) { return text.starts_with(prefix); }

@@ -33,20 +33,12 @@ struct Utf8Char {
 // sequence reads as U+FFFD over the bytes that utf8_lossy would replace.
 Utf8Char decode_utf8(std::string_view text, std::size_t pos);
 
-// Whole decimal integer: optional single sign, digits only, no blanks, no overflow.
-std::optional<std::int64_t> parse_int64(std::string_view text);
-
-// Rounds to the nearest integer, halves away from zero. Values beyond the 64-bit
-// range are clamped to it; NaN gives 0.
-std::int64_t round_half_away(double value);
-
-// The shortest decimal that reads back as the same double, without a decimal
-// point when integral ("3", "0.75"). Used wherever a template says a plain "{}".
-std::string format_shortest(double value);
-
 // Replaces every occurrence of `from` (non-empty) by `to`.
 std::string replace_all(std::string_view text, std::string_view from, std::string_view to);
 std::vector<std::string> split(std::string_view text, char separator);
+// The lines of a text, each without its "\n" or "\r\n"; a final line end
+// starts no empty last line.
+std::vector<std::string_view> split_lines(std::string_view text);
 bool starts_with(std::string_view text, std::string_view prefix);
 bool contains(std::string_view text, std::string_view part);
 

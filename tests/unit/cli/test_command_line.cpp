@@ -151,11 +151,11 @@ TEST(ParseCommandLine, Defaults) {
     EXPECT_EQ(cl.movie, "movie.mkv");
     EXPECT_TRUE(cl.edits.empty());
     EXPECT_FALSE(cl.out);
-    EXPECT_FALSE(cl.mp4 || cl.quiet || cl.keep_temp || cl.probe || cl.match);
-    EXPECT_EQ(cl.card_seconds, 10.0);
+    EXPECT_FALSE(cl.container != matroska_container() || cl.quiet || cl.keepTemp || cl.probe || cl.match);
+    EXPECT_EQ(cl.cardSeconds, 10.0);
     EXPECT_FALSE(cl.frame);
     EXPECT_FALSE(cl.clip);
-    EXPECT_EQ(cl.option_edit_count, 0u);
+    EXPECT_EQ(cl.optionEditCount, 0u);
 }
 
 TEST(ParseCommandLine, OneMovieAndOneDashOnlyForFiles) {
@@ -175,9 +175,9 @@ TEST(ParseCommandLine, OneMovieAndOneDashOnlyForFiles) {
 TEST(ParseCommandLine, FlagsAndValues) {
     const CommandLine cl = parse_ok({"--mp4", "--quiet", "--keep-temp", "--probe", "--match", "--out", "first.mkv",
                                      "--out", "-dash.mkv", "m.mkv", "--card-seconds", "2.5", "--card-seconds", "+4"});
-    EXPECT_TRUE(cl.mp4 && cl.quiet && cl.keep_temp && cl.probe && cl.match);
+    EXPECT_TRUE(cl.container == mp4_container() && cl.quiet && cl.keepTemp && cl.probe && cl.match);
     EXPECT_EQ(cl.out, "-dash.mkv");  // the last wins, a leading "-" is still a value
-    EXPECT_EQ(cl.card_seconds, 4.0);
+    EXPECT_EQ(cl.cardSeconds, 4.0);
     EXPECT_EQ(cl.movie, "m.mkv");
 }
 
@@ -192,7 +192,7 @@ TEST(ParseCommandLine, FrameAndClip) {
     EXPECT_EQ(cl.clip->length, 0.5);
     EXPECT_EQ(cl.clip->file, "d.mp4");
     EXPECT_TRUE(cl.edits.empty());
-    EXPECT_EQ(cl.option_edit_count, 0u);
+    EXPECT_EQ(cl.optionEditCount, 0u);
 }
 
 TEST(ParseCommandLine, ServeTakesPortAndRootsButNoMovie) {
@@ -224,7 +224,7 @@ TEST(ParseCommandLine, OptionEditsInOrderWithIds) {
     const CommandLine cl = parse_ok({"m.mkv", "--remove", "0:10-0:20", "--mute", "1-2", "--card", "3-4", "",
                                      "--text", "5-6", "-hello-"});
     ASSERT_EQ(cl.edits.size(), 4u);
-    EXPECT_EQ(cl.option_edit_count, 4u);
+    EXPECT_EQ(cl.optionEditCount, 4u);
     struct Want { std::string id; EditAction action; double start, end; std::string text; };
     const Want want[] = {
         {"arg1", EditAction::Remove, 10, 20, ""},
@@ -245,22 +245,22 @@ TEST(ParseCommandLine, OptionEditsInOrderWithIds) {
 TEST(ParseCommandLine, FinalCardSettingsReachEveryCardEdit) {
     const CommandLine cards = parse_ok({"--card", "1-2", "Hello", "--card-seconds", "4", "movie.mkv"});
     ASSERT_EQ(cards.edits.size(), 1u);
-    EXPECT_EQ(cards.edits[0].card_seconds, 4.0);
+    EXPECT_EQ(cards.edits[0].cardSeconds, 4.0);
     EXPECT_FALSE(cards.edits[0].match);
 
     const CommandLine texts = parse_ok({"--text", "1-2", "Hello", "--card-seconds", "4", "movie.mkv"});
-    EXPECT_EQ(texts.edits[0].card_seconds, 10.0);
+    EXPECT_EQ(texts.edits[0].cardSeconds, 10.0);
 
     const CommandLine mixed = parse_ok({"m.mkv", "--card-seconds", "3", "--text", "1-2", "A", "--card", "3-4", "B",
                                         "--card-seconds", "7", "--match", "--text", "5-6", "C", "--card", "7-8", "D"});
     ASSERT_EQ(mixed.edits.size(), 4u);
-    EXPECT_EQ(mixed.edits[0].card_seconds, 3.0);  // text edits keep the values current when read
+    EXPECT_EQ(mixed.edits[0].cardSeconds, 3.0);  // text edits keep the values current when read
     EXPECT_FALSE(mixed.edits[0].match);
-    EXPECT_EQ(mixed.edits[1].card_seconds, 7.0);
+    EXPECT_EQ(mixed.edits[1].cardSeconds, 7.0);
     EXPECT_TRUE(mixed.edits[1].match);
-    EXPECT_EQ(mixed.edits[2].card_seconds, 7.0);
+    EXPECT_EQ(mixed.edits[2].cardSeconds, 7.0);
     EXPECT_TRUE(mixed.edits[2].match);
-    EXPECT_EQ(mixed.edits[3].card_seconds, 7.0);
+    EXPECT_EQ(mixed.edits[3].cardSeconds, 7.0);
     EXPECT_TRUE(mixed.edits[3].match);
 }
 
@@ -279,8 +279,8 @@ TEST(ParseCommandLine, EditListFilesSitBetweenOptionEdits) {
     EXPECT_EQ(parsed.warnings, std::vector<std::string>{"Line 4: could not read start/end/action."});
     // The file's card gets the card length current when the file was read, and
     // is not touched by the final value; the option card is.
-    EXPECT_EQ(cl.edits[2].card_seconds, 6.0);
-    EXPECT_EQ(cl.edits[4].card_seconds, 9.0);
+    EXPECT_EQ(cl.edits[2].cardSeconds, 6.0);
+    EXPECT_EQ(cl.edits[4].cardSeconds, 9.0);
 }
 
 TEST(ParseCommandLine, EditListWarningsArriveBeforeALaterFailure) {
@@ -317,7 +317,7 @@ TEST(OutputPath, NextToTheMovieUnlessGiven) {
         {"", false, "output (edited).mkv"},
         {"a b/c d.e f.ts", false, "a b/c d.e f (edited).mkv"},
     };
-    for (const auto& c : cases) EXPECT_EQ(default_output_path(c.movie, c.mp4).string(), c.expected) << c.movie;
+    for (const auto& c : cases) EXPECT_EQ(default_output_path(c.movie, c.mp4 ? mp4_container() : matroska_container()).string(), c.expected) << c.movie;
 
     CommandLine cl = parse_ok({"movie.mkv", "--remove", "1-2", "--out", "x.mkv", "--mp4"});
     EXPECT_EQ(output_path(cl).string(), "x.mkv");  // --mp4 does not touch a given path

@@ -97,7 +97,7 @@ TEST(Jobs, EditRunWithoutEditsStopsBeforeAnythingElse) {
     CommandLine cl;
     cl.movie = "movie.mkv";
     std::ostringstream out, err;
-    EXPECT_EQ(run_edit_job(cl, ToolSet{"/nonexistent/ffmpeg", "/nonexistent/ffprobe", std::nullopt, std::nullopt}, out, err), 1);
+    EXPECT_EQ(run_edit_job(cl, ToolSet{"/nonexistent/ffmpeg", "/nonexistent/ffprobe", std::nullopt, std::nullopt, std::nullopt}, out, err), 1);
     EXPECT_EQ(out.str(), "");
     EXPECT_EQ(err.str(), "error: no edits given\n" + usage_text());
 }
@@ -112,7 +112,7 @@ TEST(Jobs, PipelineOptionsFromTheCommandLine) {
     const PipelineOptions options = pipeline_options(*parsed);
     EXPECT_EQ(options.movie.string(), "/films/Movie.2019.mkv");
     EXPECT_EQ(options.output.string(), "/films/Movie.2019 (edited).mp4");
-    EXPECT_EQ(options.container, "mp4");
+    EXPECT_EQ(options.container.name, "mp4");
     EXPECT_TRUE(options.keepTemp);
     ASSERT_EQ(options.edits.size(), 2u);  // the disabled edit goes along
     EXPECT_FALSE(options.edits[1].enabled);
@@ -123,10 +123,10 @@ TEST(Jobs, PipelineOptionsFromTheCommandLine) {
     EXPECT_EQ(options.cardStyle.fontScale, 0.055);
     EXPECT_EQ(options.cardStyle.fadeSeconds, 0.75);
 
-    parsed->mp4 = false;
+    parsed->container = matroska_container();
     parsed->out = "given.mp4";
     const PipelineOptions mkv = pipeline_options(*parsed);
-    EXPECT_EQ(mkv.container, "mkv");
+    EXPECT_EQ(mkv.container.name, "mkv");
     EXPECT_EQ(mkv.output.string(), "given.mp4");
 }
 
@@ -161,7 +161,7 @@ TEST(Jobs, DispatchRunsOnlyTheFirstMatchingJob) {
                                      "echo " + name + " >> " + test::shell_quote(log) + "\necho broken >&2\nexit 1")
             .string();
     };
-    const ToolSet tools{tool("ffmpeg"), tool("ffprobe"), std::nullopt, std::nullopt};
+    const ToolSet tools{tool("ffmpeg"), tool("ffprobe"), std::nullopt, std::nullopt, std::nullopt};
 
     struct Case { Args args; std::string ran; };
     const Case cases[] = {

@@ -49,7 +49,7 @@ struct Expected {
     double start, end;
     EditAction action;
     std::string text = "";
-    double card_seconds = 10;
+    double cardSeconds = 10;
     bool match = false;
     bool enabled = true;
 };
@@ -63,7 +63,7 @@ void expect_edits(const std::vector<Edit>& edits, const std::vector<Expected>& e
         EXPECT_EQ(edits[i].end, expected[i].end);
         EXPECT_EQ(edits[i].action, expected[i].action);
         EXPECT_EQ(edits[i].text, expected[i].text);
-        EXPECT_EQ(edits[i].card_seconds, expected[i].card_seconds);
+        EXPECT_EQ(edits[i].cardSeconds, expected[i].cardSeconds);
         EXPECT_EQ(edits[i].match, expected[i].match);
         EXPECT_EQ(edits[i].enabled, expected[i].enabled);
     }
@@ -216,7 +216,7 @@ TEST(ParseEditList, CardSecondsAndMatch) {
     for (const auto& c : cases) {
         const auto r = parse_edit_list("1,2,card,T," + c.field, 6);
         ASSERT_EQ(r.edits.size(), 1u) << c.field;
-        EXPECT_EQ(r.edits[0].card_seconds, c.seconds) << c.field;
+        EXPECT_EQ(r.edits[0].cardSeconds, c.seconds) << c.field;
         EXPECT_EQ(r.edits[0].match, c.match) << c.field;
         const Fields refused{"Line 1: card length '" + std::string(c.field) +
                              "' is not between 0.5 and 3600 seconds; the default 6 s is used."};

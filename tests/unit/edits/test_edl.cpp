@@ -43,10 +43,10 @@ TEST(Edl, EditsAsTheSameCsvWouldOnceFramesAreResolved) {
         EXPECT_EQ(a.start, b.start);
         EXPECT_EQ(a.end, b.end);
         EXPECT_EQ(a.action, b.action);
-        EXPECT_EQ(a.card_seconds, b.card_seconds);
+        EXPECT_EQ(a.cardSeconds, b.cardSeconds);
         EXPECT_EQ(a.text, b.text);
         EXPECT_EQ(a.enabled, b.enabled);
-        EXPECT_FALSE(a.start_frame || a.end_frame);
+        EXPECT_FALSE(a.startFrame || a.endFrame);
     }
 }
 

@@ -31,7 +31,7 @@ void expect_same_edits(const std::vector<Edit>& read, const std::vector<Edit>& w
         EXPECT_EQ(read[i].start, written[i].start);
         EXPECT_EQ(read[i].end, written[i].end);
         EXPECT_EQ(read[i].text, written[i].text);
-        EXPECT_EQ(read[i].card_seconds, written[i].card_seconds);
+        EXPECT_EQ(read[i].cardSeconds, written[i].cardSeconds);
         EXPECT_EQ(read[i].match, written[i].match);
         EXPECT_EQ(read[i].enabled, written[i].enabled);
     }
@@ -39,7 +39,7 @@ void expect_same_edits(const std::vector<Edit>& read, const std::vector<Edit>& w
 
 TEST(PageData, EditsTravelAsJsonAndComeBackAsTableRows) {
     Edit card = make_edit(EditAction::Replace, 60.5, 70, "Later, \"that\" day");
-    card.card_seconds = 4;
+    card.cardSeconds = 4;
     const std::vector<Edit> sent = {make_edit(EditAction::Remove, 1, 2), card,
                                     make_edit(EditAction::TextOverVideo, 3, 4, "Hi", false),
                                     make_edit(EditAction::Mute, 0.001, 1e5)};
@@ -58,7 +58,7 @@ TEST(PageData, EditsTravelAsJsonAndComeBackAsTableRows) {
     const auto minimal = edits_from_json(json::parse(R"([{"action":"mute","start":1,"end":2}])"));
     ASSERT_TRUE(minimal) << minimal.error();
     EXPECT_TRUE((*minimal)[0].enabled);
-    EXPECT_EQ((*minimal)[0].card_seconds, 10);
+    EXPECT_EQ((*minimal)[0].cardSeconds, 10);
 }
 
 TEST(PageData, UnreadableRowsAreNamed) {
@@ -87,7 +87,7 @@ TEST(PageData, CsvExportReadsBackUnchanged) {
     Edit matched = make_edit(EditAction::Replace, 5, 6.25, "Line one\nline two; \"quoted\", too");
     matched.match = true;
     Edit card = make_edit(EditAction::Replace, 7, 8, "Card");
-    card.card_seconds = 2.5;
+    card.cardSeconds = 2.5;
     const std::vector<Edit> edits = {make_edit(EditAction::Remove, 0.1, 1.2), matched, card,
                                      make_edit(EditAction::Mute, 9, 10, "", false),
                                      make_edit(EditAction::TextOverVideo, 3723.5, 3725, "text,with,commas")};

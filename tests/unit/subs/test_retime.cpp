@@ -181,9 +181,9 @@ TEST(RetimeAss, EverythingRemovedLeavesTheHeader) {
 
 TEST(RetimeSubtitles, PictureTracksLeftOutOrDroppedWithAWarning) {
     test::TempDir dir;
-    RunContext ctx;
-    ctx.tools.ffmpeg = (dir / "no-such-ffmpeg").string();
-    ctx.tools.mkvmerge = (dir / "no-such-folder" / "mkvmerge").string();
+    ToolSet tools;
+    tools.ffmpeg = (dir / "no-such-ffmpeg").string();
+    tools.mkvmerge = (dir / "no-such-folder" / "mkvmerge").string();
     MediaInfo info;
     info.subtitles.resize(3);
     info.subtitles[0].codec = "dvd_subtitle";
@@ -192,7 +192,7 @@ TEST(RetimeSubtitles, PictureTracksLeftOutOrDroppedWithAWarning) {
     info.subtitles[2].codec = "dvb_subtitle";
     const std::string dvb = "Subtitle track 3 (und) is image based (dvb_subtitle) and was dropped because the timeline changed.";
     std::vector<std::string> warnings;
-    EXPECT_TRUE(retime_subtitles(ctx, info, "movie.mkv", gap, dir.path(), "mp4", warnings).value().empty());
+    EXPECT_TRUE(retime_subtitles(tools, info, "movie.mkv", gap, dir.path(), false, warnings).value().empty());
     EXPECT_EQ(warnings, (std::vector<std::string>{
                             "Subtitle track 1 (und) is image based (dvd_subtitle) and was left out because MP4 cannot hold it.",
                             "Subtitle track 2 (eng) is image based (hdmv_pgs_subtitle) and was left out because MP4 cannot hold it.",
@@ -200,7 +200,7 @@ TEST(RetimeSubtitles, PictureTracksLeftOutOrDroppedWithAWarning) {
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));  // nothing ran
 
     warnings.clear();
-    EXPECT_TRUE(retime_subtitles(ctx, info, "movie.mkv", gap, dir.path(), "mkv", warnings).value().empty());
+    EXPECT_TRUE(retime_subtitles(tools, info, "movie.mkv", gap, dir.path(), true, warnings).value().empty());
     ASSERT_EQ(warnings.size(), 3u);
     EXPECT_EQ(warnings[0], "Subtitle track 1 could not be extracted and was dropped: mkvextract was not found beside mkvmerge");
     EXPECT_TRUE(warnings[1].starts_with("Subtitle track 2 could not be extracted and was dropped: could not start "))
@@ -210,15 +210,15 @@ TEST(RetimeSubtitles, PictureTracksLeftOutOrDroppedWithAWarning) {
 
 TEST(RetimeSubtitles, ExtractionFailureIsAWarning) {
     test::TempDir dir;
-    RunContext ctx;
-    ctx.tools.ffmpeg = (dir / "no-such-ffmpeg").string();
+    ToolSet tools;
+    tools.ffmpeg = (dir / "no-such-ffmpeg").string();
     MediaInfo info;
     SubtitleStreamInfo srt;
     srt.codec = "subrip";
     srt.text = true;
     info.subtitles = {srt};
     std::vector<std::string> warnings{"earlier"};
-    const auto args = retime_subtitles(ctx, info, "movie.mkv", gap, dir.path(), "mkv", warnings);
+    const auto args = retime_subtitles(tools, info, "movie.mkv", gap, dir.path(), true, warnings);
     ASSERT_TRUE(args.has_value()) << args.error();
     EXPECT_TRUE(args->empty());
     ASSERT_EQ(warnings.size(), 2u);

@@ -118,7 +118,7 @@ struct PosixSearch : ::testing::Test {
     }
     std::optional<std::string> find(const std::string& name, std::optional<std::string> configured = std::nullopt) {
         auto rules = posix_rules();
-        rules.fixed_folders.clear();  // keep the machine's own tools out of the picture
+        rules.fixedFolders.clear();  // keep the machine's own tools out of the picture
         return find_tool(
             name, configured, rules,
             [this](const std::string& key) -> std::optional<std::string> {
@@ -200,9 +200,9 @@ TEST(LocateTools, MessagesInOrder) {
     EXPECT_EQ(without_mkvmerge->mkvmerge, std::nullopt);
     EXPECT_EQ(locate({"ffmpeg", "ffprobe", "mkvmerge"})->mkvmerge, "/bin/mkvmerge");
 
-    EXPECT_EQ(require_mkvmerge(ToolSet{"f", "p", std::nullopt, std::nullopt}).error(),
+    EXPECT_EQ(require_mkvmerge(ToolSet{"f", "p", std::nullopt, std::nullopt, std::nullopt}).error(),
               "mkvmerge (part of MKVToolNix) was not found. Install MKVToolNix or set its location in Settings.");
-    EXPECT_EQ(require_mkvmerge(ToolSet{"f", "p", "/x/mkvmerge", std::nullopt}).value(), "/x/mkvmerge");
+    EXPECT_EQ(require_mkvmerge(ToolSet{"f", "p", "/x/mkvmerge", std::nullopt, std::nullopt}).value(), "/x/mkvmerge");
 }
 
 }  // namespace

@@ -12,19 +12,25 @@
 namespace reel {
 namespace {
 
-// A context whose sink records what the handlers send.
+// A context whose log and a progress callback record what the handlers send.
 struct Recorder {
     RunContext ctx;
-    std::vector<ProgressEvent> events;
+    std::vector<double> fractions;
     std::vector<std::string> logged;
-    Recorder(double base, double span) {
-        ctx.stage = "cards";
-        ctx.base = base;
-        ctx.span = span;
-        ctx.sink.progress = [this](const ProgressEvent& e) { events.push_back(e); };
+    ToolProgress progress = [this](double fraction) { fractions.push_back(fraction); };
+    Recorder() {
+        ctx.sink.progress = [](const ProgressEvent&) { ADD_FAILURE() << "tool runs report to their callback only"; };
         ctx.sink.log = [this](const std::string& line) { logged.push_back(line); };
     }
 };
+
+TEST(FfmpegPrefix, ProgressRunsReadTheirProgressFromStandardOutput) {
+    using Args = std::vector<std::string>;
+    EXPECT_EQ(ffmpeg_prefix(FfmpegRun::Progress),
+              (Args{"-hide_banner", "-loglevel", "error", "-y", "-progress", "pipe:1", "-nostats"}));
+    EXPECT_EQ(ffmpeg_prefix(FfmpegRun::Writing), (Args{"-hide_banner", "-loglevel", "error", "-y"}));
+    EXPECT_EQ(ffmpeg_prefix(FfmpegRun::Captured), (Args{"-hide_banner", "-loglevel", "error"}));
+}
 
 TEST(FormatCommandLine, QuotesBlanksAndWindowsPathsOnly) {
     EXPECT_EQ(format_command_line({"-i", "my movie.mkv", "-progress", "pipe:1", "C:\\work\\a.mkv", "C:/x", "a\\b"}),
@@ -43,14 +49,14 @@ TEST(FfmpegLine, FramesAgainstExpectedCount) {
     struct Case {
         std::string line;
         std::optional<std::int64_t> expected;
-        std::optional<double> percent;
+        std::optional<double> fraction;
     };
     const Case cases[] = {
-        {"frame=250", 1000, 42.5},
-        {"frame=1200", 1000, 90.0},  // beyond the stage, not clamped
-        {"frame=  17 ", 1000, (0.3 + 0.5 * 17 / 1000.0) * 100},
-        {"frame=+17", 1000, (0.3 + 0.5 * 17 / 1000.0) * 100},
-        {"frame=-5", 1000, (0.3 - 0.5 * 5 / 1000.0) * 100},
+        {"frame=250", 1000, 0.25},
+        {"frame=1200", 1000, 1.2},  // beyond the run's end, not clamped
+        {"frame=  17 ", 1000, 0.017},
+        {"frame=+17", 1000, 0.017},
+        {"frame=-5", 1000, -0.005},
         {"frame=", 1000, std::nullopt},
         {"frame=+", 1000, std::nullopt},
         {"frame=12a", 1000, std::nullopt},
@@ -61,44 +67,42 @@ TEST(FfmpegLine, FramesAgainstExpectedCount) {
         {"frame=250", -3, std::nullopt},
     };
     for (const auto& c : cases) {
-        Recorder rec(0.3, 0.5);
-        handle_ffmpeg_line(rec.ctx, c.line, c.expected);
+        Recorder rec;
+        handle_ffmpeg_line(rec.ctx, c.line, c.expected, rec.progress);
         EXPECT_TRUE(rec.logged.empty()) << c.line;
-        if (c.percent) {
-            ASSERT_EQ(rec.events.size(), 1u) << c.line;
-            EXPECT_DOUBLE_EQ(rec.events[0].percent, *c.percent) << c.line;
-            EXPECT_EQ(rec.events[0].stage, "cards");
-            EXPECT_EQ(rec.events[0].message, "");
+        if (c.fraction) {
+            ASSERT_EQ(rec.fractions.size(), 1u) << c.line;
+            EXPECT_DOUBLE_EQ(rec.fractions[0], *c.fraction) << c.line;
         } else {
-            EXPECT_TRUE(rec.events.empty()) << c.line;
+            EXPECT_TRUE(rec.fractions.empty()) << c.line;
         }
     }
 }
 
 TEST(FfmpegLine, ProgressKeysIgnoredOtherLinesLogged) {
-    Recorder rec(0, 1);
+    Recorder rec;
     for (const char* line : {"out_time_ms=1000", "out_time=00:00:01.000", "bitrate=  5.0kbits/s", "total_size=48",
                              "speed=2.5x", "fps=25.0", "stream_0_0_q=-1.0", "dup_frames=0", "drop_frames=0",
                              "progress=continue"})
-        handle_ffmpeg_line(rec.ctx, line, 100);
+        handle_ffmpeg_line(rec.ctx, line, 100, rec.progress);
     EXPECT_TRUE(rec.logged.empty());
-    handle_ffmpeg_line(rec.ctx, "Error while decoding stream #0:0", 100);
-    handle_ffmpeg_line(rec.ctx, "  frame=3", 100);  // not at the start: an ordinary line
+    handle_ffmpeg_line(rec.ctx, "Error while decoding stream #0:0", 100, rec.progress);
+    handle_ffmpeg_line(rec.ctx, "  frame=3", 100, rec.progress);  // not at the start: an ordinary line
     EXPECT_EQ(rec.logged, (std::vector<std::string>{"Error while decoding stream #0:0", "  frame=3"}));
-    EXPECT_TRUE(rec.events.empty());
+    EXPECT_TRUE(rec.fractions.empty());
 }
 
-TEST(MkvmergeLine, ProgressAgainstShare) {
+TEST(MkvmergeLine, ProgressAsAFraction) {
     struct Case {
         std::string line;
-        std::optional<double> percent;
+        std::optional<double> fraction;
     };
     const Case cases[] = {
-        {"Progress: 37%", 27.4},
-        {"Progress: 37%%", 27.4},
-        {"Progress:  37 %", 27.4},
-        {"Progress: 12.5%", (0.2 + 0.4 * 0.5 * 12.5 / 100) * 100},
-        {"Progress: 100%", 40.0},
+        {"Progress: 37%", 0.37},
+        {"Progress: 37%%", 0.37},
+        {"Progress:  37 %", 0.37},
+        {"Progress: 12.5%", 0.125},
+        {"Progress: 100%", 1.0},
         {"Progress: ", std::nullopt},
         {"Progress: abc%", std::nullopt},
         {"Progress: 3x%", std::nullopt},
@@ -107,26 +111,25 @@ TEST(MkvmergeLine, ProgressAgainstShare) {
         {"progress: 37%", std::nullopt},
     };
     for (const auto& c : cases) {
-        Recorder rec(0.2, 0.4);
-        handle_mkvmerge_line(rec.ctx, c.line, 0.5);
-        if (c.percent) {
-            ASSERT_EQ(rec.events.size(), 1u) << c.line;
-            EXPECT_DOUBLE_EQ(rec.events[0].percent, *c.percent) << c.line;
-            EXPECT_EQ(rec.events[0].stage, "cards");
+        Recorder rec;
+        handle_mkvmerge_line(rec.ctx, c.line, rec.progress);
+        if (c.fraction) {
+            ASSERT_EQ(rec.fractions.size(), 1u) << c.line;
+            EXPECT_DOUBLE_EQ(rec.fractions[0], *c.fraction) << c.line;
         } else {
-            EXPECT_TRUE(rec.events.empty()) << c.line;
+            EXPECT_TRUE(rec.fractions.empty()) << c.line;
         }
         EXPECT_TRUE(rec.logged.empty()) << c.line;
     }
 }
 
 TEST(MkvmergeLine, LogsOnlyWarningsAndErrors) {
-    Recorder rec(0, 1);
+    Recorder rec;
     for (const char* line :
          {"Warning: 'a.mkv' track 0: The codec's private data does not match. Both have the same length",
           "Warning: something else", "Error: cannot open", "The file 'x-001.mkv' has been opened for writing.",
           "warning: lower case is not a warning", "Multiplexing took 0 seconds."})
-        handle_mkvmerge_line(rec.ctx, line, 1);
+        handle_mkvmerge_line(rec.ctx, line, rec.progress);
     EXPECT_EQ(rec.logged, (std::vector<std::string>{"Warning: something else", "Error: cannot open"}));
 }
 
@@ -134,8 +137,9 @@ TEST(RunContextSink, MissingCallbacksAreSkipped) {
     RunContext ctx;
     ctx.emit(ProgressEvent{"x", "", 1});
     ctx.log("nobody listens");
-    handle_ffmpeg_line(ctx, "frame=1", 10);
-    handle_mkvmerge_line(ctx, "Error", 1);
+    handle_ffmpeg_line(ctx, "frame=1", 10, {});
+    handle_mkvmerge_line(ctx, "Progress: 5%", {});
+    handle_mkvmerge_line(ctx, "Error", {});
     SUCCEED();
 }
 

@@ -177,16 +177,16 @@ TEST_F(ProcessSeam, FileInfoFollowsLinks) {
 
     const auto t = file_info(tool.string());
     ASSERT_TRUE(t.has_value());
-    EXPECT_TRUE(t->is_regular && t->executable && !t->is_directory);
+    EXPECT_TRUE(t->isRegular && t->executable && !t->isDirectory);
     const auto p = file_info(plain.string());
     ASSERT_TRUE(p.has_value());
-    EXPECT_TRUE(p->is_regular && !p->executable);
+    EXPECT_TRUE(p->isRegular && !p->executable);
     const auto l = file_info((dir / "link").string());
     ASSERT_TRUE(l.has_value());
-    EXPECT_TRUE(l->is_regular && l->executable);
+    EXPECT_TRUE(l->isRegular && l->executable);
     const auto f = file_info((dir / "folder").string());
     ASSERT_TRUE(f.has_value());
-    EXPECT_TRUE(f->is_directory && !f->is_regular);
+    EXPECT_TRUE(f->isDirectory && !f->isRegular);
     EXPECT_FALSE(file_info((dir / "dangling").string()).has_value());
     EXPECT_FALSE(file_info((dir / "missing").string()).has_value());
 }

@@ -15,7 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void expect_percents(const std::vector<double>& actual, const std::vector<double>& expected) {
+void expect_fractions(const std::vector<double>& actual, const std::vector<double>& expected) {
     ASSERT_EQ(actual.size(), expected.size());
     for (std::size_t i = 0; i < actual.size(); ++i) EXPECT_DOUBLE_EQ(actual[i], expected[i]) << i;
 }
@@ -23,18 +23,12 @@ void expect_percents(const std::vector<double>& actual, const std::vector<double
 struct ToolRuns : ::testing::Test {
     test::TempDir dir;
     RunContext ctx;
-    std::vector<double> percents;
+    std::vector<double> fractions;
     std::vector<std::string> logged;
+    ToolProgress progress = [this](double fraction) { fractions.push_back(fraction); };
 
     ToolRuns() {
-        ctx.stage = "split";
-        ctx.base = 0.3;
-        ctx.span = 0.5;
-        ctx.sink.progress = [this](const ProgressEvent& e) {
-            EXPECT_EQ(e.stage, "split");
-            EXPECT_EQ(e.message, "");
-            percents.push_back(e.percent);
-        };
+        ctx.sink.progress = [](const ProgressEvent&) { ADD_FAILURE() << "tool runs report to their callback only"; };
         ctx.sink.log = [this](const std::string& line) { logged.push_back(line); };
     }
 
@@ -51,8 +45,8 @@ struct ToolRuns : ::testing::Test {
 
 TEST_F(ToolRuns, FfmpegProgressAndLog) {
     fake_ffmpeg("frame=250\nfps=25.0\nspeed=1x\nframe=oops\nframe=500\r\nprogress=end\n", "", 0);
-    ASSERT_TRUE(run_ffmpeg(ctx, {"-progress", "pipe:1", "-i", "a b.mkv"}, 1000).has_value());
-    expect_percents(percents, {42.5, 55.0});
+    ASSERT_TRUE(run_ffmpeg(ctx, {"-progress", "pipe:1", "-i", "a b.mkv"}, 1000, progress).has_value());
+    expect_fractions(fractions, {0.25, 0.5});
     EXPECT_EQ(logged, (std::vector<std::string>{"> ffmpeg -progress pipe:1 -i \"a b.mkv\""}));
     EXPECT_EQ(ctx.current_child->load(), 0u);
 }
@@ -62,29 +56,27 @@ TEST_F(ToolRuns, MkvmergeProgressEndsInCarriageReturns) {
     fake_mkvmerge("Progress: 0%\rProgress: 37%\rThe cue entries (the index) are being written...\n"
                   "Warning: odd timestamps\nProgress: 100%\r\n",
                   "", 0);
-    ctx.base = 0.2;
-    ctx.span = 0.4;
-    ASSERT_TRUE(run_mkvmerge(ctx, {"-o", "out.mkv", "in.mkv"}, 0.5).has_value());
-    expect_percents(percents, {20.0, 27.4, 40.0});
+    ASSERT_TRUE(run_mkvmerge(ctx, {"-o", "out.mkv", "in.mkv"}, progress).has_value());
+    expect_fractions(fractions, {0.0, 0.37, 1.0});
     EXPECT_EQ(logged, (std::vector<std::string>{"> mkvmerge -o out.mkv in.mkv", "Warning: odd timestamps"}));
 }
 
 TEST_F(ToolRuns, ExitCodeVerdicts) {
     fake_mkvmerge("", "Warning: something\n", 1);
-    EXPECT_TRUE(run_mkvmerge(ctx, {}, 1).has_value());
+    EXPECT_TRUE(run_mkvmerge(ctx, {}, progress).has_value());
     EXPECT_EQ(logged.back(), "Warning: something");
 
     fake_mkvmerge("", "Error: no free space\n", 2);
-    EXPECT_EQ(run_mkvmerge(ctx, {}, 1).error(), "mkvmerge exited with exit code: 2\nError: no free space");
+    EXPECT_EQ(run_mkvmerge(ctx, {}, progress).error(), "mkvmerge exited with exit code: 2\nError: no free space");
 
     fake_ffmpeg("", "", 1);
-    EXPECT_EQ(run_ffmpeg(ctx, {}, std::nullopt).error(), "ffmpeg exited with exit code: 1\n");
+    EXPECT_EQ(run_ffmpeg(ctx, {}, std::nullopt, progress).error(), "ffmpeg exited with exit code: 1\n");
 }
 
 TEST_F(ToolRuns, ErrorLinesOnStandardOutputEndTheFailure) {
     // mkvmerge writes its errors on standard output, not on standard error.
     fake_mkvmerge("mkvmerge v74\nProgress: 10%\rError: 'a.mkv' could not be opened.\n", "", 2);
-    EXPECT_EQ(run_mkvmerge(ctx, {}, 1).error(),
+    EXPECT_EQ(run_mkvmerge(ctx, {}, progress).error(),
               "mkvmerge exited with exit code: 2\nError: 'a.mkv' could not be opened.");
     const auto identify = test::write_fake_tool(dir.path(), "identify", "{\n  \"errors\": [\"x\"]\n}\n", " \n", 2);
     EXPECT_EQ(run_capture(identify.string(), {}).error(),
@@ -95,7 +87,7 @@ TEST_F(ToolRuns, ProgressFailureTailHoldsLastFifteenNonBlankLines) {
     std::string err;
     for (int i = 1; i <= 20; ++i) err += "  line " + std::to_string(i) + "\r\n\n \t\n";
     fake_ffmpeg("", err, 1);
-    const auto result = run_ffmpeg(ctx, {"-i", "x"}, 10);
+    const auto result = run_ffmpeg(ctx, {"-i", "x"}, 10, progress);
     std::string tail;
     for (int i = 6; i <= 20; ++i) tail += "\nline " + std::to_string(i);
     EXPECT_EQ(result.error(), "ffmpeg exited with exit code: 1" + tail);
@@ -128,9 +120,9 @@ TEST_F(ToolRuns, ChildKilledBySignal) {
     const auto tool = fake("ffprobe", "echo 'about to die' >&2\nkill -KILL $$");
     EXPECT_EQ(run_capture(tool, {}).error(), "ffprobe exited with signal: 9 (SIGKILL):\nabout to die");
     ctx.tools.ffmpeg = tool;
-    EXPECT_EQ(run_ffmpeg(ctx, {}, 10).error(), "ffprobe exited with signal: 9 (SIGKILL)\nabout to die");
+    EXPECT_EQ(run_ffmpeg(ctx, {}, 10, progress).error(), "ffprobe exited with signal: 9 (SIGKILL)\nabout to die");
     ctx.tools.mkvmerge = tool;
-    EXPECT_EQ(run_mkvmerge(ctx, {}, 1).error(), "ffprobe exited with signal: 9 (SIGKILL)\nabout to die");
+    EXPECT_EQ(run_mkvmerge(ctx, {}, progress).error(), "ffprobe exited with signal: 9 (SIGKILL)\nabout to die");
 }
 
 TEST_F(ToolRuns, ProgramThatCannotStart) {
@@ -139,16 +131,16 @@ TEST_F(ToolRuns, ProgramThatCannotStart) {
     EXPECT_EQ(run_capture(missing, {}).error(), "could not start " + missing + ": No such file or directory");
     EXPECT_EQ(run_capture_bytes(plain, {}).error(), "could not start " + plain + ": Permission denied");
     ctx.tools.ffmpeg = missing;
-    EXPECT_EQ(run_ffmpeg(ctx, {"-y"}, 10).error(), "could not start " + missing + ": No such file or directory");
+    EXPECT_EQ(run_ffmpeg(ctx, {"-y"}, 10, progress).error(), "could not start " + missing + ": No such file or directory");
     ctx.tools.mkvmerge = plain;
-    EXPECT_EQ(run_mkvmerge(ctx, {"-o"}, 1).error(), "could not start " + plain + ": Permission denied");
+    EXPECT_EQ(run_mkvmerge(ctx, {"-o"}, progress).error(), "could not start " + plain + ": Permission denied");
     EXPECT_EQ(logged, (std::vector<std::string>{"> ffmpeg -y", "> mkvmerge -o"}));
     EXPECT_EQ(ctx.current_child->load(), 0u);
 }
 
 TEST_F(ToolRuns, MissingMkvmerge) {
     ctx.tools.mkvmerge.reset();
-    EXPECT_EQ(run_mkvmerge(ctx, {"-o", "x"}, 1).error(),
+    EXPECT_EQ(run_mkvmerge(ctx, {"-o", "x"}, progress).error(),
               "mkvmerge (part of MKVToolNix) was not found. Install MKVToolNix or set its location in Settings.");
     EXPECT_TRUE(logged.empty());
 }
@@ -159,13 +151,13 @@ TEST_F(ToolRuns, CancelledBeforeTheStart) {
     ctx.tools.ffmpeg = fake("ffmpeg", body);
     ctx.tools.mkvmerge = fake("mkvmerge", body);
     ctx.cancelled->store(true);
-    EXPECT_EQ(run_ffmpeg(ctx, {"-i", "x"}, 10).error(), "Cancelled");
-    EXPECT_EQ(run_mkvmerge(ctx, {"-o", "x"}, 1).error(), "Cancelled");
+    EXPECT_EQ(run_ffmpeg(ctx, {"-i", "x"}, 10, progress).error(), "Cancelled");
+    EXPECT_EQ(run_mkvmerge(ctx, {"-o", "x"}, progress).error(), "Cancelled");
     ctx.tools.mkvmerge.reset();
-    EXPECT_EQ(run_mkvmerge(ctx, {"-o", "x"}, 1).error(), "Cancelled");
+    EXPECT_EQ(run_mkvmerge(ctx, {"-o", "x"}, progress).error(), "Cancelled");
     EXPECT_FALSE(fs::exists(marker));
     EXPECT_TRUE(logged.empty());
-    EXPECT_TRUE(percents.empty());
+    EXPECT_TRUE(fractions.empty());
 }
 
 TEST_F(ToolRuns, CancelledWhileRunning) {
@@ -175,27 +167,27 @@ TEST_F(ToolRuns, CancelledWhileRunning) {
     const auto body = "echo frame=1\necho 'Progress: 5%'\ntouch " + test::shell_quote(marker.string()) + "\nexit 1";
     ctx.tools.ffmpeg = fake("ffmpeg", body);
     ctx.tools.mkvmerge = fake("mkvmerge", body);
-    ctx.sink.progress = [this](const ProgressEvent&) { ctx.cancelled->store(true); };
+    progress = [this](double) { ctx.cancelled->store(true); };
 
-    EXPECT_EQ(run_mkvmerge(ctx, {}, 1).error(), "Cancelled");  // exit 1 is a success for mkvmerge
+    EXPECT_EQ(run_mkvmerge(ctx, {}, progress).error(), "Cancelled");  // exit 1 is a success for mkvmerge
     EXPECT_TRUE(fs::exists(marker));
     EXPECT_EQ(ctx.current_child->load(), 0u);
 
     // A run that fails once the flag is set reports the cancellation: the
     // failure is most likely the child being stopped because of it.
     ctx.cancelled->store(false);
-    EXPECT_EQ(run_ffmpeg(ctx, {}, 10).error(), "Cancelled");
+    EXPECT_EQ(run_ffmpeg(ctx, {}, 10, progress).error(), "Cancelled");
     EXPECT_TRUE(ctx.cancelled->load());
 }
 
 TEST_F(ToolRuns, ChildStoppedThroughTheSlotGivesCancelled) {
     // The way an interrupt ends a run: set the flag, kill the child the slot names.
     ctx.tools.ffmpeg = fake("ffmpeg", "echo frame=1\nsleep 30");
-    ctx.sink.progress = [this](const ProgressEvent&) {
+    progress = [this](double) {
         ctx.cancelled->store(true);
         kill_process(ctx.current_child->load());
     };
-    EXPECT_EQ(run_ffmpeg(ctx, {}, 10).error(), "Cancelled");
+    EXPECT_EQ(run_ffmpeg(ctx, {}, 10, progress).error(), "Cancelled");
     EXPECT_EQ(ctx.current_child->load(), 0u);
 }
 
@@ -205,7 +197,7 @@ TEST_F(ToolRuns, CurrentChildSlotNamesTheRunningChild) {
     ctx.sink.log = [&](const std::string& line) {
         if (line.starts_with("pid ")) seen = line + " slot " + std::to_string(ctx.current_child->load());
     };
-    ASSERT_TRUE(run_ffmpeg(ctx, {}, std::nullopt).has_value());
+    ASSERT_TRUE(run_ffmpeg(ctx, {}, std::nullopt, progress).has_value());
     ASSERT_FALSE(seen.empty());
     const auto pid = seen.substr(4, seen.find(' ', 4) - 4);
     EXPECT_EQ(seen, "pid " + pid + " slot " + pid);
@@ -216,8 +208,8 @@ TEST_F(ToolRuns, LineThatIsNotUtf8EndsTheLineHandling) {
     // After the bad line the tool still writes far more than a pipe holds.
     ctx.tools.ffmpeg = fake("ffmpeg", test::shell_print("frame=100\n\xff\xfe bad\nframe=200\n") +
                                           "\nyes frame=300 | head -c 2000000\necho 'late error' >&2");
-    ASSERT_TRUE(run_ffmpeg(ctx, {}, 1000).has_value());
-    expect_percents(percents, {35.0});
+    ASSERT_TRUE(run_ffmpeg(ctx, {}, 1000, progress).has_value());
+    expect_fractions(fractions, {0.1});
     // Standard error is still handled once the child has ended.
     EXPECT_EQ(logged, (std::vector<std::string>{"> ffmpeg ", "late error"}));
 }
@@ -234,7 +226,7 @@ struct Flood : ToolRuns {
                               test::shell_quote(stdout_line) + " | head -c " + std::to_string(size) + "\nwait");
     }
     void count() {
-        ctx.sink.progress = [this](const ProgressEvent&) { ++progress_events; };
+        progress = [this](double) { ++progress_events; };
         ctx.sink.log = [this](const std::string&) { ++log_lines; };
     }
 };
@@ -253,7 +245,7 @@ TEST_F(Flood, FfmpegRun) {
     // 101 bytes per line; the cut-off last line has no number and is ignored.
     ctx.tools.ffmpeg = flood("ffmpeg", "frame=" + std::string(93, ' ') + "1");
     count();
-    ASSERT_TRUE(run_ffmpeg(ctx, {}, 10).has_value());
+    ASSERT_TRUE(run_ffmpeg(ctx, {}, 10, progress).has_value());
     EXPECT_EQ(progress_events, size / 101);
     EXPECT_EQ(log_lines, 1 + size / 1000);  // the command line and every error line
 }
@@ -261,7 +253,7 @@ TEST_F(Flood, FfmpegRun) {
 TEST_F(Flood, MkvmergeRun) {
     ctx.tools.mkvmerge = flood("mkvmerge", "Progress: " + std::string(88, ' ') + "9%");
     count();
-    ASSERT_TRUE(run_mkvmerge(ctx, {}, 1).has_value());
+    ASSERT_TRUE(run_mkvmerge(ctx, {}, progress).has_value());
     EXPECT_EQ(progress_events, size / 101);
     EXPECT_EQ(log_lines, 1u);
 }

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "util/base64.h"
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace reel {
@@ -34,33 +35,6 @@ TEST(Utf8, ValidationAndLossyDecoding) {
     EXPECT_EQ(utf8_lossy("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
     EXPECT_EQ(utf8_lossy("a\xE2\x82"), "a\xEF\xBF\xBD");
     EXPECT_EQ(utf8_code_points("a\xC3\xA9"), (std::vector<char32_t>{U'a', 0xE9}));
-}
-
-TEST(ParseInt64, WholeDecimalNumbersOnly) {
-    EXPECT_EQ(parse_int64("1234"), 1234);
-    EXPECT_EQ(parse_int64("+17"), 17);
-    EXPECT_EQ(parse_int64("-5"), -5);
-    EXPECT_EQ(parse_int64("9223372036854775807"), std::numeric_limits<std::int64_t>::max());
-    EXPECT_EQ(parse_int64("-9223372036854775808"), std::numeric_limits<std::int64_t>::min());
-    for (const char* bad : {"", "+", "-", "12a", " 1", "1 ", "N/A", "9223372036854775808",
-                            "-9223372036854775809", "1.0", "++1", "0x10"})
-        EXPECT_FALSE(parse_int64(bad).has_value()) << bad;
-}
-
-TEST(Rounding, HalvesAwayFromZero) {
-    EXPECT_EQ(round_half_away(2.5), 3);
-    EXPECT_EQ(round_half_away(-2.5), -3);
-    EXPECT_EQ(round_half_away(191.808), 192);
-    EXPECT_EQ(round_half_away(0.49), 0);
-}
-
-TEST(FormatShortest, PlainDigitsWithoutTrailingPoint) {
-    EXPECT_EQ(format_shortest(3.0), "3");
-    EXPECT_EQ(format_shortest(0.75), "0.75");
-    EXPECT_EQ(format_shortest(2.25), "2.25");
-    EXPECT_EQ(format_shortest(0.1 + 0.2), "0.30000000000000004");
-    EXPECT_EQ(format_shortest(-1.5), "-1.5");
-    EXPECT_EQ(format_shortest(0.04), "0.04");
 }
 
 TEST(Base64, RoundTripsAndRejectsMalformedText) {

@@ -1,8 +1,9 @@
-#include "cards/silence.h"
+#include "encode/silence.h"
 
 #include <fmt/format.h>
 #include <optional>
 
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace reel {
@@ -74,6 +75,49 @@ Result<std::vector<std::string>> silent_audio_args(const AudioStreamInfo& track,
     args.push_back(fmt::format("-ac:{}", spec));
     args.push_back(fmt::format("{}", track.channels));
     return args;
+}
+
+std::int64_t silence_frame_samples(const AudioStreamInfo& track, std::optional<std::int64_t> source_samples) {
+    const std::string& codec = track.codec;
+    if (codec == "aac") return 1024;
+    if (codec == "ac3" || codec == "eac3") return 1536;
+    if (codec == "mp3") return track.sampleRate >= 32000 ? 1152 : 576;
+    if (codec == "mp2") return 1152;
+    if (codec == "dts") return 512;
+    if (codec == "opus") {
+        // libopus takes 2.5 to 60 ms packets; Opus counts samples at 48 kHz.
+        for (std::int64_t samples : {120, 240, 480, 960, 1920, 2880})
+            if (source_samples == samples) return samples;
+        return 960;
+    }
+    if (codec == "flac") return source_samples && *source_samples >= 16 && *source_samples <= 65535 ? *source_samples : 4608;
+    return source_samples && *source_samples > 0 ? *source_samples : 1024;
+}
+
+Result<SilentTracks> silent_tracks(const std::vector<AudioStreamInfo>& tracks, std::size_t first_input,
+                                   std::optional<std::int64_t> frame_samples) {
+    SilentTracks silence;
+    for (std::size_t k = 0; k < tracks.size(); ++k) {
+        const AudioStreamInfo& track = tracks[k];
+        std::string source = silence_source(track);
+        if (frame_samples) source += fmt::format(":nb_samples={}", *frame_samples);
+        silence.inputs.insert(silence.inputs.end(), {"-f", "lavfi", "-i", source});
+        silence.maps.insert(silence.maps.end(), {"-map", fmt::format("{}:a", first_input + k)});
+
+        auto encoder = silent_audio_args(track, k);
+        if (!encoder) return fail(encoder.error());
+        silence.encoders.insert(silence.encoders.end(), encoder->begin(), encoder->end());
+        // Packet sizes the encoders are told; the others have one size only.
+        if (frame_samples && track.codec == "opus")
+            silence.encoders.insert(silence.encoders.end(), {fmt::format("-frame_duration:a:{}", k),
+                                                             format_shortest(static_cast<double>(*frame_samples) / 48.0)});
+        if (frame_samples && track.codec == "flac")
+            silence.encoders.insert(silence.encoders.end(),
+                                    {fmt::format("-frame_size:a:{}", k), std::to_string(*frame_samples)});
+        if (track.sampleFormat && (track.codec == "flac" || track.codec == "alac"))
+            silence.encoders.insert(silence.encoders.end(), {fmt::format("-sample_fmt:a:{}", k), *track.sampleFormat});
+    }
+    return silence;
 }
 
 }  // namespace reel

@@ -50,14 +50,14 @@ TEST(Win32FileInfo, TellsFilesFoldersAndMissingPathsApart) {
 
     const auto regular = file_info(utf8(file));
     ASSERT_TRUE(regular);
-    EXPECT_TRUE(regular->is_regular);
-    EXPECT_FALSE(regular->is_directory);
+    EXPECT_TRUE(regular->isRegular);
+    EXPECT_FALSE(regular->isDirectory);
     EXPECT_TRUE(regular->executable);
 
     const auto folder = file_info(utf8(dir.path() / "folder.exe"));
     ASSERT_TRUE(folder);
-    EXPECT_FALSE(folder->is_regular);
-    EXPECT_TRUE(folder->is_directory);
+    EXPECT_FALSE(folder->isRegular);
+    EXPECT_TRUE(folder->isDirectory);
 
     EXPECT_FALSE(file_info(utf8(dir.path() / "missing.exe")));
     EXPECT_FALSE(file_info(""));
@@ -75,7 +75,7 @@ TEST(Win32FileInfo, FollowsLinksAndRejectsDanglingOnes) {
 
     const auto followed = file_info(utf8(link));
     ASSERT_TRUE(followed);
-    EXPECT_TRUE(followed->is_regular);
+    EXPECT_TRUE(followed->isRegular);
     EXPECT_FALSE(file_info(utf8(dangling)));
 }
 
@@ -93,7 +93,7 @@ TEST(Win32Paths, Utf8TextNamesTheSameFileAsTheSystemsUtf16Name) {
     EXPECT_EQ(read_file(path_from_text(full)), "bytes");
     const auto info = file_info(full);
     ASSERT_TRUE(info);
-    EXPECT_TRUE(info->is_regular);
+    EXPECT_TRUE(info->isRegular);
 }
 
 }  // namespace

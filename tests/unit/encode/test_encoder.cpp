@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "cards/encoder.h"
+#include "encode/encoder.h"
 
 namespace reel {
 namespace {

@@ -15,13 +15,13 @@ namespace fs = std::filesystem;
 TEST(Win32Discovery, HostRulesAreTheWindowsRules) {
     const auto host = host_rules();
     const auto windows = windows_rules();
-    EXPECT_EQ(host.path_list_separator, ';');
-    EXPECT_TRUE(host.path_list_quotes);
-    EXPECT_EQ(host.executable_suffix, ".exe");
-    EXPECT_EQ(host.folder_separator, '\\');
-    EXPECT_EQ(host.install_root_variables, windows.install_root_variables);
-    EXPECT_EQ(host.install_subfolders, windows.install_subfolders);
-    EXPECT_EQ(host.fixed_folders, windows.fixed_folders);
+    EXPECT_EQ(host.pathListSeparator, ';');
+    EXPECT_TRUE(host.pathListQuotes);
+    EXPECT_EQ(host.executableSuffix, ".exe");
+    EXPECT_EQ(host.folderSeparator, '\\');
+    EXPECT_EQ(host.installRootVariables, windows.installRootVariables);
+    EXPECT_EQ(host.installSubfolders, windows.installSubfolders);
+    EXPECT_EQ(host.fixedFolders, windows.fixedFolders);
 }
 
 // The four variables of the search, replaced for one test and restored after.
@@ -50,7 +50,7 @@ struct Win32Search : ::testing::Test {
     // True when the machine itself has the tool in one of the fixed folders,
     // which no test can take away.
     static bool machine_has(const std::string& name) {
-        for (const auto& fixed : windows_rules().fixed_folders)
+        for (const auto& fixed : windows_rules().fixedFolders)
             if (runnable_file(fixed + "\\" + name + ".exe")) return true;
         return false;
     }

@@ -1,4 +1,4 @@
-#include "cards/encoder.h"
+#include "encode/encoder.h"
 
 #include <cmath>
 #include <cstdint>
@@ -6,6 +6,7 @@
 #include <fmt/ranges.h>
 #include <optional>
 
+#include "util/numbers.h"
 #include "util/text.h"
 
 namespace reel {

@@ -5,7 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "pipeline/pipeline.h"
+#include "pipeline/container.h"
+#include "pipeline/paths.h"
 #include "support/temp_dir.h"
 
 namespace reel {
@@ -13,29 +14,40 @@ namespace {
 
 struct Recorder {
     std::vector<ProgressEvent> events;
-    RunContext ctx;
-    Recorder() {
-        ctx.sink.progress = [this](const ProgressEvent& e) { events.push_back(e); };
-    }
+    StageProgress progress{ProgressSink{[this](const ProgressEvent& e) { events.push_back(e); }, {}}};
 };
 
-TEST(BeginStage, AnnouncesTheStageAtItsBase) {
+TEST(StageTable, BasesAreTheSpansBeforeInRunOrder) {
+    const StageInfo in_order[] = {stages::probe, stages::remux, stages::snap, stages::mute,
+                                  stages::overlay, stages::split, stages::cards, stages::join,
+                                  stages::subs,  stages::mux,   stages::mp4,  stages::done};
+    ASSERT_EQ(std::size(in_order), std::size(stages::kOrder));
+    double base = 0;
+    for (std::size_t i = 0; i < std::size(in_order); ++i) {
+        EXPECT_EQ(in_order[i].key, stages::kOrder[i].key);
+        EXPECT_EQ(in_order[i].base, base) << in_order[i].key;
+        base += in_order[i].span;
+    }
+    EXPECT_DOUBLE_EQ(base, 1.0);
+    EXPECT_DOUBLE_EQ(stages::split.base, 0.40);
+    EXPECT_DOUBLE_EQ(stages::done.base, 1.0);
+}
+
+TEST(StageProgress, AnnouncesTheStageAtItsBase) {
     Recorder r;
-    begin_stage(r.ctx, stages::split);
+    r.progress.begin(stages::split);
     ASSERT_EQ(r.events.size(), 1u);
     EXPECT_EQ(r.events[0].stage, "split");
     EXPECT_EQ(r.events[0].message, "Splitting the movie at the cut points (stream copy)");
     EXPECT_DOUBLE_EQ(r.events[0].percent, 40.0);
-    EXPECT_EQ(r.ctx.stage, "split");
-    EXPECT_DOUBLE_EQ(r.ctx.base, 0.40);
-    EXPECT_DOUBLE_EQ(r.ctx.span, 0.25);
+    EXPECT_EQ(r.progress.stage(), "split");
 }
 
-TEST(ReportStageProgress, ClampsTheFraction) {
+TEST(StageProgress, ClampsTheFraction) {
     Recorder r;
-    begin_stage(r.ctx, stages::cards);
-    report_stage_progress(r.ctx, 0.5, "Rendering title cards");
-    report_stage_progress(r.ctx, 7, "Rendering title cards");
+    r.progress.begin(stages::cards);
+    r.progress.report(0.5, "Rendering title cards");
+    r.progress.report(7, "Rendering title cards");
     ASSERT_EQ(r.events.size(), 3u);
     EXPECT_EQ(r.events[1].stage, "cards");
     EXPECT_NEAR(r.events[1].percent, 71.0, 1e-9);
@@ -53,32 +65,21 @@ TEST(ProgressGuard, ToolEventsStayInTheirSliceAndNothingStepsBack) {
     EXPECT_DOUBLE_EQ(guard.admit(24.9, true, 0), 25);
 }
 
-TEST(GuardedProgress, SlicesAndTheGuardShapeWhatTheFrontEndSees) {
+TEST(StageProgress, SlicesAndTheGuardShapeWhatTheFrontEndSees) {
     Recorder r;
-    {
-        GuardedProgress guarded(r.ctx);
-        begin_stage(r.ctx, stages::mute);  // 13 .. 25
-        {
-            StageSlice slice(r.ctx, 0, 0.7);
-            EXPECT_NEAR(r.ctx.base, 0.13, 1e-12);
-            EXPECT_NEAR(r.ctx.span, 0.084, 1e-12);
-            r.ctx.emit(ProgressEvent{"mute", "", 30.0});  // past the split's slice
-        }
-        EXPECT_DOUBLE_EQ(r.ctx.base, 0.13);
-        EXPECT_DOUBLE_EQ(r.ctx.span, 0.12);
-        {
-            StageSlice slice(r.ctx, 0.7, 1.0);
-            r.ctx.emit(ProgressEvent{"mute", "", (r.ctx.base + r.ctx.span * 0.5) * 100});
-        }
-        begin_stage(r.ctx, stages::overlay);
-    }
-    ASSERT_EQ(r.events.size(), 4u);
+    r.progress.begin(stages::mute);  // 13 .. 25
+    const auto split = r.progress.slice(0, 0.7);
+    split(2.0);  // an overshooting tool run, past the split's slice
+    const auto join = r.progress.slice(0.7, 1.0);
+    join(0.0);  // a second run starting at its own base, behind the first
+    join(0.5);
+    r.progress.begin(stages::overlay);
+    ASSERT_EQ(r.events.size(), 5u);
+    EXPECT_EQ(r.events[1].stage, "mute");
     EXPECT_NEAR(r.events[1].percent, 21.4, 1e-9);
-    EXPECT_NEAR(r.events[2].percent, 23.2, 1e-9);
-    EXPECT_NEAR(r.events[3].percent, 25.0, 1e-9);
-    // The guard is gone with its scope: events pass unchanged again.
-    r.ctx.emit(ProgressEvent{"x", "", 1.0});
-    EXPECT_DOUBLE_EQ(r.events.back().percent, 1.0);
+    EXPECT_NEAR(r.events[2].percent, 21.4, 1e-9);
+    EXPECT_NEAR(r.events[3].percent, 23.2, 1e-9);
+    EXPECT_NEAR(r.events[4].percent, 25.0, 1e-9);
 }
 
 TEST(OutputOverwritesMovie, CatchesOtherSpellingsAndLinks) {
@@ -112,8 +113,9 @@ TEST(PlaceOutput, ReplacesAnOldFileOnlyWithTheFinishedOne) {
     const auto work = dir / ".reelmender-work-1";
     std::filesystem::create_directories(work);
     const auto output = dir.write("movie (edited).mkv", "old");
-    EXPECT_EQ(finished_file_name("mkv"), "final.mkv");
-    EXPECT_EQ(finished_file_name("mp4"), "final.mp4");
+    EXPECT_EQ(container_named("mkv")->finishedFile, "final.mkv");
+    EXPECT_EQ(container_named("mp4")->finishedFile, "final.mp4");
+    EXPECT_FALSE(container_named("avi"));
 
     // No finished file (a failed run): the old output stays as it was.
     EXPECT_EQ(place_output(work / "final.mkv", output).error(), "cannot write the output: No such file or directory");

@@ -4,6 +4,8 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include "encode/silence.h"
+
 #include "pipeline/audio_cut.h"
 #include "pipeline/layout.h"
 #include "pipeline/video_cut.h"
@@ -113,7 +115,7 @@ TEST(VideoJoin, EveryPieceIsShiftedOntoItsPlaceWithoutRoundingAddingUp) {
 TEST(CutLayout, PiecesTakeTheirSourceLengthCardsTheirFrames) {
     Edit card;
     card.action = EditAction::Replace;
-    card.card_seconds = 3;
+    card.cardSeconds = 3;
     CutPlan plan;
     plan.ranges = {{0, 10.0}, {20, 24.0}, {24, std::nullopt}};
     plan.slots = {{PieceSlot::Kind::Piece, 0, false}, {PieceSlot::Kind::Card, 0, false},

@@ -58,7 +58,7 @@ Edit disabled(Edit e) {
     return e;
 }
 Edit card_len(Edit e, double seconds, bool match = false) {
-    e.card_seconds = seconds;
+    e.cardSeconds = seconds;
     e.match = match;
     return e;
 }

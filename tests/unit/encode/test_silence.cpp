@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "cards/silence.h"
+#include "encode/silence.h"
 
 namespace reel {
 namespace {

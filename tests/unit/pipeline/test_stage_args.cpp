@@ -1,5 +1,7 @@
 #include "pipeline/stage_args.h"
 
+#include "pipeline/paths.h"
+
 #include <algorithm>
 
 #include <gtest/gtest.h>

@@ -43,15 +43,6 @@ TEST(SplitPartPaths, NumbersPartsLikeMkvmerge) {
     EXPECT_TRUE(split_part_paths("/w/seg.mkv", 0).empty());
 }
 
-TEST(JoinArguments, PutsPlusBetweenFiles) {
-    EXPECT_EQ(join_arguments("va.mkv", {"a.mkv", "b.mkv", "c.mkv"}), (Args{"-o", "va.mkv", "a.mkv", "+", "b.mkv", "+", "c.mkv"}));
-    EXPECT_EQ(join_arguments("va.mkv", {"a.mkv"}), (Args{"-o", "va.mkv", "a.mkv"}));
-}
-
-TEST(StdFfmpegPrefix, IsTheFixedStart) {
-    EXPECT_EQ(std_ffmpeg_prefix(), (Args{"-hide_banner", "-loglevel", "error", "-y", "-progress", "pipe:1", "-nostats", "-i"}));
-}
-
 TEST(BitstreamPass, OnlyH264AndHevcNeedIt) {
     EXPECT_EQ(annexb_filter("h264"), "h264_mp4toannexb");
     EXPECT_EQ(annexb_filter("hevc"), "hevc_mp4toannexb");
