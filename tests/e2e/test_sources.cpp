@@ -109,7 +109,7 @@ std::vector<SourceCase> source_cases() {
     timed_text.subtitles = {{.language = "eng", .cues = {{2, 3, "Before"}, {8, 9, "After"}}}};
     timed_text.chapters = {{0, "Start"}, {8, "Middle"}};
 
-    const auto same_date_and_turn = [](const json& source, const json& output) {
+    const auto same_date_and_turn = [](const json& /*source*/, const json& output) {
         EXPECT_EQ(tag(output["format"], "DIRECTOR"), "A. Smithee");
         EXPECT_EQ(tag(output["format"], "creation_time").substr(0, 19), "2021-06-01T10:20:30");
     };

@@ -129,7 +129,7 @@ struct CutCase {
     std::string name;
     test::MovieSpec spec;
     std::vector<Edit> edits;
-    std::vector<std::pair<double, double>> silent;  // output times without beeps (mutes)
+    std::vector<std::pair<double, double>> silent{};  // output times without beeps (mutes)
 };
 
 std::vector<Edit> many_removes() {

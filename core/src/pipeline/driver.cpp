@@ -211,7 +211,8 @@ Result<RunReport> run_pipeline(RunContext& ctx, const PipelineOptions& options, 
     Result<RunReport> result;
     {
         StageProgress progress(ctx.sink);
-        RunInputs in{options, work};
+        RunInputs in{.options = options, .work = work, .info = {}, .sourceInfo = {}, .source = {}, .video = {},
+                     .fps = 0, .groups = {}, .drawtext = DrawtextForm::PerLine};
         RunProducts out(warnings);
         result = run_stages(ctx, progress, in, out);
     }
