@@ -10,6 +10,7 @@
 # within one run count).
 #
 # Usage: bench/compare.sh [--reencode] [RUNS]   (default 3)
+#        bench/compare.sh --stages              (same as bench/stages.sh)
 #   --reencode  adds a row for a full re-encode (one minute, scaled by 20): slow
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -17,9 +18,10 @@ reencode=0
 runs=3
 for arg in "$@"; do
   case "$arg" in
+    --stages) exec "$here/stages.sh" ;;
     --reencode) reencode=1 ;;
     [0-9]*) runs="$arg" ;;
-    *) echo "usage: bench/compare.sh [--reencode] [RUNS]" >&2; exit 2 ;;
+    *) echo "usage: bench/compare.sh [--stages] [--reencode] [RUNS]" >&2; exit 2 ;;
   esac
 done
 # shellcheck source=bench/common.sh
