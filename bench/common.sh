@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by bench/compare.sh and bench/stages.sh: the release build, the cached
 # benchmark movie and the edit sets both scripts run.
 #
@@ -111,6 +112,7 @@ describe_movie() {
 #          and the same kept ranges for mkvmerge (not from 1 s: a remove there
 #          snaps to the picture's first keyframe, 21 ms after 0 behind AAC's
 #          priming, and the sliver before it makes the run fail)
+# shellcheck disable=SC2034  # the arrays are read by the scripts that source this
 define_edits() {
   ten=()
   for i in $(seq 1 10); do ten+=(--remove "$((i * 100)).5-$((i * 100 + 20)).5"); done

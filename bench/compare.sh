@@ -94,4 +94,8 @@ for name, wall, rss, own, tree, load in rows:
     own = own if name.startswith("reelmender") and own != "-" else "-"
     print(fmt.format(name, wall, ratio(cp), ratio(cut), mib, own, tree, load))
 print("\nx mkvmerge-cut: against the cut keeping the 10 removes' ranges, for every row.")
+cut200 = next(num(r[1]) for r in rows if r[0].startswith("mkvmerge one-command cut (200"))
+r200 = next(num(r[1]) for r in rows if r[0].startswith("reelmender, 200"))
+if cut200 and r200:
+    print(f"reelmender's 200 removes against mkvmerge's cut of the same 200 ranges: x{r200 / cut200:.2f}")
 EOF

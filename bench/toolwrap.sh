@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the stand-ins bench/stages.sh writes for ffmpeg, ffprobe and the
 # MKVToolNix programs (each sets TOOLWRAP_REAL first). Runs the real tool with
 # the same arguments and streams, then appends one line to
