@@ -1,98 +1,101 @@
 #!/usr/bin/env bash
-# Compares reelmender with the alternatives on one generated 20-minute movie, in
-# one run: cp, a single mkvmerge cut, reelmender (10 removes, every edit kind, an
-# edit list of 200 removes) and a full re-encode of one minute scaled to the
-# movie's length. Prints median wall time, ratio to cp, peak memory, and
-# reelmender's own CPU time apart from its children.
-# Usage: bench/compare.sh [RUNS]   (default 3)
+# Compares reelmender with the alternatives on one generated 20-minute movie of
+# realistic size (built once and cached, see bench/common.sh), in one run: cp,
+# mkvmerge's one-command cut keeping the same ranges, and reelmender with ten
+# removes, an edit list of 200 removes, every edit kind and, where the program
+# offers it, --exact. Prints the median wall time of RUNS runs, its ratio to cp
+# and to the mkvmerge cut, peak memory (largest single process), reelmender's
+# own CPU time apart from its children, the CPU time of the whole process tree
+# and the load average before the row (the machine may be shared: only ratios
+# within one run count).
+#
+# Usage: bench/compare.sh [--reencode] [RUNS]   (default 3)
+#        bench/compare.sh --stages              (same as bench/stages.sh)
+#   --reencode  adds a row for a full re-encode (one minute, scaled by 20): slow
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-runs="${1:-3}"
-work="${REELMENDER_BENCH_DIR:-$root/build-bench}"
-build="${REELMENDER_BUILD:-$root/build-release}"
-cli="$build/cli/reelmender-cli"
-measure="python3 $root/bench/measure.py $runs --"
-
-"$root/scripts/setup.sh"
-command -v python3 >/dev/null || { echo "bench: python3 is needed" >&2; exit 1; }
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREELMENDER_TESTS=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target reelmender-cli >/dev/null
-mkdir -p "$work"
-cd "$work"
-
-movie="$work/movie20.mkv"
-if [[ ! -f "$movie" ]]; then
-  echo "bench: generating a 2-minute 1280x720 clip and appending it to itself (20 minutes)"
-  {
-    for i in $(seq 0 5); do
-      s=$((i * 20)); printf '%d\n00:%02d:%02d,000 --> 00:%02d:%02d,500\nLine %d\n\n' \
-        $((i + 1)) $((s / 60)) $((s % 60)) $(((s + 3) / 60)) $(((s + 3) % 60)) "$i"
-    done
-  } > clip.srt
-  ffmpeg -hide_banner -loglevel error -y \
-    -f lavfi -i "testsrc2=size=1280x720:rate=25:duration=120" \
-    -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=120" \
-    -i clip.srt -map 0:v -map 1:a -map 2:s -c:v libx264 -preset veryfast -g 50 -keyint_min 50 \
-    -sc_threshold 0 -pix_fmt yuv420p -c:a aac -b:a 128k -c:s srt \
-    -metadata:s:s:0 language=eng clip.mkv
-  {
-    echo '<?xml version="1.0"?>'
-    echo '<!DOCTYPE Chapters SYSTEM "matroskachapters.dtd">'
-    echo '<Chapters><EditionEntry>'
-    for m in $(seq 0 2 18); do
-      printf '<ChapterAtom><ChapterTimeStart>00:%02d:00.000</ChapterTimeStart><ChapterDisplay><ChapterString>Minute %d</ChapterString><ChapterLanguage>eng</ChapterLanguage></ChapterDisplay></ChapterAtom>\n' "$m" "$m"
-    done
-    echo '</EditionEntry></Chapters>'
-  } > chapters.xml
-  args=(-q -o "$movie" --chapters chapters.xml clip.mkv)
-  for _ in $(seq 2 10); do args+=(+ clip.mkv); done
-  mkvmerge "${args[@]}" || [[ $? -eq 1 ]]
-fi
-
-# Ten remove edits of 20 s, one a minute from 1:00 on.
-ten=()
-for i in $(seq 1 10); do ten+=(--remove "$((i * 100)).5-$((i * 100 + 20)).5"); done
-# The same kept ranges for mkvmerge: parts:0-100.5,120.5-200.5,... joined by "+".
-parts="parts:00:00:00-00:01:40.5"
-for i in $(seq 1 10); do
-  a=$((i * 100 + 20)); b=$(((i + 1) * 100))
-  if ((i < 10)); then parts+=",+$(printf '%02d:%02d:%02d.5' $((a / 3600)) $((a % 3600 / 60)) $((a % 60)))-$(printf '%02d:%02d:%02d.5' $((b / 3600)) $((b % 3600 / 60)) $((b % 60)))"
-  else parts+=",+$(printf '%02d:%02d:%02d.5' $((a / 3600)) $((a % 3600 / 60)) $((a % 60)))-"; fi
+here="$(cd "$(dirname "$0")" && pwd)"
+reencode=0
+runs=3
+for arg in "$@"; do
+  case "$arg" in
+    --stages) exec "$here/stages.sh" ;;
+    --reencode) reencode=1 ;;
+    [0-9]*) runs="$arg" ;;
+    *) echo "usage: bench/compare.sh [--stages] [--reencode] [RUNS]" >&2; exit 2 ;;
+  esac
 done
-mix=(--mute 30-35 --remove 100-130 --card 200-230 "Later that day" --card-seconds 3
-     --text 400-420 "Scene skipped" --remove 600-640 --mute 700-702 --card 900-910 "The end is near")
-{
-  echo "start,end,action"
-  for i in $(seq 0 199); do echo "$((i * 6 + 1)).0,$((i * 6 + 3)).5,remove"; done
-} > edits200.csv
+# shellcheck source=bench/common.sh
+source "$here/common.sh"
+bench_prepare
+define_edits
+cd "$bench_work"
+measure=(python3 "$here/measure.py" "$runs")
 
 reencode_minute() {
   ffmpeg -hide_banner -loglevel error -y -ss 0 -t 60 -i "$movie" -map 0:v -map 0:a \
-    -c:v libx264 -preset fast -c:a aac "$work/reencode.mkv"
+    -c:v libx264 -preset fast -c:a aac "$bench_work/reencode.mkv"
 }
 export -f reencode_minute
-export movie work
+export movie bench_work
 
-row() {  # name, scale, command...
-  local name="$1" scale="$2"; shift 2
-  read -r wall rss cpu < <($measure "$@")
+results="$bench_work/results.tsv"
+rm -f "$results"
+row() {  # name, wall-time scale, measure options..., --, command...
+  local name="$1" scale="$2" load wall rss cpu tree
+  shift 2
+  load=$(load_now)
+  read -r wall rss cpu tree < <("${measure[@]}" "$@")
   wall=$(python3 -c "print(f'{$wall*$scale:.3f}')")
-  printf '%s\t%s\t%s\t%s\n' "$name" "$wall" "$rss" "$cpu" >> results.tsv
+  tree=$(python3 -c "print(f'{$tree*$scale:.2f}')")
+  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$name" "$wall" "$rss" "$cpu" "$tree" "$load" >>"$results"
+  echo "bench: $name: $wall s (load $load)" >&2
 }
+missing_row() { printf '%s\t-\t-\t-\t-\t-\n' "$1" >>"$results"; }
 
-rm -f results.tsv
-row "cp (copy of the file)" 1 cp "$movie" "$work/copy.mkv"
-row "mkvmerge --split parts: with +" 1 mkvmerge -q -o "$work/mkvcut.mkv" --split "$parts" "$movie"
-row "reelmender, 10 remove edits" 1 "$cli" "$movie" --quiet --out "$work/r10.mkv" "${ten[@]}"
-row "reelmender, every edit kind" 1 "$cli" "$movie" --quiet --out "$work/rmix.mkv" "${mix[@]}"
-row "reelmender, edit list of 200 removes" 1 "$cli" "$movie" --quiet --out "$work/r200.mkv" --edits edits200.csv
-row "ffmpeg re-encode (1 min x 20)" 20 bash -c reencode_minute
+# Outputs go next to each other in the work folder, as a user's would.
+row "cp (copy of the file)" 1 -- cp "$movie" copy.mkv
+row "mkvmerge one-command cut (10 removes' ranges)" 1 --ok 0,1 -- \
+  mkvmerge -q -o mkvcut.mkv --split "$parts" "$movie"
+row "mkvmerge one-command cut (200 removes' ranges)" 1 --ok 0,1 -- \
+  mkvmerge -q -o mkvcut200.mkv --split "$parts200" "$movie"
+row "reelmender, 10 removes" 1 -- "$cli" "$movie" --quiet --out r10.mkv "${ten[@]}"
+row "reelmender, 200 removes (edit list)" 1 -- "$cli" "$movie" --quiet --out r200.mkv --edits edits200.csv
+row "reelmender, every edit kind" 1 -- "$cli" "$movie" --quiet --out rmix.mkv "${mix[@]}"
+if cli_has_exact; then
+  row "reelmender, 10 removes --exact" 1 -- "$cli" "$movie" --quiet --exact --out r10x.mkv "${ten[@]}"
+else
+  missing_row "reelmender, 10 removes --exact: not available"
+fi
+if ((reencode)); then
+  row "ffmpeg re-encode (1 min x 20)" 20 -- bash -c reencode_minute
+fi
 
-cp_time=$(head -1 results.tsv | cut -f2)
-printf '\n%-40s %10s %8s %12s %14s\n' "command" "median s" "x cp" "peak MiB" "own CPU s"
-while IFS=$'\t' read -r name wall rss cpu; do
-  ratio=$(python3 -c "print(f'{$wall/max($cp_time,1e-9):.1f}')")
-  mib=$(python3 -c "print(f'{$rss/1024:.1f}')")
-  case "$name" in reelmender*) own="$cpu" ;; *) own="-" ;; esac
-  printf '%-40s %10s %8s %12s %14s\n' "$name" "$wall" "$ratio" "$mib" "$own"
-done < results.tsv
+echo
+describe_movie
+echo "runs per row: $runs; load average at the end: $(load_now)"
+python3 - "$results" <<'EOF'
+import sys
+rows = [line.rstrip("\n").split("\t") for line in open(sys.argv[1])]
+def num(text):
+    try:
+        return float(text)
+    except ValueError:
+        return None
+cp = num(rows[0][1])
+cut = next(num(r[1]) for r in rows if r[0].startswith("mkvmerge one-command cut (10"))
+head = ("command", "median s", "x cp", "x mkvmerge-cut", "peak MiB", "own CPU s", "tree CPU s", "load before")
+fmt = "{:<48} {:>9} {:>7} {:>15} {:>9} {:>10} {:>11}  {}"
+print()
+print(fmt.format(*head))
+for name, wall, rss, own, tree, load in rows:
+    w = num(wall)
+    ratio = lambda base: f"{w / base:.2f}" if w is not None and base else "-"
+    mib = f"{int(rss) / 1024:.1f}" if rss != "-" else "-"
+    own = own if name.startswith("reelmender") and own != "-" else "-"
+    print(fmt.format(name, wall, ratio(cp), ratio(cut), mib, own, tree, load))
+print("\nx mkvmerge-cut: against the cut keeping the 10 removes' ranges, for every row.")
+cut200 = next(num(r[1]) for r in rows if r[0].startswith("mkvmerge one-command cut (200"))
+r200 = next(num(r[1]) for r in rows if r[0].startswith("reelmender, 200"))
+if cut200 and r200:
+    print(f"reelmender's 200 removes against mkvmerge's cut of the same 200 ranges: x{r200 / cut200:.2f}")
+EOF

@@ -1,10 +1,16 @@
 #!/usr/bin/env python3
 """Runs one command several times and prints its median wall time, its peak
-memory (largest resident set of the process and the children it waited for) and
-the median CPU time the command's own process used apart from its children.
+memory (the largest resident set of the process and of any child it waited
+for: the largest single process, not a sum), the median CPU time the command's
+own process used apart from its children, and the median CPU time of the whole
+process tree.
 
-Usage: measure.py RUNS -- COMMAND [ARGS...]
-Prints one line: wall_seconds peak_rss_kib own_cpu_seconds
+Each run starts after a sync, so that writing back the previous run's output
+is not charged to the next one. Exit statuses other than 0 fail unless listed
+with --ok (mkvmerge ends with 1 when it only warned).
+
+Usage: measure.py RUNS [--ok 0,1] -- COMMAND [ARGS...]
+Prints one line: wall_seconds peak_rss_kib own_cpu_seconds tree_cpu_seconds
 """
 import os
 import statistics
@@ -25,7 +31,8 @@ def own_cpu(pid):
         return None
 
 
-def run_once(cmd):
+def run_once(cmd, ok):
+    os.sync()
     start = time.perf_counter()
     proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     last_cpu = 0.0
@@ -39,19 +46,25 @@ def run_once(cmd):
         time.sleep(0.02)
     wall = time.perf_counter() - start
     code = os.waitstatus_to_exitcode(status)
-    if code != 0:
+    if code not in ok:
         sys.exit(f"measure: command failed with {code}: {' '.join(cmd)}")
-    return wall, usage.ru_maxrss, last_cpu
+    return wall, usage.ru_maxrss, last_cpu, usage.ru_utime + usage.ru_stime
 
 
 def main():
-    runs = int(sys.argv[1])
-    cmd = sys.argv[sys.argv.index("--") + 1:]
-    results = [run_once(cmd) for _ in range(runs)]
+    args = sys.argv[1:]
+    split = args.index("--")
+    options, cmd = args[:split], args[split + 1:]
+    runs = int(options[0])
+    ok = {0}
+    if "--ok" in options:
+        ok = {int(c) for c in options[options.index("--ok") + 1].split(",")}
+    results = [run_once(cmd, ok) for _ in range(runs)]
     wall = statistics.median(r[0] for r in results)
     rss = max(r[1] for r in results)
     cpu = statistics.median(r[2] for r in results)
-    print(f"{wall:.3f} {rss} {cpu:.3f}")
+    tree = statistics.median(r[3] for r in results)
+    print(f"{wall:.3f} {rss} {cpu:.3f} {tree:.3f}")
 
 
 if __name__ == "__main__":
