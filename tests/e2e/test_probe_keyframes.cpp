@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "probe/matroska.h"
 #include "probe/keyframes.h"
 #include "probe/probe.h"
 #include "support/media.h"
@@ -74,6 +75,62 @@ TEST(KeyframeSearch, AgreesWithThePacketListing) {
     }
     // Exactly between 2 and 4: the earlier one.
     EXPECT_EQ(find_keyframe_near(tools(), *movie, 3.0, 40.0).value_or(-1), 2.0);
+}
+
+// The file's own index must name exactly the keyframes the packets carry, or
+// cuts would land where no keyframe is: for files from mkvmerge and from
+// ffmpeg, with B-frames (keyframe times then differ from decode times).
+TEST(CueKeyframes, EqualThePacketListing) {
+    MovieSpec spec = two_second_gop();
+    spec.extra_video_args = {"-bf", "2"};
+    spec.duration = 20;
+    const auto by_mkvmerge = test::test_movie(spec);
+    ASSERT_TRUE(by_mkvmerge) << by_mkvmerge.error();
+    spec.container = "mp4";
+    const auto mp4 = test::test_movie(spec);
+    ASSERT_TRUE(mp4) << mp4.error();
+    test::TempDir dir;
+    const std::string by_ffmpeg = (dir.path() / "lavf.mkv").string();
+    const auto remux = test::run_program(tools().ffmpeg, {"-v", "error", "-i", *mp4, "-c", "copy", by_ffmpeg});
+    ASSERT_TRUE(remux && remux->exit_code == 0);
+
+    for (const std::string& file : {*by_mkvmerge, by_ffmpeg}) {
+        const auto cues = read_cue_keyframes(file, 0);
+        ASSERT_TRUE(cues) << file << ": " << cues.error();
+        const auto keys = all_keyframes(file);
+        ASSERT_EQ(cues->size(), keys.size()) << file;
+        for (std::size_t k = 0; k < keys.size(); ++k) EXPECT_NEAR((*cues)[k], keys[k], 0.0005) << file;
+    }
+    // Not Matroska, or no picture at that number: the caller lists packets.
+    EXPECT_FALSE(read_cue_keyframes(*mp4, 0));
+    EXPECT_FALSE(read_cue_keyframes(*by_mkvmerge, 1));
+}
+
+// Pieces are placed by what mkvmerge reports of them; reading the file itself
+// must give the same: pieces of a split (B-frames) and files ffmpeg wrote.
+TEST(MatroskaExtent, AgreesWithMkvmerge) {
+    MovieSpec spec = two_second_gop();
+    spec.extra_video_args = {"-bf", "3"};
+    spec.duration = 20;
+    const auto movie = test::test_movie(spec);
+    ASSERT_TRUE(movie) << movie.error();
+    test::TempDir dir;
+    const std::string split = (dir.path() / "seg.mkv").string();
+    const auto run = test::run_program(*tools().mkvmerge, {"-q", "-o", split, "--no-audio", "--split",
+                                                          "parts:00:00:02-00:00:06,00:00:10-00:00:20", *movie});
+    ASSERT_TRUE(run && run->exit_code == 0);
+    const std::string lavf = (dir.path() / "lavf.mkv").string();
+    const auto copy = test::run_program(tools().ffmpeg, {"-v", "error", "-ss", "4", "-i", *movie, "-map", "0:v",
+                                                         "-c", "copy", lavf});
+    ASSERT_TRUE(copy && copy->exit_code == 0);
+
+    for (const std::string file : {(dir.path() / "seg-001.mkv").string(), (dir.path() / "seg-002.mkv").string(), lavf}) {
+        const auto read = read_matroska_extent(file, 0);
+        const auto told = mkvmerge_extent(tools(), file);
+        ASSERT_TRUE(read && told) << file;
+        EXPECT_NEAR(read->firstVideo, told->firstVideo, 0.0005) << file;
+        EXPECT_NEAR(read->end, told->end, 0.0005) << file;
+    }
 }
 
 TEST(KeyframeSearch, UpperLimitBoundsTheWindow) {

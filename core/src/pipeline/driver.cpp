@@ -10,6 +10,7 @@
 #include "pipeline/run_state.h"
 #include "pipeline/stage_args.h"
 #include "pipeline/work_folder.h"
+#include "probe/matroska.h"
 #include "probe/keyframes.h"
 #include "probe/probe.h"
 #include "tools/process.h"
@@ -18,14 +19,25 @@
 
 namespace reel {
 
-KeyframeLookup RunInputs::keyframes_on(const RunContext& ctx, std::string file) const {
-    return [tools = ctx.tools, file = std::move(file), limit = info.duration](double t) {
+namespace {
+
+KeyframeLookup lookup_in(std::vector<double> keyframes, double limit) {
+    return [keyframes = std::move(keyframes), limit](double t) { return keyframe_near_in(keyframes, t, limit); };
+}
+
+}  // namespace
+
+KeyframeLookup RunInputs::keyframes_on(const RunContext& ctx, const TrackSource& picture) const {
+    // The file's own index answers every lookup from a few kilobytes; without
+    // one, each lookup lists the packets near it.
+    if (auto cues = read_cue_keyframes(picture.file, picture.id)) return lookup_in(std::move(*cues), info.duration);
+    return [tools = ctx.tools, file = picture.file, limit = info.duration](double t) {
         return find_keyframe_near(tools, file, t, limit);
     };
 }
 
-GapContext RunInputs::gap_context(const RunContext& ctx, std::string file) const {
-    return GapContext{video.codec, info.duration, keyframes_on(ctx, std::move(file))};
+GapContext RunInputs::gap_context(const RunContext& ctx, const TrackSource& picture) const {
+    return GapContext{video.codec, info.duration, keyframes_on(ctx, picture)};
 }
 
 CardSpec RunInputs::card_spec(const std::string& text, const std::string& name, std::int64_t frames) const {
@@ -49,21 +61,20 @@ Result<void> render_card(StageRun& run, const CardSpec& spec, double from, doubl
 
 namespace {
 
-// Every cut point asks for its nearest keyframe. With many edits, one listing
-// of the whole source answers them all with the same results, where one
-// ffprobe run per lookup would dominate the run (hundreds of edits: minutes).
-// Should the listing fail, the lookups run one by one as usual.
+// Every cut point asks for its nearest keyframe. Without an index in the
+// file, and with many edits, one listing of the whole source answers them all
+// with the same results, where one ffprobe run per lookup would dominate the
+// run (hundreds of edits: minutes). Should the listing fail, the lookups run
+// one by one as usual.
 KeyframeLookup snapping_lookup(const RunContext& ctx, const RunInputs& in, const std::vector<Edit>& edits) {
+    const TrackSource picture{in.source, in.sourceInfo.video->index};
+    if (auto cues = read_cue_keyframes(picture.file, picture.id)) return lookup_in(std::move(*cues), in.info.duration);
     const auto lookups = 2 * static_cast<std::size_t>(std::ranges::count_if(
                                  edits, [](const Edit& e) { return edit_kind(e.action).snaps; }));
     if (whole_listing_pays_off(lookups, in.info.duration)) {
-        if (auto keyframes = list_keyframes(ctx.tools, in.source)) {
-            return [keyframes = std::move(*keyframes), limit = in.info.duration](double t) {
-                return keyframe_near_in(keyframes, t, limit);
-            };
-        }
+        if (auto keyframes = list_keyframes(ctx.tools, in.source)) return lookup_in(std::move(*keyframes), in.info.duration);
     }
-    return in.keyframes_on(ctx, in.source);
+    return in.keyframes_on(ctx, picture);
 }
 
 // Copies a movie the tools cannot cut as it is into Matroska; the run reads

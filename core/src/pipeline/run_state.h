@@ -45,8 +45,8 @@ struct RunInputs {
     bool timeline_moves() const { return !groups.cut.empty(); }
     std::filesystem::path in_work(const std::string& name) const { return work / name; }
     // Nearest keyframe on `file`, limited by the movie's duration.
-    KeyframeLookup keyframes_on(const RunContext& ctx, std::string file) const;
-    GapContext gap_context(const RunContext& ctx, std::string file) const;
+    KeyframeLookup keyframes_on(const RunContext& ctx, const TrackSource& picture) const;
+    GapContext gap_context(const RunContext& ctx, const TrackSource& picture) const;
     // A card of `frames` frames in the movie's picture format, written to the
     // work folder as `name`; without sound unless the caller adds it.
     CardSpec card_spec(const std::string& text, const std::string& name, std::int64_t frames) const;

@@ -9,6 +9,7 @@
 
 #include "encode/silence.h"
 #include "pipeline/commands.h"
+#include "pipeline/video_cut.h"
 #include "pipeline/work_folder.h"
 #include "util/files.h"
 #include "util/numbers.h"
@@ -122,7 +123,12 @@ std::vector<std::string> mux_arguments(const MuxInputs& in) {
         else append(args, {"--audio-tracks", audio_ids});
         append(args, {"--no-subtitles", "--no-chapters", "--no-global-tags", "--no-attachments"});
         for (const MuxTrack* track : group) track_properties(args, *track);
-        args.push_back(file);
+        if (!in.videoPieces.empty() && file == path_text(in.videoPieces.front().file)) {
+            const auto chain = video_join_inputs(in.videoPieces);
+            args.insert(args.end(), chain.begin(), chain.end());
+        } else {
+            args.push_back(file);
+        }
     }
 
     args.insert(args.end(), in.subtitleArgs.begin(), in.subtitleArgs.end());

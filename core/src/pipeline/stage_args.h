@@ -116,6 +116,8 @@ struct MuxInputs {
     std::optional<std::string> title;
     std::vector<std::string> chapterArgs;
     std::vector<MuxTrack> tracks;
+    // The picture's pieces, when its carrier is still a chain of them.
+    std::vector<VideoPiece> videoPieces;
     std::vector<std::string> subtitleArgs;  // rebuilt subtitle tracks
     // Attachments and global tags always come from the source; its subtitles
     // and chapters too while the timeline stands still.

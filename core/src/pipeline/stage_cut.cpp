@@ -13,12 +13,16 @@
 #include "pipeline/stage_args.h"
 #include "pipeline/video_cut.h"
 #include "probe/keyframes.h"
+#include "probe/matroska.h"
 #include "util/files.h"
 
 namespace reel {
 
 Result<VideoPiece> measure_piece(const RunContext& ctx, const std::filesystem::path& file) {
-    auto extent = mkvmerge_extent(ctx.tools, path_text(file));
+    // Read from the piece itself where it can be: one mkvmerge start per piece
+    // adds up to seconds with hundreds of edits.
+    auto extent = read_matroska_extent(path_text(file), 0);
+    if (!extent) extent = mkvmerge_extent(ctx.tools, path_text(file));
     if (!extent) return fail(extent.error());
     return VideoPiece{file, 0, extent->firstVideo, extent->end};
 }
@@ -32,7 +36,7 @@ Result<void> run_cut_stages(StageRun& run) {
     const auto& cut = run.in.groups.cut;
     const double fps = run.in.fps;
     const TrackSource video = run.out.carriers.video;
-    auto plan = plan_pieces(cut, PlanKind::Cut, fps, run.in.gap_context(run.ctx, video.file));
+    auto plan = plan_pieces(cut, PlanKind::Cut, fps, run.in.gap_context(run.ctx, video));
     if (!plan) return fail(plan.error());
     if (plan->ranges.empty()) return fail("Everything would be removed; nothing left to write.");
     const CutLayout layout = layout_cut(*plan, cut, fps, run.in.info.duration);
@@ -83,18 +87,15 @@ Result<void> run_cut_stages(StageRun& run) {
     }
     run.out.timeline = layout.timeline;
 
+    // The pieces are appended by the final mux; only the sound is joined here.
     run.progress.begin(stages::join);
-    const bool has_audio = !run.in.info.audio.empty();
-    const auto joined = run.in.in_work("va.mkv");
-    if (auto r = run_mkvmerge(run.ctx, video_join_arguments(joined, pieces), run.progress.slice(0, has_audio ? 0.5 : 1.0));
-        !r)
-        return r;
-    run.out.carriers.video = TrackSource{path_text(joined), 0};
-    if (has_audio) {
+    run.out.carriers.video = TrackSource{path_text(pieces.front().file), 0};
+    run.out.carriers.videoPieces = std::move(pieces);
+    if (!run.in.info.audio.empty()) {
         AudioRebuild rebuild{"cut",
                              [&layout](double frame) { return straddle_by_halves(layout.stretches, frame); },
                              layout.silence};
-        if (auto r = rebuild_audio(run, rebuild, 0.5, 1.0); !r) return fail(r.error());
+        if (auto r = rebuild_audio(run, rebuild, 0, 1.0); !r) return fail(r.error());
     }
     return {};
 }

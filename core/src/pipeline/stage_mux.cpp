@@ -53,6 +53,7 @@ Result<void> run_mux_stage(StageRun& run) {
     inputs.title = in.info.title;
     inputs.chapterArgs = run.out.chapterArgs;
     inputs.tracks = mux_tracks(in, run.out);
+    inputs.videoPieces = run.out.carriers.videoPieces;
     inputs.subtitleArgs = run.out.subtitleArgs;
     inputs.source = in.source;
     inputs.sourceSubtitlesAndChapters = !in.timeline_moves();

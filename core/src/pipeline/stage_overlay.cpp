@@ -21,7 +21,7 @@ Result<void> run_overlay_stage(StageRun& run) {
     const auto& text = run.in.groups.text;
     const TrackSource video = run.out.carriers.video;
 
-    auto plan = plan_pieces(text, PlanKind::Text, run.in.fps, run.in.gap_context(run.ctx, video.file));
+    auto plan = plan_pieces(text, PlanKind::Text, run.in.fps, run.in.gap_context(run.ctx, video));
     if (!plan) return fail(plan.error());
     for (const auto& edit : text) {
         run.out.applied.push_back(applied_from(edit, edit.snappedEnd - edit.snappedStart));
@@ -73,6 +73,13 @@ Result<void> run_overlay_stage(StageRun& run) {
         pieces.push_back(*piece);
     }
 
+    // When nothing is cut afterwards, the final mux appends the pieces itself;
+    // a cut needs one file to find its keyframes in and to split.
+    if (!run.in.timeline_moves()) {
+        run.out.carriers.video = TrackSource{path_text(pieces.front().file), 0};
+        run.out.carriers.videoPieces = std::move(pieces);
+        return {};
+    }
     const auto joined = run.in.in_work("video.mkv");
     if (auto r = run_mkvmerge(run.ctx, video_join_arguments(joined, pieces), run.progress.slice(1.0 - kOverlayJoinShare, 1.0));
         !r)

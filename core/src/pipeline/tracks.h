@@ -3,6 +3,7 @@
 // given point of the run. Every stage that changes a track replaces its carrier;
 // the final mux takes each track from its carrier.
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,22 @@ struct TrackSource {
     bool operator==(const TrackSource&) const = default;
 };
 
+// One file of a picture made of pieces: where its first frame must land in
+// the output, and what mkvmerge reports of it (its first frame and its end, in
+// the file's own time).
+struct VideoPiece {
+    std::filesystem::path file;
+    double position = 0;
+    double firstFrame = 0;
+    double end = 0;
+};
+
 struct Carriers {
     TrackSource video;
+    // When not empty, the picture is still these pieces (video.file is the
+    // first), appended by the final mux as it reads them. Joining them into a
+    // file of their own first would write the whole picture once more.
+    std::vector<VideoPiece> videoPieces;
     std::vector<TrackSource> audio;  // in the order of the movie's audio tracks
 };
 

@@ -28,6 +28,13 @@ std::vector<std::string> video_split_arguments(const std::filesystem::path& outp
 std::vector<std::string> video_join_arguments(const std::filesystem::path& output,
                                               const std::vector<VideoPiece>& pieces) {
     std::vector<std::string> args{"-o", path_text(output)};
+    const auto inputs = video_join_inputs(pieces);
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    return args;
+}
+
+std::vector<std::string> video_join_inputs(const std::vector<VideoPiece>& pieces) {
+    std::vector<std::string> args;
     std::int64_t placed_ms = 0;  // where mkvmerge puts the current file's time 0
     double previous_end = 0;
     for (std::size_t i = 0; i < pieces.size(); ++i) {

@@ -15,16 +15,6 @@ namespace reel {
 std::vector<std::string> video_split_arguments(const std::filesystem::path& output,
                                                const std::vector<PieceRange>& ranges, const TrackSource& video);
 
-// One file of the joined picture: where its first frame must land in the
-// output, and what mkvmerge reports of it (its first frame and its end, in the
-// file's own time).
-struct VideoPiece {
-    std::filesystem::path file;
-    double position = 0;
-    double firstFrame = 0;
-    double end = 0;
-};
-
 // mkvmerge appends each file at the end of the one before. A piece whose
 // neighbour ends a little early or late (a card of whole frames, an odd last
 // frame) would push everything after it; each file therefore gets the shift,
@@ -32,5 +22,8 @@ struct VideoPiece {
 // reckoned from where mkvmerge really puts it so that rounding never adds up.
 std::vector<std::string> video_join_arguments(const std::filesystem::path& output,
                                               const std::vector<VideoPiece>& pieces);
+// The same pieces as the input files of a larger mkvmerge run: each file with
+// its shift, joined by "+". Options for the picture track go before them.
+std::vector<std::string> video_join_inputs(const std::vector<VideoPiece>& pieces);
 
 }  // namespace reel

@@ -1,0 +1,347 @@
+#include "probe/matroska.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+
+#include "util/files.h"
+
+namespace reel {
+
+namespace {
+
+constexpr std::uint64_t kEbml = 0x1A45DFA3;
+constexpr std::uint64_t kSegment = 0x18538067;
+constexpr std::uint64_t kSeekHead = 0x114D9B74;
+constexpr std::uint64_t kSeek = 0x4DBB;
+constexpr std::uint64_t kSeekId = 0x53AB;
+constexpr std::uint64_t kSeekPosition = 0x53AC;
+constexpr std::uint64_t kInfo = 0x1549A966;
+constexpr std::uint64_t kTimestampScale = 0x2AD7B1;
+constexpr std::uint64_t kMuxingApp = 0x4D80;
+constexpr std::uint64_t kWritingApp = 0x5741;
+constexpr std::uint64_t kTracks = 0x1654AE6B;
+constexpr std::uint64_t kTrackEntry = 0xAE;
+constexpr std::uint64_t kTrackNumber = 0xD7;
+constexpr std::uint64_t kTrackType = 0x83;
+constexpr std::uint64_t kCues = 0x1C53BB6B;
+constexpr std::uint64_t kCuePoint = 0xBB;
+constexpr std::uint64_t kCueTime = 0xB3;
+constexpr std::uint64_t kCueTrackPositions = 0xB7;
+constexpr std::uint64_t kCueTrack = 0xF7;
+constexpr std::uint64_t kCluster = 0x1F43B675;
+constexpr std::uint64_t kDuration = 0x4489;
+constexpr std::uint64_t kClusterTimestamp = 0xE7;
+constexpr std::uint64_t kSimpleBlock = 0xA3;
+constexpr std::uint64_t kBlockGroup = 0xA0;
+constexpr std::uint64_t kBlock = 0xA1;
+
+// One element header: its id, where its content starts (offset into the
+// bytes) and its size; no size when the writer left it open ("unknown").
+struct Element {
+    std::uint64_t id = 0;
+    std::size_t content = 0;
+    std::optional<std::uint64_t> size;
+    bool whole(std::string_view bytes) const { return size && *size <= bytes.size() - content; }
+    std::string_view body(std::string_view bytes) const { return bytes.substr(content, *size); }
+    std::optional<std::size_t> next(std::string_view bytes) const {
+        if (!size || *size > bytes.size() - content) return std::nullopt;
+        return content + static_cast<std::size_t>(*size);
+    }
+};
+
+std::uint8_t byte_at(std::string_view bytes, std::size_t i) { return static_cast<std::uint8_t>(bytes[i]); }
+
+// A variable-length number: ids keep their length marker, sizes lose it.
+std::optional<std::pair<std::uint64_t, std::size_t>> read_vint(std::string_view bytes, std::size_t at, bool keep_marker,
+                                                               std::size_t max_length, bool& all_ones) {
+    if (at >= bytes.size()) return std::nullopt;
+    const std::uint8_t first = byte_at(bytes, at);
+    std::size_t length = 1;
+    while (length <= max_length && !(first & (0x80 >> (length - 1)))) ++length;
+    if (length > max_length || at + length > bytes.size()) return std::nullopt;
+    std::uint64_t value = keep_marker ? first : (first & (0xFF >> length));
+    bool ones = (first & (0xFF >> length)) == (0xFF >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        value = (value << 8) | byte_at(bytes, at + k);
+        ones = ones && byte_at(bytes, at + k) == 0xFF;
+    }
+    all_ones = ones;
+    return std::pair{value, length};
+}
+
+std::optional<Element> read_element(std::string_view bytes, std::size_t at) {
+    bool ones = false;
+    const auto id = read_vint(bytes, at, true, 4, ones);
+    if (!id) return std::nullopt;
+    const auto size = read_vint(bytes, at + id->second, false, 8, ones);
+    if (!size) return std::nullopt;
+    Element element;
+    element.id = id->first;
+    element.content = at + id->second + size->second;
+    if (!ones) element.size = size->first;
+    return element;
+}
+
+std::optional<std::uint64_t> read_uint(std::string_view body);
+
+std::optional<double> read_float(std::string_view body) {
+    const auto bits = read_uint(body);
+    if (!bits) return std::nullopt;
+    if (body.size() == 4) {
+        const auto narrow = static_cast<std::uint32_t>(*bits);
+        float value = 0;
+        std::memcpy(&value, &narrow, sizeof value);
+        return value;
+    }
+    if (body.size() != 8) return std::nullopt;
+    double value = 0;
+    std::memcpy(&value, &*bits, sizeof value);
+    return value;
+}
+
+std::optional<std::uint64_t> read_uint(std::string_view body) {
+    if (body.size() > 8) return std::nullopt;
+    std::uint64_t value = 0;
+    for (char c : body) value = (value << 8) | static_cast<std::uint8_t>(c);
+    return value;
+}
+
+// Calls `each` for every whole child of a master element's body; stops at
+// the first child that is not whole.
+template <typename Each>
+void children(std::string_view body, Each&& each) {
+    std::size_t at = 0;
+    while (at < body.size()) {
+        const auto child = read_element(body, at);
+        if (!child || !child->whole(body)) return;
+        each(child->id, child->body(body));
+        at = *child->next(body);
+    }
+}
+
+void read_info(std::string_view body, MatroskaHead& head) {
+    std::optional<double> duration_units;
+    children(body, [&](std::uint64_t id, std::string_view value) {
+        if (id == kTimestampScale) {
+            if (auto scale = read_uint(value); scale && *scale > 0) head.timestampScale = *scale;
+        } else if (id == kDuration) {
+            duration_units = read_float(value);
+        } else if (id == kMuxingApp) {
+            head.muxingApp = std::string(value);
+        } else if (id == kWritingApp) {
+            head.writingApp = std::string(value);
+        }
+    });
+    if (duration_units && std::isfinite(*duration_units) && *duration_units >= 0)
+        head.duration = *duration_units * static_cast<double>(head.timestampScale) / 1e9;
+}
+
+void read_tracks(std::string_view body, MatroskaHead& head) {
+    children(body, [&](std::uint64_t id, std::string_view entry) {
+        if (id != kTrackEntry) return;
+        MatroskaTrack track;
+        children(entry, [&](std::uint64_t field, std::string_view value) {
+            if (field == kTrackNumber) track.number = read_uint(value).value_or(0);
+            if (field == kTrackType) track.type = read_uint(value).value_or(0);
+        });
+        head.tracks.push_back(track);
+    });
+}
+
+// The bytes from `offset` on, up to `length` of them (fewer at the end).
+std::optional<std::string> read_range(std::ifstream& file, std::uint64_t offset, std::size_t length) {
+    file.clear();
+    file.seekg(static_cast<std::streamoff>(offset));
+    if (!file) return std::nullopt;
+    std::string bytes(length, '\0');
+    file.read(bytes.data(), static_cast<std::streamsize>(length));
+    bytes.resize(static_cast<std::size_t>(file.gcount()));
+    return bytes;
+}
+
+// The whole element at `offset`, within `limit` bytes.
+std::optional<std::string> read_element_at(std::ifstream& file, std::uint64_t offset, std::size_t limit) {
+    const auto header = read_range(file, offset, 12);
+    if (!header) return std::nullopt;
+    const auto element = read_element(*header, 0);
+    if (!element || !element->size || *element->size > limit) return std::nullopt;
+    auto bytes = read_range(file, offset, element->content + static_cast<std::size_t>(*element->size));
+    if (!bytes || !read_element(*bytes, 0)->whole(*bytes)) return std::nullopt;
+    return bytes;
+}
+
+}  // namespace
+
+std::pair<std::optional<std::uint64_t>, std::optional<std::uint64_t>> parse_seek_head(std::string_view bytes,
+                                                                                     std::uint64_t segment_data) {
+    std::pair<std::optional<std::uint64_t>, std::optional<std::uint64_t>> found;
+    const auto element = read_element(bytes, 0);
+    if (!element || element->id != kSeekHead || !element->whole(bytes)) return found;
+    children(element->body(bytes), [&](std::uint64_t id, std::string_view seek) {
+        if (id != kSeek) return;
+        std::optional<std::uint64_t> target;
+        std::optional<std::uint64_t> position;
+        children(seek, [&](std::uint64_t field, std::string_view value) {
+            if (field == kSeekId) target = read_uint(value);
+            if (field == kSeekPosition) position = read_uint(value);
+        });
+        if (!target || !position || *position > UINT64_MAX - segment_data) return;
+        if (*target == kCues) found.first = segment_data + *position;
+        if (*target == kSeekHead) found.second = segment_data + *position;
+    });
+    return found;
+}
+
+std::optional<MatroskaHead> parse_matroska_head(std::string_view bytes) {
+    const auto ebml = read_element(bytes, 0);
+    if (!ebml || ebml->id != kEbml) return std::nullopt;
+    const auto after_ebml = ebml->next(bytes);
+    if (!after_ebml) return std::nullopt;
+    const auto segment = read_element(bytes, *after_ebml);
+    if (!segment || segment->id != kSegment) return std::nullopt;
+
+    MatroskaHead head;
+    head.segmentData = segment->content;
+    std::size_t at = segment->content;
+    while (at < bytes.size()) {
+        const auto child = read_element(bytes, at);
+        if (child && child->id == kCluster) head.firstCluster = at;
+        if (!child || !child->size || child->id == kCluster) break;
+        if (child->whole(bytes)) {
+            const std::string_view body = child->body(bytes);
+            if (child->id == kSeekHead) {
+                auto [cues, more] = parse_seek_head(bytes.substr(at, child->content - at + body.size()), head.segmentData);
+                if (cues && !head.cues) head.cues = cues;
+                if (more && !head.moreSeeks && *more != at) head.moreSeeks = more;
+            } else if (child->id == kInfo) {
+                read_info(body, head);
+            } else if (child->id == kTracks) {
+                read_tracks(body, head);
+            }
+        }
+        if (*child->size > bytes.size()) break;  // the rest lies beyond what was read
+        at = child->content + static_cast<std::size_t>(*child->size);
+    }
+    return head;
+}
+
+std::optional<std::vector<double>> parse_cue_times(std::string_view bytes, std::uint64_t number,
+                                                   std::uint64_t timestamp_scale) {
+    const auto element = read_element(bytes, 0);
+    if (!element || element->id != kCues || !element->whole(bytes)) return std::nullopt;
+    std::vector<double> times;
+    const double unit = static_cast<double>(timestamp_scale) / 1e9;
+    children(element->body(bytes), [&](std::uint64_t id, std::string_view point) {
+        if (id != kCuePoint) return;
+        std::optional<std::uint64_t> time;
+        bool ours = false;
+        children(point, [&](std::uint64_t field, std::string_view value) {
+            if (field == kCueTime) time = read_uint(value);
+            if (field != kCueTrackPositions) return;
+            children(value, [&](std::uint64_t inner, std::string_view track) {
+                if (inner == kCueTrack && read_uint(track) == number) ours = true;
+            });
+        });
+        if (time && ours) times.push_back(static_cast<double>(*time) * unit);
+    });
+    std::sort(times.begin(), times.end());
+    times.erase(std::unique(times.begin(), times.end()), times.end());
+    return times;
+}
+
+bool cues_list_every_keyframe(const MatroskaHead& head) {
+    return head.writingApp.starts_with("mkvmerge") || head.muxingApp.starts_with("Lavf");
+}
+
+Result<std::vector<double>> read_cue_keyframes(const std::string& path, std::uint64_t stream) {
+    std::ifstream file(path_from_text(path), std::ios::binary);
+    if (!file) return fail("cannot open " + path);
+    // Info and Tracks come first; 1 MiB leaves room for fonts and cover art
+    // stored before them.
+    const auto start = read_range(file, 0, 1 << 20);
+    if (!start) return fail("cannot read " + path);
+    auto head = parse_matroska_head(*start);
+    if (!head) return fail("not Matroska: " + path);
+    if (!cues_list_every_keyframe(*head)) return fail("cues not trusted: " + head->writingApp);
+    if (stream >= head->tracks.size() || head->tracks[stream].type != 1) return fail("no such picture track");
+    if (!head->cues && head->moreSeeks) {
+        if (auto seeks = read_element_at(file, *head->moreSeeks, 1 << 20))
+            head->cues = parse_seek_head(*seeks, head->segmentData).first;
+    }
+    if (!head->cues) return fail("no cues in " + path);
+    // A cue takes some 20 bytes: 64 MiB hold millions of keyframes.
+    const auto cues = read_element_at(file, *head->cues, std::size_t{64} << 20);
+    if (!cues) return fail("unreadable cues in " + path);
+    auto times = parse_cue_times(*cues, head->tracks[stream].number, head->timestampScale);
+    if (!times || times->empty()) return fail("no cues for the picture in " + path);
+    return std::move(*times);
+}
+
+std::vector<TrackStart> parse_cluster_starts(std::string_view bytes, std::uint64_t timestamp_scale) {
+    std::vector<TrackStart> starts;
+    const auto cluster = read_element(bytes, 0);
+    if (!cluster || cluster->id != kCluster) return starts;
+    const std::size_t end =
+        cluster->size && *cluster->size < bytes.size() - cluster->content ? cluster->content + *cluster->size : bytes.size();
+    const std::string_view body = bytes.substr(cluster->content, end - cluster->content);
+    std::optional<std::uint64_t> base;
+    const auto note_block = [&](std::string_view block) {
+        bool ones = false;
+        const auto track = read_vint(block, 0, false, 8, ones);
+        if (!base || !track || block.size() < track->second + 2) return;
+        const auto relative = static_cast<std::int16_t>((byte_at(block, track->second) << 8) | byte_at(block, track->second + 1));
+        const double seconds = (static_cast<double>(*base) + relative) * static_cast<double>(timestamp_scale) / 1e9;
+        const auto known = std::find_if(starts.begin(), starts.end(), [&](const auto& s) { return s.number == track->first; });
+        if (known == starts.end()) {
+            starts.push_back({track->first, seconds, 1});
+        } else {
+            known->earliest = std::min(known->earliest, seconds);
+            ++known->blocks;
+        }
+    };
+    std::size_t at = 0;
+    while (at < body.size()) {
+        const auto child = read_element(body, at);
+        if (!child || !child->size) break;
+        const std::string_view rest = body.substr(child->content);
+        if (child->id == kClusterTimestamp && child->whole(body)) base = read_uint(child->body(body));
+        if (child->id == kSimpleBlock) note_block(rest.substr(0, std::min<std::uint64_t>(*child->size, rest.size())));
+        if (child->id == kBlockGroup) {
+            const std::string_view group = rest.substr(0, std::min<std::uint64_t>(*child->size, rest.size()));
+            if (const auto block = read_element(group, 0); block && block->id == kBlock)
+                note_block(group.substr(block->content));
+        }
+        if (*child->size >= body.size() - child->content) break;
+        at = child->content + static_cast<std::size_t>(*child->size);
+    }
+    return starts;
+}
+
+Result<FileExtent> read_matroska_extent(const std::string& path, std::uint64_t stream) {
+    std::ifstream file(path_from_text(path), std::ios::binary);
+    if (!file) return fail("cannot open " + path);
+    const auto start = read_range(file, 0, 1 << 20);
+    if (!start) return fail("cannot read " + path);
+    const auto head = parse_matroska_head(*start);
+    if (!head || !head->duration || !head->firstCluster) return fail("no duration or cluster in " + path);
+    if (stream >= head->tracks.size() || head->tracks[stream].type != 1) return fail("no such picture track");
+    // Pictures shown before the keyframe (open GOPs) follow it closely in the
+    // file: the first pictures of the first cluster hold the earliest time.
+    // Where even those do not fit, mkvmerge is asked instead.
+    constexpr std::size_t kEnough = 8;
+    const auto cluster = read_range(file, *head->firstCluster, std::size_t{1} << 20);
+    if (!cluster) return fail("cannot read " + path);
+    const auto starts = parse_cluster_starts(*cluster, head->timestampScale);
+    const auto picture = std::find_if(starts.begin(), starts.end(),
+                                      [&](const auto& s) { return s.number == head->tracks[stream].number; });
+    if (picture == starts.end()) return fail("no picture in the first cluster of " + path);
+    const bool whole = read_element(*cluster, 0)->whole(*cluster);
+    if (picture->blocks < kEnough && !whole) return fail("too few pictures read in " + path);
+    double earliest = picture->earliest;
+    for (const auto& s : starts) earliest = std::min(earliest, s.earliest);
+    return FileExtent{earliest + *head->duration, picture->earliest};
+}
+
+}  // namespace reel

@@ -1,0 +1,80 @@
+#pragma once
+// What the run reads straight from a Matroska file instead of starting a tool:
+// keyframe times from the file's own index (its cues), a few kilobytes instead
+// of a packet listing of the whole movie, and where a piece's picture starts
+// and the piece ends. mkvmerge and ffmpeg write a cue for every keyframe of a
+// picture track; files from other writers are not trusted to, and the caller
+// lists packets instead.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "probe/keyframes.h"
+#include "util/result.h"
+
+namespace reel {
+
+struct MatroskaTrack {
+    std::uint64_t number = 0;
+    std::uint64_t type = 0;  // 1 picture, 2 sound, 17 subtitles
+};
+
+// What the beginning of a Matroska file tells: where the cues are (file
+// offsets), the timestamp scale, the tracks in their order (which is the
+// order of ffprobe's stream numbers) and the writing application.
+struct MatroskaHead {
+    std::uint64_t segmentData = 0;  // file offset where the segment's children begin
+    std::optional<std::uint64_t> cues;
+    // A second seek head, which mkvmerge writes at the end when the first one
+    // has no room left; the cues may be listed only there.
+    std::optional<std::uint64_t> moreSeeks;
+    std::uint64_t timestampScale = 1000000;  // nanoseconds per timestamp unit
+    std::vector<MatroskaTrack> tracks;
+    std::string muxingApp;
+    std::string writingApp;
+    std::optional<double> duration;            // seconds, from the segment's info
+    std::optional<std::uint64_t> firstCluster;  // file offset
+};
+
+// Reads the start of a file (as many bytes as were read; elements running
+// past them are skipped by their sizes). Nothing when it is not Matroska.
+std::optional<MatroskaHead> parse_matroska_head(std::string_view bytes);
+
+// The cue positions a SeekHead element at the start of `bytes` lists, as
+// file offsets: {cues, another seek head}.
+std::pair<std::optional<std::uint64_t>, std::optional<std::uint64_t>> parse_seek_head(std::string_view bytes,
+                                                                                     std::uint64_t segment_data);
+
+// Keyframe times in seconds, sorted and without repeats, of track `number`
+// in a Cues element at the start of `bytes`. Nothing when the element is not
+// whole or is not a Cues element.
+std::optional<std::vector<double>> parse_cue_times(std::string_view bytes, std::uint64_t number,
+                                                   std::uint64_t timestamp_scale);
+
+// True for files whose writers put a cue on every keyframe of a picture track.
+bool cues_list_every_keyframe(const MatroskaHead& head);
+
+// The keyframe times of the track ffprobe numbers `stream` in the file at
+// `path`. Fails (with a message for the log, never for the user) when the
+// file has no usable cues.
+Result<std::vector<double>> read_cue_keyframes(const std::string& path, std::uint64_t stream);
+
+// The lowest timestamp (seconds) of every track among the blocks of a Cluster
+// element at the start of `bytes`, and how many blocks were seen. A block
+// running past the bytes is the last one read.
+struct TrackStart {
+    std::uint64_t number = 0;
+    double earliest = 0;
+    std::size_t blocks = 0;
+};
+std::vector<TrackStart> parse_cluster_starts(std::string_view bytes, std::uint64_t timestamp_scale);
+
+// What mkvmerge's identification says of a file it wrote or ffmpeg wrote:
+// where the picture (track ffprobe numbers `stream`) starts and where the
+// file ends, read from its head and first cluster. Fails when the file lacks
+// a duration or its first cluster holds no picture.
+Result<FileExtent> read_matroska_extent(const std::string& path, std::uint64_t stream);
+
+}  // namespace reel
