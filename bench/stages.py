@@ -22,7 +22,7 @@ import time
 from collections import defaultdict
 
 PROGRESS = re.compile(r"^\s*[\d.]+%\s+(.*?)\s*$")
-STAGE_ROW = re.compile(r'inline constexpr StageInfo \w+\{"(\w+)", "([^"]*)"')
+STAGE_ROW = re.compile(r'\{"(\w+)", "([^"]*)", [\d.]+\}')
 
 
 def stage_table(path):

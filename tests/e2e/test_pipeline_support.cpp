@@ -176,13 +176,13 @@ std::vector<double> sound_onsets(const std::string& file, int audio) {
     // silencedetect also reports the end of the file as an end of silence; a
     // real sound is followed by the next silence_start.
     std::vector<double> onsets;
-    std::optional<double> pending;
+    double pending = -1;  // the last silence end not yet followed by a start
     for (const auto& line : split(err, '\n')) {
         if (auto pos = line.find("silence_end: "); pos != std::string::npos) {
             pending = std::strtod(line.c_str() + pos + 13, nullptr);
-        } else if (line.find("silence_start: ") != std::string::npos && pending) {
-            onsets.push_back(*pending);
-            pending.reset();
+        } else if (line.find("silence_start: ") != std::string::npos && pending >= 0) {
+            onsets.push_back(pending);
+            pending = -1;
         }
     }
     return onsets;

@@ -124,7 +124,7 @@ TEST(MatroskaExtent, AgreesWithMkvmerge) {
                                                          "-c", "copy", lavf});
     ASSERT_TRUE(copy && copy->exit_code == 0);
 
-    for (const std::string file : {(dir.path() / "seg-001.mkv").string(), (dir.path() / "seg-002.mkv").string(), lavf}) {
+    for (const std::string& file : {(dir.path() / "seg-001.mkv").string(), (dir.path() / "seg-002.mkv").string(), lavf}) {
         const auto read = read_matroska_extent(file, 0);
         const auto told = mkvmerge_extent(tools(), file);
         ASSERT_TRUE(read && told) << file;
