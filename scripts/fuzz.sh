@@ -9,7 +9,7 @@ seconds="${1:-60}"
 shift || true
 targets=("$@")
 if ((${#targets[@]} == 0)); then
-  targets=(time edit_list edl probe_report mkvmerge_report packet_listing srt ass words pgs vobsub)
+  targets=(time edit_list edl probe_report mkvmerge_report packet_listing srt ass words pgs vobsub matroska)
 fi
 
 REELMENDER_SETUP_EXTRAS=fuzz "$root/scripts/setup.sh"
