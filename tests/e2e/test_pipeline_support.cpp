@@ -169,6 +169,24 @@ double max_volume(const std::string& file, int audio_index, double start, double
     return values.empty() ? std::numeric_limits<double>::quiet_NaN() : values.back();
 }
 
+std::vector<std::pair<double, double>> silences(const std::string& file, int audio) {
+    auto run = test::run_program(tools().ffmpeg, {"-hide_banner", "-nostats", "-i", file, "-map",
+                                                  fmt::format("0:a:{}", audio), "-af", "silencedetect=n=-50dB:d=0.05",
+                                                  "-f", "null", "-"});
+    EXPECT_TRUE(run.has_value());
+    std::vector<std::pair<double, double>> found;
+    std::size_t pos = 0;
+    const std::string err = run ? run->err : "";
+    while ((pos = err.find("silence_start: ", pos)) != std::string::npos) {
+        const double start = std::strtod(err.c_str() + pos + 15, nullptr);
+        const auto end = err.find("silence_end: ", pos);
+        if (end == std::string::npos) break;
+        found.emplace_back(start, std::strtod(err.c_str() + end + 13, nullptr));
+        pos = end;
+    }
+    return found;
+}
+
 std::vector<double> sound_onsets(const std::string& file, int audio) {
     const auto err = ffmpeg_report({"-hide_banner", "-nostats", "-copyts", "-i", file, "-map",
                                     fmt::format("0:a:{}", audio), "-af",
