@@ -88,9 +88,11 @@ Rebuilt rebuild_text(const TrackJob& job) {
     }
     if (const WordList* words = job.extras.words)
         text->text = text->ass ? scan_ass_words(text->text, *words).masked : scan_srt_words(text->text, *words).masked;
-    const std::string retimed = text->ass ? retime_ass(text->text, job.timeline) : retime_srt(text->text, job.timeline);
+    // On a still timeline the cues keep their times as written.
+    if (!job.extras.stillTimeline)
+        text->text = text->ass ? retime_ass(text->text, job.timeline) : retime_srt(text->text, job.timeline);
     const auto file = job.file(text->ass ? "ass" : "srt");
-    if (auto written = write_file(file, retimed); !written) return fail(written.error());
+    if (auto written = write_file(file, text->text); !written) return fail(written.error());
     return file;
 }
 

@@ -27,7 +27,8 @@ struct SubtitleExtras {
     // Listed words to mask in every text track; null: none.
     const WordList* words = nullptr;
     // The timeline stands still (the tracks are rebuilt only to mask words):
-    // picture tracks are copied as they are instead of retimed.
+    // text tracks keep their cues' times as written, picture tracks are copied
+    // as they are.
     bool stillTimeline = false;
 };
 
