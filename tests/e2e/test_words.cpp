@@ -22,16 +22,16 @@ namespace {
 // "oh my gosh" and "heck" are listed: cue 2 holds the phrase across a line
 // break in other letter case, cue 4 the word; "Heckling" in cue 3 is no match.
 std::vector<test::SubtitleCue> cues(const std::string& phrase) {
-    return {{1, 2, "Hello there"},        {3, 4, phrase},      {5, 6, "Heckling is rude"},
-            {8, 9, "What the heck?"},     {12, 13, "Later on"}, {17, 18, "The end"}};
+    return {{1, 2, "Hello there"},    {3, 4, phrase},         {5, 6, "Heckling is rude"},
+            {8, 9, "What the heck?"}, {12, 13, "Later on"}, {17, 18, "The end"}};
 }
 
 test::MovieSpec movie_with_words() {
     auto spec = e2e::small_movie(20);
     spec.audio = {{.codec = "aac", .is_default = true}, {.codec = "ac3"}};
-    spec.subtitles = {{.format = test::SubtitleFormat::Srt, .language = "eng", .is_default = true,
-                       .cues = cues("Oh my\nGOSH, look!")},
-                      {.format = test::SubtitleFormat::Ass, .language = "fre", .cues = cues("{\\i1}Oh my\nGOSH{\\i0}, look!")}};
+    spec.subtitles = {
+        {.format = test::SubtitleFormat::Srt, .language = "eng", .is_default = true, .cues = cues("Oh my\nGOSH, look!")},
+        {.format = test::SubtitleFormat::Ass, .language = "fre", .cues = cues("{\\i1}Oh my\nGOSH{\\i0}, look!")}};
     spec.image_subtitles = {{.language = "jpn"}};
     return spec;
 }
