@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <optional>
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
