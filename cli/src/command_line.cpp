@@ -62,7 +62,7 @@ void add_option_edit(CommandLine& cl, EditAction action, std::pair<double, doubl
 // one-dash slip ("-remove") from a movie.
 constexpr std::string_view other_options[] = {
     "--edits", "--card-seconds", "--match", "--out", "--keep-temp", "--probe", "--quiet",
-    "--frame", "--clip",         "--help",  "--serve", "--port",    "--root",
+    "--frame", "--clip",         "--help",  "--serve", "--port",    "--root",  "--mute-words", "--words-track",
 };
 
 bool is_option_name(std::string_view name) {
@@ -146,6 +146,20 @@ Result<void> read_option(const std::string& option, ArgumentCursor& cursor, Comm
         cl.out = (*values)[0];
         return {};
     }
+    if (option == "--mute-words") {
+        const auto values = cursor.values(option, 1);
+        if (!values) return fail(values.error());
+        cl.muteWords = (*values)[0];
+        return {};
+    }
+    if (option == "--words-track") {
+        const auto values = cursor.values(option, 1);
+        if (!values) return fail(values.error());
+        const auto track = parse_int64((*values)[0]);
+        if (!track || *track < 1) return fail("--words-track needs a subtitle track number: 1 for the first");
+        cl.wordsTrack = static_cast<std::size_t>(*track);
+        return {};
+    }
     if (option == "--port") {
         const auto values = cursor.values(option, 1);
         if (!values) return fail(values.error());
@@ -212,6 +226,9 @@ std::string build_usage_text() {
     text += " [--keep-temp] [--probe] [--quiet]\n";
     text += "reelmender-cli --serve [--port N] [--root DIR]...\n\n";
     text += help_line("--edits FILE", "CSV edit list (start,end,action,text,card_seconds,enabled)");
+    text += help_line("--mute-words FILE", "mute the subtitle cues that hold a word of the list; mask the words");
+    text += help_line("--words-track N",
+                      "subtitle track to find the words in, from 1 (default: the default text one)");
     for (const EditKind& kind : edit_kinds()) text += help_line(edit_option_usage(kind), kind.help);
     text += help_line("--out FILE", "output path (default: next to the movie, ' (edited)' suffix)");
     for (const OutputContainer& container : output_containers())
@@ -267,11 +284,13 @@ Result<CommandLine> parse_command_line(const std::vector<std::string>& args, con
     }
     if (cl.serve) {
         // The page opens movies and keeps its own edit list.
-        if (cl.movie || !cl.edits.empty()) return fail("--serve takes no movie and no edits: open them in the page");
+        if (cl.movie || !cl.edits.empty() || cl.muteWords)
+            return fail("--serve takes no movie and no edits: open them in the page");
         return cl;
     }
     if (cl.port || !cl.roots.empty()) return fail(fmt::format("{} works only with --serve", cl.port ? "--port" : "--root"));
     if (!cl.movie) return fail(message_with_usage("no movie given"));
+    if (cl.wordsTrack && !cl.muteWords) return fail("--words-track works only with --mute-words");
     apply_final_card_settings(cl);
     return cl;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The command line of reelmender-cli: the parsed options, the usage text, and the
 // rules that turn an argument list into one job's worth of settings.
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -44,6 +45,8 @@ struct CommandLine {
     std::optional<int> port;              // --port, 0 to 65535
     std::vector<std::string> roots;       // --root folders, in the order given
     std::vector<std::string> warnings;    // the edit-list files' messages, in the order shown
+    std::optional<std::string> muteWords{};   // --mute-words: the word list
+    std::optional<std::size_t> wordsTrack{};  // --words-track, 1-based among the subtitle tracks
 };
 
 // The usage lines, each ending in "\n".
@@ -61,7 +64,8 @@ bool wants_help(const std::vector<std::string>& args);
 using WarningSink = std::function<void(const std::string&)>;
 
 // Parses the arguments left to right; the first problem stops the parse with its
-// message. Then demands a movie (--serve takes none) and hands the final
+// message. Then demands a movie (--serve takes none), refuses --words-track
+// without --mute-words, and hands the final
 // --card-seconds / --match to every --card edit. Help is not handled here (see wants_help).
 // An argument that begins with "-" is an option unless it names an existing
 // file; there is one movie; words after a card text that name no file are card

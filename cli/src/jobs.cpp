@@ -70,7 +70,8 @@ int run_clip_job(const CommandLine& command_line, const ToolSet& tools, std::ost
 
 int run_edit_job(const CommandLine& command_line, const ToolSet& tools, std::ostream& out, std::ostream& err,
                  bool err_terminal) {
-    if (command_line.edits.empty()) return report_failure(err, message_with_usage("no edits given"));
+    if (command_line.edits.empty() && !command_line.muteWords)
+        return report_failure(err, message_with_usage("no edits given"));
 
     RunContext ctx;
     ctx.tools = tools;
@@ -105,6 +106,8 @@ PipelineOptions pipeline_options(const CommandLine& command_line) {
     options.container = command_line.container;
     options.cardStyle = CardStyle{};
     options.keepTemp = command_line.keepTemp;
+    if (command_line.muteWords) options.muteWords = path_from_text(*command_line.muteWords);
+    options.wordsTrack = command_line.wordsTrack;
     return options;
 }
 

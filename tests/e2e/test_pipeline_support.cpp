@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <optional>
 
 #include <fmt/format.h>
 #include <gtest/gtest.h>
@@ -169,6 +168,21 @@ double max_volume(const std::string& file, int audio_index, double start, double
     return values.empty() ? std::numeric_limits<double>::quiet_NaN() : values.back();
 }
 
+std::vector<std::pair<double, double>> silences(const std::string& file, int audio) {
+    const auto err = ffmpeg_report({"-hide_banner", "-nostats", "-i", file, "-map", fmt::format("0:a:{}", audio),
+                                    "-af", "silencedetect=n=-50dB:d=0.05", "-f", "null", "-"});
+    std::vector<std::pair<double, double>> found;
+    std::size_t pos = 0;
+    while ((pos = err.find("silence_start: ", pos)) != std::string::npos) {
+        const double start = std::strtod(err.c_str() + pos + 15, nullptr);
+        const auto end = err.find("silence_end: ", pos);
+        if (end == std::string::npos) break;
+        found.emplace_back(start, std::strtod(err.c_str() + end + 13, nullptr));
+        pos = end;
+    }
+    return found;
+}
+
 std::vector<double> sound_onsets(const std::string& file, int audio) {
     const auto err = ffmpeg_report({"-hide_banner", "-nostats", "-copyts", "-i", file, "-map",
                                     fmt::format("0:a:{}", audio), "-af",
@@ -176,13 +190,15 @@ std::vector<double> sound_onsets(const std::string& file, int audio) {
     // silencedetect also reports the end of the file as an end of silence; a
     // real sound is followed by the next silence_start.
     std::vector<double> onsets;
-    double pending = -1;  // the last silence end not yet followed by a start
+    // NaN while no silence has ended (an optional here draws a false
+    // "may be used uninitialized" from GCC 12).
+    double pending = std::numeric_limits<double>::quiet_NaN();
     for (const auto& line : split(err, '\n')) {
         if (auto pos = line.find("silence_end: "); pos != std::string::npos) {
             pending = std::strtod(line.c_str() + pos + 13, nullptr);
-        } else if (line.find("silence_start: ") != std::string::npos && pending >= 0) {
+        } else if (line.find("silence_start: ") != std::string::npos && !std::isnan(pending)) {
             onsets.push_back(pending);
-            pending = -1;
+            pending = std::numeric_limits<double>::quiet_NaN();
         }
     }
     return onsets;

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pipeline/pipeline.h"
@@ -54,6 +55,9 @@ std::vector<std::string> hashes_only(const std::vector<FrameHash>& frames);
 
 // volumedetect's max_volume (dB) of one audio stream between two times.
 double max_volume(const std::string& file, int audio_index, double start, double end);
+// Where the sound of audio stream `audio` really goes quiet (silencedetect,
+// -50 dB for at least 50 ms), on a tone that never stops: (start, end) pairs.
+std::vector<std::pair<double, double>> silences(const std::string& file, int audio);
 // Where a sound starts after silence on audio stream `audio`, on the file's
 // own timeline (a sound must end again to count).
 std::vector<double> sound_onsets(const std::string& file, int audio = 0);

@@ -76,25 +76,6 @@ TEST_P(Mutes, FiftyMutesLeaveEveryOtherPacketWhereAndAsItWas) {
     EXPECT_NEAR(run.report->duration, run.report->originalDuration, e2e::longest_frame(audio()));
 }
 
-// Where the sound really goes quiet, on a tone that never stops.
-std::vector<std::pair<double, double>> silences(const std::string& file, int audio) {
-    auto run = test::run_program(e2e::tools().ffmpeg, {"-hide_banner", "-nostats", "-i", file, "-map",
-                                                       fmt::format("0:a:{}", audio), "-af",
-                                                       "silencedetect=n=-50dB:d=0.05", "-f", "null", "-"});
-    EXPECT_TRUE(run.has_value());
-    std::vector<std::pair<double, double>> found;
-    std::size_t pos = 0;
-    const std::string err = run ? run->err : "";
-    while ((pos = err.find("silence_start: ", pos)) != std::string::npos) {
-        const double start = std::strtod(err.c_str() + pos + 15, nullptr);
-        const auto end = err.find("silence_end: ", pos);
-        if (end == std::string::npos) break;
-        found.emplace_back(start, std::strtod(err.c_str() + end + 13, nullptr));
-        pos = end;
-    }
-    return found;
-}
-
 TEST_P(Mutes, SilenceStartsAndEndsWithinAnAudioFrameOfTheRange) {
     auto spec = e2e::small_movie(20);
     spec.audio = audio();
@@ -106,7 +87,7 @@ TEST_P(Mutes, SilenceStartsAndEndsWithinAnAudioFrameOfTheRange) {
     ASSERT_TRUE(run.report.has_value()) << run.report.error();
     for (int k = 0; k < 2; ++k) {
         const double frame = e2e::frame_seconds(audio()[static_cast<std::size_t>(k)].codec);
-        const auto found = silences(output, k);
+        const auto found = e2e::silences(output, k);
         ASSERT_EQ(found.size(), 2u) << audio()[static_cast<std::size_t>(k)].codec;
         // A few milliseconds more for silencedetect's threshold on the
         // decoder's fade between neighbouring packets.

@@ -29,8 +29,8 @@ struct MistakeCase {
     std::vector<std::string> args;  // after the movie; --out <dir>/out.mkv follows
     int exit_code;
     // Exit 1: the text after "error: ". Exit 0: a whole line of standard error;
-    // a "warning: " line must also be in the report's warnings. "{movie}" and
-    // "{out}" stand for those paths.
+    // a "warning: " line must also be in the report's warnings. "{movie}",
+    // "{out}" and "{list}" stand for those paths.
     std::string message;
     std::string edit_list = "";  // written to list.csv, which "list.csv" in `args` names
     bool output_exists = false;
@@ -48,7 +48,8 @@ TEST_P(UserMistakes, AreAnsweredInPlainWords) {
     std::vector<std::string> args{source};
     for (const auto& a : c.args) args.push_back(a == "list.csv" ? path_text(dir.write(a, c.edit_list)) : a);
     args.insert(args.end(), {"--out", path_text(output)});
-    const auto message = replace_all(replace_all(c.message, "{movie}", source), "{out}", path_text(output));
+    const auto message = replace_all(replace_all(replace_all(c.message, "{movie}", source), "{out}", path_text(output)),
+                                     "{list}", path_text(dir / "list.csv"));
 
     const std::string path = get_env("PATH").value_or("");
     if (!c.fake_mkvmerge.empty()) {
@@ -114,6 +115,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "warning: '{out}' already exists and will be replaced when the run succeeds", "", true},
         MistakeCase{"Mp4UnderAnMkvName", {"--remove", "2-4", "--mp4"}, 1,
                     "--mp4 writes MP4 data, but the output '{out}' ends in .mkv"},
+        MistakeCase{"WordsWithoutTextSubtitles", {"--mute-words", "list.csv"}, 1,
+                    "The movie has no text subtitles to find the listed words in.", "darn\n"},
+        MistakeCase{"EmptyWordList", {"--mute-words", "list.csv"}, 1, "{list}: the file lists no words to mute.",
+                    "# only a comment\n\n"},
         MistakeCase{"ProgressWithoutATerminal", {"--remove", "2-4"}, 0,
                     " 10.0%  Finding keyframes near the cut points"}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -13,6 +13,7 @@
 #include "probe/matroska.h"
 #include "probe/keyframes.h"
 #include "probe/probe.h"
+#include "subs/words.h"
 #include "tools/process.h"
 #include "tools/toolset.h"
 #include "util/files.h"
@@ -103,10 +104,34 @@ Result<void> remux_source(RunContext& ctx, StageProgress& progress, RunInputs& i
     return {};
 }
 
-// Stages "probe" to "snap": read the movie, check the edits, remux if needed,
-// snap the cut points.
+// The cues of the words track that hold a listed word, read from the movie
+// as the user gave it (its track numbers are the ones the user sees).
+struct WordMatches {
+    std::size_t track = 0;  // 1-based among the subtitle tracks
+    std::vector<WordCue> cues;
+};
+
+Result<WordMatches> find_words(const RunContext& ctx, const RunInputs& in) {
+    auto chosen = words_track(in.info.subtitles, in.options.wordsTrack);
+    if (!chosen) return fail(chosen.error());
+    const std::size_t number = *chosen + 1;
+    auto text = extract_text_track(ctx.tools, tool_path_argument(path_text(in.options.movie)),
+                                   in.info.subtitles[*chosen]);
+    if (!text)
+        return fail(fmt::format("Subtitle track {} could not be read for the listed words: {}", number, text.error()));
+    const WordScan scan = text->ass ? scan_ass_words(text->text, *in.words) : scan_srt_words(text->text, *in.words);
+    return WordMatches{.track = number, .cues = scan.cues};
+}
+
+// Stages "probe" to "snap": read the word list and the movie, check the edits,
+// find the listed words, remux if needed, snap the cut points.
 Result<void> prepare(RunContext& ctx, StageProgress& progress, RunInputs& in, std::vector<std::string>& warnings) {
     progress.begin(stages::probe);
+    if (in.options.muteWords) {
+        auto words = read_word_list(path_text(*in.options.muteWords));
+        if (!words) return fail(words.error());
+        in.words = std::move(*words);
+    }
     const std::string movie = path_text(in.options.movie);
     auto info = probe_media(ctx.tools, movie);
     if (!info) return fail(info.error());
@@ -115,7 +140,21 @@ Result<void> prepare(RunContext& ctx, StageProgress& progress, RunInputs& in, st
     in.video = *in.info.video;
     in.fps = static_cast<double>(in.video.fpsNum) / static_cast<double>(in.video.fpsDen);
 
-    auto edits = validate_edits(in.options.edits, in.info.duration, in.fps);
+    std::vector<Edit> word_mutes;
+    if (in.words) {
+        auto matches = find_words(ctx, in);
+        if (!matches) return fail(matches.error());
+        word_mutes = word_mute_edits(std::move(matches->cues));
+        if (word_mutes.empty())
+            warnings.push_back(fmt::format("No cue of subtitle track {} holds a listed word.", matches->track));
+    }
+    // A word list may stand alone; without one, or beside edits of the user's,
+    // the usual checks apply.
+    const bool words_alone = in.words && std::ranges::none_of(in.options.edits, &Edit::enabled);
+    if (words_alone && word_mutes.empty())
+        return fail("No subtitle cue holds a listed word, and there are no other edits to apply.");
+    auto edits = words_alone ? Result<std::vector<Edit>>(std::vector<Edit>{})
+                           : validate_edits(in.options.edits, in.info.duration, in.fps);
     if (!edits) return fail(edits.error());
     if (std::ranges::any_of(*edits, [](const Edit& e) { return edit_kind(e.action).takesText; }))
         in.drawtext = detect_drawtext_form(ctx.tools.ffmpeg);
@@ -136,6 +175,7 @@ Result<void> prepare(RunContext& ctx, StageProgress& progress, RunInputs& in, st
     auto groups = snap_edits(*edits, in.info.duration, in.fps, snapping_lookup(ctx, in, *edits));
     if (!groups) return fail(groups.error());
     in.groups = std::move(*groups);
+    add_word_mutes(in.groups, word_mutes, in.info.duration);
     return {};
 }
 
@@ -144,13 +184,15 @@ Result<void> prepare(RunContext& ctx, StageProgress& progress, RunInputs& in, st
 Result<void> run_subs_stage(StageRun& run) {
     run.progress.begin(stages::subs);
     // Mute and text edits keep every moment where it was; the mux then brings the
-    // source's own subtitles and chapters along.
-    if (!run.in.timeline_moves()) return {};
+    // source's own chapters along, and its subtitles unless words are masked.
+    if (!run.in.rebuilds_subtitles()) return {};
+    const SubtitleExtras extras{.words = run.in.words ? &*run.in.words : nullptr,
+                                .stillTimeline = !run.in.timeline_moves()};
     auto subtitles = retime_subtitles(run.ctx.tools, run.in.sourceInfo, run.in.source, run.out.timeline, run.in.work,
-                                      run.in.options.container.holdsPictureSubtitles, run.out.warnings);
+                                      run.in.options.container.holdsPictureSubtitles, run.out.warnings, extras);
     if (!subtitles) return fail(subtitles.error());
     run.out.subtitleArgs = std::move(*subtitles);
-    if (!run.in.info.chapters.empty()) {
+    if (run.in.timeline_moves() && !run.in.info.chapters.empty()) {
         auto chapters = build_chapters(run.in.info.chapters, run.out.timeline, run.in.work);
         if (!chapters) return fail(chapters.error());
         run.out.chapterArgs = std::move(*chapters);
@@ -223,7 +265,7 @@ Result<RunReport> run_pipeline(RunContext& ctx, const PipelineOptions& options, 
     {
         StageProgress progress(ctx.sink);
         RunInputs in{.options = options, .work = work, .info = {}, .sourceInfo = {}, .source = {}, .video = {},
-                     .fps = 0, .groups = {}, .drawtext = DrawtextForm::PerLine};
+                     .fps = 0, .groups = {}, .drawtext = DrawtextForm::PerLine, .words = {}};
         RunProducts out(warnings);
         result = run_stages(ctx, progress, in, out);
     }

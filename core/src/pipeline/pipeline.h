@@ -1,6 +1,8 @@
 #pragma once
 // One edit run: the work folder, the stages and the report.
+#include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,12 @@ struct PipelineOptions {
     OutputContainer container = matroska_container();
     CardStyle cardStyle;
     bool keepTemp = false;
+    // A word list: the cues that hold a listed word are muted, and the words
+    // masked in every text subtitle track.
+    std::optional<std::filesystem::path> muteWords{};
+    // The subtitle track (1-based) the words are looked for in; absent: the
+    // default text track, else the first.
+    std::optional<std::size_t> wordsTrack{};
 };
 
 struct RunReport {

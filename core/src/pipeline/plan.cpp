@@ -143,6 +143,29 @@ Result<SnappedGroups> snap_edits(const std::vector<Edit>& validated, double dura
     return groups;
 }
 
+void add_word_mutes(SnappedGroups& groups, const std::vector<Edit>& word_mutes, double duration) {
+    std::vector<std::pair<double, double>> taken;
+    for (const auto& s : groups.cut) taken.emplace_back(s.snappedStart, s.snappedEnd);
+    for (const auto& s : groups.mute) taken.emplace_back(s.snappedStart, s.snappedEnd);
+    std::ranges::sort(taken);
+
+    const auto keep = [&groups](const Edit& edit, double from, double to) {
+        if (to - from >= kOverlapTolerance) groups.mute.push_back(SnappedEdit{edit, from, to});
+    };
+    for (Edit word : word_mutes) {
+        word.end = std::min(word.end, duration);
+        double from = word.start;
+        for (const auto& [start, end] : taken) {
+            if (start >= word.end) break;
+            if (end <= from) continue;
+            keep(word, from, start);
+            from = std::max(from, end);
+        }
+        keep(word, from, word.end);
+    }
+    std::ranges::stable_sort(groups.mute, {}, &SnappedEdit::snappedStart);
+}
+
 Result<void> plan_gap(CutPlan& plan, double gap_start, std::optional<double> gap_end, bool previous_was_card,
                       const GapContext& gap) {
     const double end = gap_end.value_or(gap.duration);

@@ -71,6 +71,15 @@ struct SnappedGroups {
 Result<SnappedGroups> snap_edits(const std::vector<Edit>& validated, double duration, double fps,
                                  const KeyframeLookup& lookup);
 
+// Adds the mutes found from a word list (disjoint, sorted by start, as
+// word_mute_edits makes them) to the snapped edits, where the user's own edits
+// win: of each word mute only its parts outside every cut (as snapped) and
+// every mute of the user's are kept, and parts shorter than a millisecond go.
+// A kept part's edit holds the cue's times (its end at most `duration`), its
+// snapped range the part. A text edit may lie over a word mute: the card hides
+// the picture, the mute the sound. The mutes stay sorted by start.
+void add_word_mutes(SnappedGroups& groups, const std::vector<Edit>& word_mutes, double duration);
+
 // Everything plan_gap needs besides the gap itself.
 struct GapContext {
     std::string videoCodec;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@
 #include "probe/media_info.h"
 #include "subs/chapters.h"
 #include "subs/subtitles.h"
+#include "subs/words.h"
 #include "tools/run.h"
 #include "util/result.h"
 
@@ -40,9 +42,12 @@ struct RunInputs {
     double fps = 0;
     SnappedGroups groups;
     DrawtextForm drawtext = DrawtextForm::PerLine;  // asked of ffmpeg when a card is to be drawn
+    std::optional<WordList> words{};                 // the word list, when the user gave one
 
     // True once remove or card edits move the timeline.
     bool timeline_moves() const { return !groups.cut.empty(); }
+    // The subtitles are written anew: retimed, or with listed words masked.
+    bool rebuilds_subtitles() const { return timeline_moves() || words.has_value(); }
     std::filesystem::path in_work(const std::string& name) const { return work / name; }
     // Nearest keyframe on `file`, limited by the movie's duration.
     KeyframeLookup keyframes_on(const RunContext& ctx, const TrackSource& picture) const;

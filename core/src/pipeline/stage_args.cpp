@@ -133,7 +133,8 @@ std::vector<std::string> mux_arguments(const MuxInputs& in) {
 
     args.insert(args.end(), in.subtitleArgs.begin(), in.subtitleArgs.end());
     append(args, {"--no-video", "--no-audio"});
-    if (!in.sourceSubtitlesAndChapters) append(args, {"--no-subtitles", "--no-chapters"});
+    if (!in.sourceSubtitles) args.emplace_back("--no-subtitles");
+    if (!in.sourceChapters) args.emplace_back("--no-chapters");
     args.push_back(in.source);
     return args;
 }

@@ -119,10 +119,12 @@ struct MuxInputs {
     // The picture's pieces, when its carrier is still a chain of them.
     std::vector<VideoPiece> videoPieces;
     std::vector<std::string> subtitleArgs;  // rebuilt subtitle tracks
-    // Attachments and global tags always come from the source; its subtitles
-    // and chapters too while the timeline stands still.
+    // Attachments and global tags always come from the source; its chapters
+    // too while the timeline stands still, its subtitles while they are not
+    // rebuilt.
     std::string source;
-    bool sourceSubtitlesAndChapters = false;
+    bool sourceSubtitles = false;
+    bool sourceChapters = false;
 };
 std::vector<std::string> mux_arguments(const MuxInputs& inputs);
 

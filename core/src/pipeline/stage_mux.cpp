@@ -56,7 +56,8 @@ Result<void> run_mux_stage(StageRun& run) {
     inputs.videoPieces = run.out.carriers.videoPieces;
     inputs.subtitleArgs = run.out.subtitleArgs;
     inputs.source = in.source;
-    inputs.sourceSubtitlesAndChapters = !in.timeline_moves();
+    inputs.sourceSubtitles = !in.rebuilds_subtitles();
+    inputs.sourceChapters = !in.timeline_moves();
     if (auto r = run_mkvmerge(run.ctx, mux_arguments(inputs), run.progress.slice(0, 1)); !r) return r;
 
     // mkvmerge stamps the file with the time of muxing; the edited movie keeps

@@ -2,8 +2,11 @@
 // as text, Blu-ray (PGS) and DVD (VobSub) pictures as they are, moved.
 #include "subs/subtitles.h"
 
-#include <fmt/format.h>
+#include <cstdint>
+#include <initializer_list>
 #include <optional>
+
+#include <fmt/format.h>
 
 #include "subs/pgs.h"
 #include "subs/vobsub.h"
@@ -29,6 +32,15 @@ std::optional<Extraction> extraction_for(const std::string& codec) {
     return std::nullopt;
 }
 
+// ffmpeg reading track `index` of `source`, then `output` options.
+std::vector<std::string> track_arguments(const std::string& source, std::uint64_t index,
+                                         std::initializer_list<std::string> output) {
+    auto args = ffmpeg_prefix(FfmpegRun::Writing);
+    args.insert(args.end(), {"-i", source, "-map", fmt::format("0:{}", index)});
+    args.insert(args.end(), output);
+    return args;
+}
+
 void append_track_args(SubtitleArgs& args, const SubtitleStreamInfo& track, const fs::path& file) {
     args.emplace_back("--language");
     args.push_back(fmt::format("0:{}", track.language.value_or("und")));
@@ -50,16 +62,14 @@ struct TrackJob {
     const Timeline& timeline;
     const fs::path& work;
     std::vector<std::string>& warnings;
+    const SubtitleExtras& extras;
     const SubtitleStreamInfo& track;
     std::size_t number;  // 1-based among the subtitle tracks
 
     fs::path file(const char* extension) const { return work / fmt::format("sub-{:02}.{}", number - 1, extension); }
     // ffmpeg reading the track from the source, then `output` options.
     std::vector<std::string> extract_arguments(std::initializer_list<std::string> output) const {
-        auto args = ffmpeg_prefix(FfmpegRun::Writing);
-        args.insert(args.end(), {"-i", source, "-map", fmt::format("0:{}", track.index)});
-        args.insert(args.end(), output);
-        return args;
+        return track_arguments(source, track.index, output);
     }
     void drop(const char* what, const std::string& why) const {
         warnings.push_back(fmt::format("Subtitle track {} could not be {} and was dropped: {}", number, what, why));
@@ -70,17 +80,31 @@ struct TrackJob {
 // failure only when the work folder cannot be written.
 using Rebuilt = Result<std::optional<fs::path>>;
 
-Rebuilt rebuild_text(const TrackJob& job, const Extraction& extraction) {
-    auto text = run_capture(job.tools.ffmpeg, job.extract_arguments({"-c:s", extraction.codec, "-f", extraction.format, "-"}));
+Rebuilt rebuild_text(const TrackJob& job) {
+    auto text = extract_text_track(job.tools, job.source, job.track);
     if (!text) {
         job.drop("extracted", text.error());
         return std::nullopt;
     }
-    const bool ass = std::string_view(extraction.format) == "ass";
-    const std::string retimed = ass ? retime_ass(*text, job.timeline) : retime_srt(*text, job.timeline);
-    const auto file = job.file(extraction.format);
-    if (auto written = write_file(file, retimed); !written) return fail(written.error());
+    if (const WordList* words = job.extras.words)
+        text->text = text->ass ? scan_ass_words(text->text, *words).masked : scan_srt_words(text->text, *words).masked;
+    // On a still timeline the cues keep their times as written.
+    if (!job.extras.stillTimeline)
+        text->text = text->ass ? retime_ass(text->text, job.timeline) : retime_srt(text->text, job.timeline);
+    const auto file = job.file(text->ass ? "ass" : "srt");
+    if (auto written = write_file(file, text->text); !written) return fail(written.error());
     return file;
+}
+
+// The track alone in a Matroska file of its own, every packet as it was.
+Rebuilt copy_track(const TrackJob& job) {
+    const fs::path copy = job.file("mkv");
+    auto copied = run_capture(job.tools.ffmpeg, job.extract_arguments({"-c:s", "copy", path_text(copy)}));
+    if (!copied) {
+        job.drop("copied", copied.error());
+        return std::nullopt;
+    }
+    return copy;
 }
 
 Rebuilt rebuild_pgs(const TrackJob& job) {
@@ -136,6 +160,35 @@ bool is_picture_kind(const std::string& codec) { return codec == "hdmv_pgs_subti
 
 }  // namespace
 
+bool readable_text(const SubtitleStreamInfo& track) { return track.text && extraction_for(track.codec).has_value(); }
+
+Result<std::size_t> words_track(const std::vector<SubtitleStreamInfo>& tracks, std::optional<std::size_t> asked) {
+    if (asked) {
+        const std::size_t n = *asked;
+        if (n < 1 || n > tracks.size())
+            return fail(fmt::format("--words-track {}: the movie has {} subtitle track{}.", n, tracks.size(),
+                                    tracks.size() == 1 ? "" : "s"));
+        if (!readable_text(tracks[n - 1]))
+            return fail(fmt::format("--words-track {}: subtitle track {} ({}) holds no text to find the words in.", n,
+                                    n, tracks[n - 1].codec));
+        return n - 1;
+    }
+    for (const bool default_only : {true, false}) {
+        for (std::size_t i = 0; i < tracks.size(); ++i)
+            if (readable_text(tracks[i]) && (tracks[i].isDefault || !default_only)) return i;
+    }
+    return fail("The movie has no text subtitles to find the listed words in.");
+}
+
+Result<TrackText> extract_text_track(const ToolSet& tools, const std::string& source, const SubtitleStreamInfo& track) {
+    const auto extraction = track.text ? extraction_for(track.codec) : std::nullopt;
+    if (!extraction) return fail(fmt::format("{} subtitles hold no text that can be read", track.codec));
+    auto text = run_capture(tools.ffmpeg, track_arguments(source, track.index,
+                                                          {"-c:s", extraction->codec, "-f", extraction->format, "-"}));
+    if (!text) return fail(text.error());
+    return TrackText{.ass = std::string_view(extraction->format) == "ass", .text = std::move(*text)};
+}
+
 bool output_holds_subtitle(const SubtitleStreamInfo& track, bool pictures) {
     return pictures || track.text;
 }
@@ -147,17 +200,19 @@ std::string left_out_of_mp4_warning(std::size_t number, const SubtitleStreamInfo
 
 Result<SubtitleArgs> retime_subtitles(const ToolSet& tools, const MediaInfo& info, const std::string& source,
                                       const Timeline& timeline, const std::filesystem::path& work_folder,
-                                      bool pictures, std::vector<std::string>& warnings) {
+                                      bool pictures, std::vector<std::string>& warnings,
+                                      const SubtitleExtras& extras) {
     SubtitleArgs args;
     for (std::size_t i = 0; i < info.subtitles.size(); ++i) {
         const SubtitleStreamInfo& track = info.subtitles[i];
-        const TrackJob job{tools, source, timeline, work_folder, warnings, track, i + 1};
-        const auto extraction = track.text ? extraction_for(track.codec) : std::nullopt;
+        const TrackJob job{tools, source, timeline, work_folder, warnings, extras, track, i + 1};
         Rebuilt rebuilt = std::nullopt;
-        if (extraction) {
-            rebuilt = rebuild_text(job, *extraction);
-        } else if (is_picture_kind(track.codec) && !output_holds_subtitle(track, pictures)) {
+        if (readable_text(track)) {
+            rebuilt = rebuild_text(job);
+        } else if ((is_picture_kind(track.codec) || extras.stillTimeline) && !output_holds_subtitle(track, pictures)) {
             warnings.push_back(left_out_of_mp4_warning(job.number, track));
+        } else if (extras.stillTimeline) {
+            rebuilt = copy_track(job);
         } else if (track.codec == "hdmv_pgs_subtitle") {
             rebuilt = rebuild_pgs(job);
         } else if (track.codec == "dvd_subtitle") {

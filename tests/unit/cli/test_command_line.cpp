@@ -40,6 +40,8 @@ TEST(Usage, LinesByteForByte) {
         "reelmender-cli --serve [--port N] [--root DIR]...",
         "",
         "  --edits FILE      CSV edit list (start,end,action,text,card_seconds,enabled)",
+        "  --mute-words FILE mute the subtitle cues that hold a word of the list; mask the words",
+        "  --words-track N   subtitle track to find the words in, from 1 (default: the default text one)",
         "  --remove A-B      cut the range out",
         "  --mute A-B        silence the range",
         "  --card A-B TEXT   replace the range with a title card (length: --card-seconds, default 10, or --match)",
@@ -60,10 +62,10 @@ TEST(Usage, LinesByteForByte) {
 
     // The layout rules stated independently of the literal above.
     const auto actual = split(usage_text(), '\n');
-    ASSERT_EQ(actual.size(), 19u);  // 18 lines and the empty rest after the last "\n"
-    EXPECT_EQ(actual[18], "");
+    ASSERT_EQ(actual.size(), 21u);  // 20 lines and the empty rest after the last "\n"
+    EXPECT_EQ(actual[20], "");
     EXPECT_EQ(actual[1].find_first_not_of(' '), 21u);
-    for (int i = 4; i <= 16; ++i) {
+    for (int i = 4; i <= 18; ++i) {
         EXPECT_EQ(actual[i].substr(0, 4), "  --") << i;
         EXPECT_EQ(actual[i][19], ' ') << i;
         EXPECT_NE(actual[i][20], ' ') << i;  // description starts in column 21
@@ -121,6 +123,13 @@ TEST(ParseCommandLine, EveryFailureMessage) {
         {{"movie.mkv", "--frame", "x", "f.jpg"}, "bad time 'x'"},
         {{"movie.mkv", "--frame", " 1:: ", "f.jpg"}, "bad time ' 1:: '"},
         {{"movie.mkv", "--frame", "inf", "f.jpg"}, "bad time 'inf'"},
+        {{"movie.mkv", "--mute-words"}, "--mute-words needs a value"},
+        {{"movie.mkv", "--mute-words", "w.txt", "--words-track", "0"},
+         "--words-track needs a subtitle track number: 1 for the first"},
+        {{"movie.mkv", "--mute-words", "w.txt", "--words-track", "2.5"},
+         "--words-track needs a subtitle track number: 1 for the first"},
+        {{"movie.mkv", "--words-track", "2"}, "--words-track works only with --mute-words"},
+        {{"--serve", "--mute-words", "w.txt"}, "--serve takes no movie and no edits: open them in the page"},
         {{"movie.mkv", "--verbose"}, "unknown option --verbose\n" + usage},
         {{"movie.mkv", "--"}, "unknown option --\n" + usage},
         {{"movie.mkv", "--Remove", "1-2"}, "unknown option --Remove\n" + usage},
@@ -179,6 +188,11 @@ TEST(ParseCommandLine, FlagsAndValues) {
     EXPECT_EQ(cl.out, "-dash.mkv");  // the last wins, a leading "-" is still a value
     EXPECT_EQ(cl.cardSeconds, 4.0);
     EXPECT_EQ(cl.movie, "m.mkv");
+
+    const CommandLine words = parse_ok({"m.mkv", "--words-track", "3", "--mute-words", "-words.txt"});
+    EXPECT_EQ(words.muteWords, "-words.txt");
+    EXPECT_EQ(words.wordsTrack, 3u);
+    EXPECT_TRUE(words.edits.empty());
 }
 
 TEST(ParseCommandLine, FrameAndClip) {

@@ -208,6 +208,58 @@ TEST(SnapEdits, OverlapAfterSnappingNamesRequestedStarts) {
               "After snapping to keyframes, the edits at 10.00s and 16.50s overlap. Move them a little further apart.");
 }
 
+// ---- add_word_mutes -------------------------------------------------------
+
+TEST(AddWordMutes, TheUsersEditsWin) {
+    struct Case {
+        const char* name;
+        double start, end;                            // the word mute
+        std::vector<std::pair<double, double>> kept;  // the parts muted for it
+    };
+    // A remove asked for 10-20 and snapped to 9.5-20.5, a user mute at 30-32, a
+    // text card at 40-50; the movie is 60 s long.
+    const Case cases[] = {
+        {"Apart", 1, 2, {{1, 2}}},
+        {"InsideTheSnappedRemove", 9.6, 10.2, {}},
+        {"OverTheSnappedRemoveEdges", 9, 21, {{9, 9.5}, {20.5, 21}}},
+        {"SliverLeftByTheRemove", 20.4995, 20.5004, {}},
+        {"OverTheUsersMute", 29, 33, {{29, 30}, {32, 33}}},
+        {"InsideTheUsersMute", 30.5, 31, {}},
+        {"UnderATextCard", 45, 55, {{45, 55}}},
+        {"PastTheEnd", 59, 65, {{59, 60}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SnappedGroups groups;
+        groups.cut = {{make_edit("arg1", EditAction::Remove, 10, 20), 9.5, 20.5}};
+        groups.mute = {{make_edit("arg2", EditAction::Mute, 30, 32), 30, 32}};
+        groups.text = {{make_edit("arg3", EditAction::TextOverVideo, 40, 50, "Hi"), 40, 50}};
+        Edit word = make_edit("word7", EditAction::Mute, c.start, c.end);
+        word.origin = EditOrigin::Words;
+        add_word_mutes(groups, {word}, 60);
+
+        ASSERT_EQ(groups.cut.size(), 1u);
+        ASSERT_EQ(groups.text.size(), 1u);
+        std::vector<std::pair<double, double>> kept;
+        double previous_end = 0;
+        for (const auto& s : groups.mute) {
+            EXPECT_LE(previous_end, s.snappedStart);  // sorted, apart
+            previous_end = s.snappedEnd;
+            if (s.edit.id == "arg2") {
+                EXPECT_EQ(std::pair(s.snappedStart, s.snappedEnd), std::pair(30.0, 32.0));
+                continue;
+            }
+            EXPECT_EQ(s.edit.id, "word7");
+            EXPECT_EQ(s.edit.origin, EditOrigin::Words);
+            EXPECT_EQ(s.edit.start, c.start);  // the report shows the cue as asked
+            EXPECT_EQ(s.edit.end, std::min(c.end, 60.0));
+            kept.emplace_back(s.snappedStart, s.snappedEnd);
+        }
+        EXPECT_EQ(kept, c.kept);
+        EXPECT_EQ(groups.mute.size(), c.kept.size() + 1);  // the user's mute stays
+    }
+}
+
 TEST(SnapEdits, LookupFailurePassesThrough) {
     std::vector<Edit> edits{make_edit("r", EditAction::Remove, 10, 16)};
     auto groups = snap_edits(edits, 60, 25, [](double) -> Result<double> { return fail("No keyframe found near 10.00s"); });

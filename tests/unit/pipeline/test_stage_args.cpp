@@ -126,14 +126,20 @@ TEST(Mux, TracksOfOneFileShareAnInput) {
     MuxInputs in;
     in.target = "/w/final.mkv";
     in.source = "/m/a.mkv";
-    in.sourceSubtitlesAndChapters = true;
+    in.sourceSubtitles = true;
+    in.sourceChapters = true;
     in.tracks = {mux_track("/w/video.mkv", 0, true, 0), mux_track("/m/a.mkv", 1, false, 1),
                  mux_track("/m/a.mkv", 3, false, 3)};
-    const auto args = mux_arguments(in);
+    auto args = mux_arguments(in);
     EXPECT_EQ(std::count(args.begin(), args.end(), "/m/a.mkv"), 2);  // the sound, then the extras
     const Args sound{"--no-video", "--audio-tracks", "1,3"};
     EXPECT_NE(std::search(args.begin(), args.end(), sound.begin(), sound.end()), args.end());
     EXPECT_EQ(Args(args.end() - 3, args.end()), (Args{"--no-video", "--no-audio", "/m/a.mkv"}));
+
+    // Subtitles rebuilt to mask words on a still timeline: the chapters still come from the source.
+    in.sourceSubtitles = false;
+    args = mux_arguments(in);
+    EXPECT_EQ(Args(args.end() - 4, args.end()), (Args{"--no-video", "--no-audio", "--no-subtitles", "/m/a.mkv"}));
 }
 
 TEST(Mux, SegmentDateFromCreationTime) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <optional>
+#include <vector>
 
 #include "subs/subtitles.h"
 #include "support/temp_dir.h"
@@ -225,6 +227,43 @@ TEST(RetimeSubtitles, ExtractionFailureIsAWarning) {
     EXPECT_EQ(warnings[0], "earlier");
     EXPECT_TRUE(warnings[1].starts_with("Subtitle track 1 could not be extracted and was dropped: could not start "))
         << warnings[1];
+}
+
+}  // namespace
+}  // namespace reel
+
+namespace reel {
+namespace {
+
+SubtitleStreamInfo sub_track(const char* codec, bool text, bool is_default = false) {
+    SubtitleStreamInfo track;
+    track.codec = codec;
+    track.text = text;
+    track.isDefault = is_default;
+    return track;
+}
+
+TEST(WordsTrack, AskedElseDefaultTextElseFirstText) {
+    const auto pgs = sub_track("hdmv_pgs_subtitle", false, true);
+    const auto srt = sub_track("subrip", true);
+    const auto ass = sub_track("ass", true, true);
+    const auto tx3g = sub_track("mov_text", true);
+    const auto unreadable = sub_track("eia_608", true, true);
+    struct Case {
+        std::vector<SubtitleStreamInfo> tracks;
+        std::optional<std::size_t> asked;
+        Result<std::size_t> chosen;
+    };
+    const Case cases[] = {
+        {{pgs, srt, ass}, std::nullopt, 2},
+        {{pgs, unreadable, tx3g, srt}, std::nullopt, 2},
+        {{pgs, srt, ass}, 2, 1},
+        {{pgs, unreadable}, std::nullopt, fail("The movie has no text subtitles to find the listed words in.")},
+        {{pgs, srt}, 3, fail("--words-track 3: the movie has 2 subtitle tracks.")},
+        {{pgs, srt}, 1,
+         fail("--words-track 1: subtitle track 1 (hdmv_pgs_subtitle) holds no text to find the words in.")},
+    };
+    for (const auto& c : cases) EXPECT_EQ(words_track(c.tracks, c.asked), c.chosen);
 }
 
 }  // namespace
