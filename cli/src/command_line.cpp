@@ -61,7 +61,7 @@ void add_option_edit(CommandLine& cl, EditAction action, std::pair<double, doubl
 // The options besides the edit kinds' and the containers', for telling a
 // one-dash slip ("-remove") from a movie.
 constexpr std::string_view other_options[] = {
-    "--edits", "--card-seconds", "--match", "--out", "--keep-temp", "--probe", "--quiet",
+    "--edits", "--card-seconds", "--match", "--exact", "--out", "--keep-temp", "--probe", "--quiet",
     "--frame", "--clip",         "--help",  "--serve", "--port",    "--root",
 };
 
@@ -178,7 +178,7 @@ Result<void> read_option(const std::string& option, ArgumentCursor& cursor, Comm
     }
 
     const std::pair<std::string_view, bool CommandLine::*> flags[] = {
-        {"--match", &CommandLine::match}, {"--keep-temp", &CommandLine::keepTemp}, {"--probe", &CommandLine::probe},
+        {"--match", &CommandLine::match}, {"--exact", &CommandLine::exact}, {"--keep-temp", &CommandLine::keepTemp}, {"--probe", &CommandLine::probe},
         {"--quiet", &CommandLine::quiet}, {"--serve", &CommandLine::serve},
     };
     for (const auto& [name, member] : flags) {
@@ -206,13 +206,14 @@ std::string help_line(std::string_view option, std::string_view help) {
 std::string build_usage_text() {
     std::string text = "reelmender-cli MOVIE [--edits list.csv]";
     for (const EditKind& kind : edit_kinds()) text += fmt::format(" [{}]", edit_option_usage(kind));
-    text += "\n                     [--card-seconds N | --match] [--out FILE]";
+    text += "\n                     [--card-seconds N | --match] [--exact] [--out FILE]";
     for (const OutputContainer& container : output_containers())
         if (!container.option.empty()) text += fmt::format(" [{}]", container.option);
     text += " [--keep-temp] [--probe] [--quiet]\n";
     text += "reelmender-cli --serve [--port N] [--root DIR]...\n\n";
     text += help_line("--edits FILE", "CSV edit list (start,end,action,text,card_seconds,enabled)");
     for (const EditKind& kind : edit_kinds()) text += help_line(edit_option_usage(kind), kind.help);
+    text += help_line("--exact", "cut on the exact frames (encodes up to a keyframe interval per cut again)");
     text += help_line("--out FILE", "output path (default: next to the movie, ' (edited)' suffix)");
     for (const OutputContainer& container : output_containers())
         if (!container.option.empty()) text += help_line(container.option, container.help);

@@ -105,6 +105,7 @@ PipelineOptions pipeline_options(const CommandLine& command_line) {
     options.container = command_line.container;
     options.cardStyle = CardStyle{};
     options.keepTemp = command_line.keepTemp;
+    options.exact = command_line.exact;
     return options;
 }
 

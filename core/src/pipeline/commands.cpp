@@ -1,5 +1,7 @@
 #include "pipeline/commands.h"
 
+#include <algorithm>
+
 #include <fmt/format.h>
 
 #include "util/files.h"
@@ -70,6 +72,45 @@ Result<std::filesystem::path> bitstream_pass(RunContext& ctx, const VideoStreamI
         return fail(r.error());
     }
     return output;
+}
+
+std::optional<std::string> piece_filters(const std::string& codec, bool annexb, bool drop_leading) {
+    std::vector<std::string> chain;
+    // Positive for the packets shown before the first one, 0 for the rest
+    // (a negative value would drop at random); no comma, which would end the filter.
+    if (drop_leading) chain.emplace_back("noise=drop=(startpts-pts+abs(startpts-pts))");
+    if (annexb) {
+        if (auto filter = annexb_filter(codec)) chain.push_back(*filter);
+    }
+    if (chain.empty()) return std::nullopt;
+    std::string out = chain.front();
+    for (std::size_t i = 1; i < chain.size(); ++i) out += "," + chain[i];
+    return out;
+}
+
+Result<std::filesystem::path> piece_pass(RunContext& ctx, const VideoStreamInfo& video,
+                                         const std::filesystem::path& piece, bool annexb, bool drop_leading) {
+    const auto filters = piece_filters(video.codec, annexb, drop_leading);
+    if (!filters) return piece;
+    const auto output = bitstream_pass_path(piece);
+    if (auto r = run_ffmpeg(ctx, bitstream_pass_arguments(piece, *filters, output), std::nullopt); !r) {
+        return fail(r.error());
+    }
+    return output;
+}
+
+std::vector<std::string> stretch_arguments(const std::string& source, std::uint64_t track,
+                                           const EncodedStretch& stretch, const std::vector<std::string>& settings,
+                                           const std::filesystem::path& output) {
+    auto args = ffmpeg_prefix(FfmpegRun::Progress);
+    // Half a millisecond early: the listed times are whole milliseconds.
+    const double seek = std::max(stretch.firstFrame - 0.0005, 0.0);
+    args.insert(args.end(), {"-seek_timestamp", "1", "-ss", fmt::format("{:.6f}", seek), "-i", source, "-map",
+                             fmt::format("0:{}", track), "-map_metadata", "-1", "-map_chapters", "-1", "-frames:v",
+                             fmt::format("{}", stretch.frames), "-fps_mode", "passthrough"});
+    args.insert(args.end(), settings.begin(), settings.end());
+    args.push_back(path_text(output));
+    return args;
 }
 
 }  // namespace reel

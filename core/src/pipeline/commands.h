@@ -31,4 +31,21 @@ std::vector<std::string> bitstream_pass_arguments(const std::filesystem::path& p
 Result<std::filesystem::path> bitstream_pass(RunContext& ctx, const VideoStreamInfo& video,
                                              const std::filesystem::path& piece);
 
+// The "-bsf:v" chain of a copied piece: `drop_leading` drops the pictures
+// shown before its first keyframe (an open GOP's leading pictures, whose
+// references were cut away), `annexb` adds the Annex B filter where the codec
+// has one. Absent when nothing needs to run.
+std::optional<std::string> piece_filters(const std::string& codec, bool annexb, bool drop_leading);
+// Runs piece_filters on `piece`; returns the piece itself when none apply.
+Result<std::filesystem::path> piece_pass(RunContext& ctx, const VideoStreamInfo& video,
+                                         const std::filesystem::path& piece, bool annexb, bool drop_leading);
+
+// Encodes the pictures of `stretch` from track `track` of `source` again with
+// `settings` (the card encoder's, so that the stretch joins the copied
+// pieces). ffmpeg decodes from the keyframe before the stretch only, and the
+// seek is by the listed times themselves, not from the file's start.
+std::vector<std::string> stretch_arguments(const std::string& source, std::uint64_t track,
+                                           const EncodedStretch& stretch, const std::vector<std::string>& settings,
+                                           const std::filesystem::path& output);
+
 }  // namespace reel

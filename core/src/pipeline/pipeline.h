@@ -20,6 +20,9 @@ struct PipelineOptions {
     OutputContainer container = matroska_container();
     CardStyle cardStyle;
     bool keepTemp = false;
+    // Cut on exactly the requested frames: the pictures between a cut and the
+    // next keyframe are encoded again, the rest is still copied.
+    bool exact = false;
 };
 
 struct RunReport {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,13 +41,20 @@ struct RunInputs {
     double fps = 0;
     SnappedGroups groups;
     DrawtextForm drawtext = DrawtextForm::PerLine;  // asked of ffmpeg when a card is to be drawn
+    // Cuts on exact frames, with the card encoder's settings for the stretches
+    // encoded again (false when the codec has no such encoder).
+    bool exact = false;
+    std::vector<std::string> stretchSettings;
 
     // True once remove or card edits move the timeline.
     bool timeline_moves() const { return !groups.cut.empty(); }
     std::filesystem::path in_work(const std::string& name) const { return work / name; }
     // Nearest keyframe on `file`, limited by the movie's duration.
     KeyframeLookup keyframes_on(const RunContext& ctx, std::string file) const;
-    GapContext gap_context(const RunContext& ctx, std::string file) const;
+    // `frames`: the carrier's pictures, for exact cuts.
+    GapContext gap_context(const RunContext& ctx, std::string file, const FrameIndex* frames = nullptr) const;
+    // For exact cuts, every picture of the carrier `file`; absent otherwise.
+    Result<std::optional<FrameIndex>> frames_for_exact(const RunContext& ctx, const std::string& file) const;
     // A card of `frames` frames in the movie's picture format, written to the
     // work folder as `name`; without sound unless the caller adds it.
     CardSpec card_spec(const std::string& text, const std::string& name, std::int64_t frames) const;
@@ -97,10 +105,22 @@ Result<VideoPiece> measure_piece(const RunContext& ctx, const std::filesystem::p
 // with that keyframe, a piece from the very start of the carrier with its
 // first frame, wherever that sits.
 double first_frame_position(double range_start, double output_start, const VideoPiece& piece);
+// The same for a piece of a plan, whose first picture may be a leading one.
+double piece_position(const PieceRange& range, double output_start, const VideoPiece& piece);
 
 // Renders `spec` within the slice [from, to] of the current stage and counts
 // its frames as encoded.
 Result<void> render_card(StageRun& run, const CardSpec& spec, double from, double to);
+
+// A part of the carrier's split, through the filters its slot asks for.
+Result<VideoPiece> copied_piece(StageRun& run, const std::filesystem::path& part, const PieceSlot& slot);
+// Encodes `stretch` of the carrier again as the work file `name`, within the
+// slice [from, to] of the current stage, and counts it as encoded. Its first
+// picture is placed where it lies when the stretch's start lands at
+// `position`. Absent for a stretch without pictures.
+Result<std::optional<VideoPiece>> encode_stretch(StageRun& run, const TrackSource& carrier,
+                                                 const EncodedStretch& stretch, const std::string& name,
+                                                 double position, double from, double to);
 
 Result<void> run_mute_stage(StageRun& run);
 Result<void> run_overlay_stage(StageRun& run);
