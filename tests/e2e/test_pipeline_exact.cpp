@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include "probe/keyframes.h"
-#include "subs/subtitles.h"
 #include "support/temp_dir.h"
 #include "test_pipeline_support.h"
 #include "tools/run.h"
@@ -22,7 +20,6 @@ using e2e::edit;
 std::vector<std::string> grey_frames(const std::string& file, std::size_t frame_bytes) {
     auto bytes = run_capture_bytes(e2e::tools().ffmpeg, {"-v", "error", "-i", file, "-map", "0:v:0", "-fps_mode",
                                                          "passthrough", "-f", "rawvideo", "-pix_fmt", "gray", "-"});
-    EXPECT_TRUE(bytes.has_value()) << bytes.error();
     std::vector<std::string> frames;
     for (std::size_t at = 0; bytes && at + frame_bytes <= bytes->size(); at += frame_bytes)
         frames.push_back(bytes->substr(at, frame_bytes));
@@ -31,149 +28,94 @@ std::vector<std::string> grey_frames(const std::string& file, std::size_t frame_
 
 double psnr(const std::string& a, const std::string& b) {
     double sum = 0;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const double d = static_cast<unsigned char>(a[i]) - static_cast<unsigned char>(b[i]);
-        sum += d * d;
-    }
-    if (sum == 0) return 99;
-    return 10 * std::log10(255.0 * 255.0 / (sum / static_cast<double>(a.size())));
+    for (std::size_t i = 0; i < a.size(); ++i) sum += std::pow(static_cast<unsigned char>(a[i]) - static_cast<unsigned char>(b[i]), 2);
+    return sum == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * static_cast<double>(a.size()) / sum);
 }
 
-// The source frames outside the removed ranges, in order.
-struct Kept {
-    std::vector<std::size_t> index;  // source frame numbers
-};
-Kept kept_frames(const std::vector<double>& times, const std::vector<std::pair<double, double>>& removed) {
-    Kept kept;
-    for (std::size_t n = 0; n < times.size(); ++n) {
-        const bool gone = std::ranges::any_of(removed, [&](const auto& r) { return e2e::inside(times[n], r.first, r.second); });
-        if (!gone) kept.index.push_back(n);
-    }
-    return kept;
-}
-
-// Removes `removed` with --exact and checks the pictures: exactly the frames
-// in the ranges are gone; a kept frame differs from its source frame only
-// within one keyframe interval (plus an open GOP's leading pictures) after
-// or before a cut, and then by no more than encoding noise.
-RunReport expect_exact_removal(const test::MovieSpec& spec, const std::vector<std::pair<double, double>>& removed,
-                               double min_psnr = 35) {
+// Removes `removed` from a 30 s 320x180 movie (keyframes every 2 s) with
+// --exact: exactly the frames in the ranges are gone, and a kept frame
+// differs from its source frame only within a keyframe interval (and an open
+// GOP's leading pictures) of a cut, and then only by encoding noise.
+RunReport expect_exact_removal(const std::string& codec, const std::vector<std::pair<double, double>>& removed,
+                               double min_psnr = 35, std::vector<std::string> video_args = {}) {
+    auto spec = e2e::small_movie(30);
+    spec.video_codec = codec;
+    spec.extra_video_args = std::move(video_args);
+    spec.subtitles = {test::SubtitleTrackSpec{}};
+    spec.chapters = {{0, "Start", std::nullopt}, {24, "Late", std::nullopt}};
     const auto source = e2e::movie(spec);
     test::TempDir dir;
-    const auto output = dir / "out.mkv";
+    const auto output = path_text(dir / "out.mkv");
     std::vector<Edit> edits;
-    for (std::size_t i = 0; i < removed.size(); ++i)
-        edits.push_back(edit("arg" + std::to_string(i + 1), EditAction::Remove, removed[i].first, removed[i].second));
+    for (const auto& [a, b] : removed) edits.push_back(edit("arg", EditAction::Remove, a, b));
     auto run = e2e::run_edits(source, output, edits, "mkv", false, true);
     EXPECT_TRUE(run.report.has_value()) << run.report.error();
     if (!run.report) return {};
-    EXPECT_TRUE(run.warnings.empty());
 
     const auto times = e2e::video_frame_times(source);
     const auto source_hashes = e2e::hashes_only(e2e::frame_hashes(source, "0:v:0"));
-    const auto out_hashes = e2e::hashes_only(e2e::frame_hashes(path_text(output), "0:v:0"));
-    const Kept kept = kept_frames(times, removed);
-    EXPECT_EQ(out_hashes.size(), kept.index.size());
-    if (out_hashes.size() != kept.index.size()) return *run.report;
-
-    const double interval = static_cast<double>(spec.keyframe_interval) * spec.fps_den / spec.fps_num;
-    const double leading = 8.0 * spec.fps_den / spec.fps_num;
-    const auto near_cut = [&](double t) {
-        return std::ranges::any_of(removed, [&](const auto& r) {
-            return (t >= r.first - interval - leading && t < r.first) || (t >= r.second && t < r.second + interval);
-        });
-    };
-    const std::size_t frame_bytes = static_cast<std::size_t>(spec.width) * static_cast<std::size_t>(spec.height);
-    const auto source_grey = grey_frames(source, frame_bytes);
-    const auto out_grey = grey_frames(path_text(output), frame_bytes);
-    EXPECT_EQ(out_grey.size(), out_hashes.size());
+    const auto out_hashes = e2e::hashes_only(e2e::frame_hashes(output, "0:v:0"));
+    const auto source_grey = grey_frames(source, 320 * 180);
+    const auto out_grey = grey_frames(output, 320 * 180);
+    std::size_t n = 0;  // the output frame that should show source frame s
     std::size_t encoded = 0;
-    for (std::size_t n = 0; n < kept.index.size() && n < out_grey.size(); ++n) {
-        const std::size_t s = kept.index[n];
-        if (out_hashes[n] == source_hashes[s]) continue;
-        ++encoded;
-        EXPECT_TRUE(near_cut(times[s])) << "frame at " << times[s] << " was changed far from any cut";
-        EXPECT_GT(psnr(out_grey[n], source_grey[s]), min_psnr) << "frame at " << times[s];
+    for (std::size_t s = 0; s < times.size() && n < out_hashes.size(); ++s) {
+        if (std::ranges::any_of(removed, [&](const auto& r) { return e2e::inside(times[s], r.first, r.second); }))
+            continue;
+        if (out_hashes[n] != source_hashes[s]) {
+            ++encoded;
+            EXPECT_TRUE(std::ranges::any_of(removed, [&](const auto& r) {
+                return (times[s] >= r.first - 2.32 && times[s] < r.first) || (times[s] >= r.second && times[s] < r.second + 2);
+            })) << "frame at " << times[s] << " was changed far from any cut";
+            EXPECT_GT(psnr(out_grey[n], source_grey[s]), min_psnr) << "frame at " << times[s];
+        }
+        ++n;
     }
+    EXPECT_EQ(out_hashes.size(), n);
+    EXPECT_EQ(out_grey.size(), n);
     EXPECT_GT(encoded, 0u);
-    EXPECT_EQ(e2e::decode_errors(path_text(output)), "");
-    EXPECT_TRUE(e2e::work_folders(dir.path()).empty());
-
+    EXPECT_EQ(e2e::decode_errors(output), "");
     const RunReport& report = *run.report;
-    EXPECT_EQ(report.applied.size(), removed.size());
     for (std::size_t i = 0; i < report.applied.size() && i < removed.size(); ++i) {
         EXPECT_DOUBLE_EQ(report.applied[i].actualStart, removed[i].first);
         EXPECT_DOUBLE_EQ(report.applied[i].actualEnd, removed[i].second);
     }
     EXPECT_GT(report.secondsEncoded, 0);
-    EXPECT_LE(report.secondsEncoded, 2 * static_cast<double>(removed.size()) * (interval + leading));
+    EXPECT_LE(report.secondsEncoded, 2 * static_cast<double>(removed.size()) * 2.32);
+    if (removed.size() == 1 && removed[0] == std::pair{10.3, 20.7}) {
+        // Chapters and subtitles ("Line 12" ran from 22.5 s to 23.5 s) follow.
+        const auto probe = test::ffprobe_report(output);
+        EXPECT_NEAR(std::stod(probe["chapters"][1]["start_time"].get<std::string>()), 24 - 10.4, 0.002);
+        auto cues = run_capture(e2e::tools().ffmpeg, {"-v", "error", "-i", output, "-map", "0:s:0", "-f", "srt", "-"});
+        EXPECT_NE(cues.value_or("").find("00:00:12,100 --> 00:00:13,100\nLine 12"), std::string::npos);
+    }
     return report;
 }
 
-test::MovieSpec textured_movie(const std::string& codec) {
-    auto spec = e2e::small_movie(30);
-    spec.video_codec = codec;
-    return spec;
-}
-
-TEST(PipelineExact, H264WithBFramesRemovesExactlyTheRequestedFrames) {
-    auto spec = textured_movie("h264");
-    spec.subtitles = {test::SubtitleTrackSpec{}};
-    spec.chapters = {{0, "Start", std::nullopt}, {24, "Late", std::nullopt}};
-    const auto source = e2e::movie(spec);
-    ASSERT_GT(e2e::packet_count(source), 0);
-    const auto report = expect_exact_removal(spec, {{10.3, 20.7}});
-    EXPECT_NEAR(report.duration, 30 - 10.4, 2.0 / 25);
-}
-
-TEST(PipelineExact, SubtitlesAndChaptersFollowTheExactTimes) {
-    auto spec = textured_movie("h264");
-    spec.subtitles = {test::SubtitleTrackSpec{}};
-    spec.chapters = {{0, "Start", std::nullopt}, {24, "Late", std::nullopt}};
-    const auto source = e2e::movie(spec);
-    test::TempDir dir;
-    const auto output = dir / "out.mkv";
-    auto run = e2e::run_edits(source, output, {edit("arg1", EditAction::Remove, 10.3, 20.7)}, "mkv", false, true);
-    ASSERT_TRUE(run.report.has_value()) << run.report.error();
-    const auto probe = test::ffprobe_report(output);
-    ASSERT_EQ(probe["chapters"].size(), 2u);
-    EXPECT_NEAR(std::stod(probe["chapters"][1]["start_time"].get<std::string>()), 24 - 10.4, 0.002);
-    // "Line 12" runs from 22.5 s to 23.5 s in the source.
-    auto cues = run_capture(e2e::tools().ffmpeg, {"-v", "error", "-i", path_text(output), "-map", "0:s:0", "-f", "srt", "-"});
-    ASSERT_TRUE(cues.has_value()) << cues.error();
-    EXPECT_NE(cues->find("00:00:12,100 --> 00:00:13,100\nLine 12"), std::string::npos) << *cues;
-}
-
-TEST(PipelineExact, HevcWithOpenGopsHasNoBrokenPicturesAfterTheCut) {
-    auto spec = textured_movie("hevc");
-    spec.extra_video_args = {"-x265-params", "keyint=50:min-keyint=50:scenecut=0:open-gop=1:log-level=error"};
-    expect_exact_removal(spec, {{10.3, 20.7}});
+TEST(PipelineExact, H264WithBFramesAndHevcWithOpenGops) {
+    expect_exact_removal("h264", {{10.3, 20.7}});
+    expect_exact_removal("hevc", {{10.3, 20.7}}, 35,
+                         {"-x265-params", "keyint=50:min-keyint=50:scenecut=0:open-gop=1:log-level=error"});
 }
 
 TEST(PipelineExact, ShortRemovesSeveralInOneIntervalAndOnKeyframes) {
-    const auto spec = textured_movie("h264");
     // 0.4 s, shorter than the 2 s between keyframes; two more inside 22..24.
-    const auto report = expect_exact_removal(spec, {{5.3, 5.7}, {22.2, 22.5}, {23.1, 23.4}});
-    EXPECT_LE(report.secondsEncoded, 2 * 3 * 2.0);
-
-    // Cuts on keyframes encode nothing and keep every other frame as it was.
-    // The picture starts with the sound's priming delay: keyframes lie at t0 + 2n.
-    const auto source = e2e::movie(spec);
+    const auto report = expect_exact_removal("h264", {{5.3, 5.7}, {22.2, 22.5}, {23.1, 23.4}});
+    EXPECT_LE(report.secondsEncoded, 3 * 2 * 2.0);
+    // On keyframes nothing is encoded. The picture starts after the sound's
+    // priming delay t0: keyframes lie at t0 + 2n.
+    const auto source = e2e::movie(e2e::small_movie(30));
     const double t0 = e2e::video_frame_times(source).front();
     test::TempDir dir;
-    auto run = e2e::run_edits(source, dir / "k.mkv", {edit("arg1", EditAction::Remove, t0 + 10, t0 + 14)}, "mkv",
-                              false, true);
+    auto run = e2e::run_edits(source, dir / "k.mkv", {edit("k", EditAction::Remove, t0 + 10, t0 + 14)}, "mkv", false, true);
     ASSERT_TRUE(run.report.has_value()) << run.report.error();
     EXPECT_DOUBLE_EQ(run.report->secondsEncoded, 0);
     EXPECT_EQ(e2e::packet_count(path_text(dir / "k.mkv")), 750 - 100);
 }
 
 TEST(PipelineExact, OtherCodecsTheCardEncoderWrites) {
-    for (const std::string codec : {"mpeg4", "vp9"}) {
-        SCOPED_TRACE(codec);
-        // Their card encoders aim lower than x264's and x265's.
-        expect_exact_removal(textured_movie(codec), {{10.3, 20.7}}, 28);
-    }
+    // Their card encoders aim lower than x264's and x265's.
+    for (const std::string codec : {"mpeg4", "vp9"}) expect_exact_removal(codec, {{10.3, 20.7}}, 28);
 }
 
 TEST(PipelineExact, SoundStaysWithThePictureAtEveryCut) {
@@ -181,49 +123,32 @@ TEST(PipelineExact, SoundStaysWithThePictureAtEveryCut) {
     spec.flashes = {3, 9.6, 10.2, 15, 21.04, 22.5, 27};
     const auto source = e2e::movie(spec);
     test::TempDir dir;
-    const auto output = dir / "out.mkv";
+    const auto output = path_text(dir / "out.mkv");
     auto run = e2e::run_edits(source, output, {edit("arg1", EditAction::Remove, 10.3, 20.7)}, "mkv", false, true);
     ASSERT_TRUE(run.report.has_value()) << run.report.error();
-    // Six flashes survive, the two next to the cut among the encoded pictures.
-    EXPECT_EQ(e2e::bright_frames(path_text(output)).size(), 6u);
-    e2e::expect_sound_with_picture(path_text(output), source, spec.audio);
-    EXPECT_EQ(e2e::decode_errors(path_text(output)), "");
+    // Six flashes survive, two of them among the encoded pictures.
+    EXPECT_EQ(e2e::bright_frames(output).size(), 6u);
+    e2e::expect_sound_with_picture(output, source, spec.audio);
 }
 
 TEST(PipelineExact, CardsAndTextCardsCoverExactlyTheirFrames) {
-    const auto spec = textured_movie("h264");
-    const auto source = e2e::movie(spec);
+    const auto source = e2e::movie(e2e::small_movie(30));
     test::TempDir dir;
-    const auto output = dir / "out.mkv";
+    const auto output = path_text(dir / "out.mkv");
     auto run = e2e::run_edits(source, output,
-                              {edit("arg1", EditAction::Replace, 4.3, 6.1, "Card", 10, true),
-                               edit("arg2", EditAction::TextOverVideo, 12.3, 13.5, "Text")},
+                              {edit("card", EditAction::Replace, 4.3, 6.1, "Card", 10, true),
+                               edit("text", EditAction::TextOverVideo, 12.3, 13.5, "Text")},
                               "mkv", false, true);
     ASSERT_TRUE(run.report.has_value()) << run.report.error();
-    ASSERT_EQ(run.report->applied.size(), 2u);
-    EXPECT_DOUBLE_EQ(run.report->applied[0].actualStart, 12.3);
     EXPECT_DOUBLE_EQ(run.report->applied[1].actualStart, 4.3);
-    EXPECT_DOUBLE_EQ(run.report->applied[1].actualEnd, 6.1);
-    // The card lasts as long as the 45 frames it replaces; the text card takes
-    // the place of the 30 frames of 12.3..13.5.
-    EXPECT_EQ(e2e::packet_count(path_text(output)), 750);
-    EXPECT_EQ(e2e::decode_errors(path_text(output)), "");
-    const auto source_hashes = e2e::hashes_only(e2e::frame_hashes(source, "0:v:0"));
-    const auto out_hashes = e2e::hashes_only(e2e::frame_hashes(path_text(output), "0:v:0"));
-    ASSERT_EQ(out_hashes.size(), 750u);
-    // With the picture's start t0 (0.021 s) frames 307..336 lie in 12.3..13.5:
-    // the card's. Those on either side are the source's, encoded again.
-    ASSERT_NEAR(e2e::video_frame_times(source).front(), 0.021, 0.001);
-    EXPECT_NE(out_hashes[307], source_hashes[307]);
-    EXPECT_NE(out_hashes[336], source_hashes[336]);
-    const std::size_t frame_bytes = 320 * 180;
-    const auto source_grey = grey_frames(source, frame_bytes);
-    const auto out_grey = grey_frames(path_text(output), frame_bytes);
+    EXPECT_EQ(e2e::decode_errors(output), "");
+    // The card is as long as the 45 frames it replaces. With the picture
+    // starting at 0.021 s, frames 307..336 lie in 12.3..13.5: the text card's.
+    const auto source_grey = grey_frames(source, 320 * 180);
+    const auto out_grey = grey_frames(output, 320 * 180);
     ASSERT_EQ(out_grey.size(), 750u);
-    EXPECT_GT(psnr(out_grey[306], source_grey[306]), 35.0);
-    EXPECT_GT(psnr(out_grey[337], source_grey[337]), 35.0);
-    for (std::size_t n : {307u, 320u, 336u}) EXPECT_LT(psnr(out_grey[n], source_grey[n]), 20.0) << n;
-    EXPECT_EQ(out_hashes[600], source_hashes[600]);
+    for (std::size_t n : {306u, 337u, 600u}) EXPECT_GT(psnr(out_grey[n], source_grey[n]), 35.0) << n;
+    for (std::size_t n : {307u, 336u}) EXPECT_LT(psnr(out_grey[n], source_grey[n]), 20.0) << n;
 }
 
 TEST(PipelineExact, CodecsWithoutAnEncoderFallBackToKeyframes) {
@@ -231,14 +156,11 @@ TEST(PipelineExact, CodecsWithoutAnEncoderFallBackToKeyframes) {
     spec.video_codec = "ffv1";
     const auto source = e2e::movie(spec);
     test::TempDir dir;
-    auto run = e2e::run_edits(source, dir / "out.mkv", {edit("arg1", EditAction::Remove, 4.3, 6.9)}, "mkv", false, true);
+    auto run = e2e::run_edits(source, dir / "out.mkv", {edit("a", EditAction::Remove, 4.3, 6.9)}, "mkv", false, true);
     ASSERT_TRUE(run.report.has_value()) << run.report.error();
     ASSERT_EQ(run.warnings.size(), 1u);
     EXPECT_NE(run.warnings[0].find("'ffv1'"), std::string::npos) << run.warnings[0];
-    const double t0 = e2e::video_frame_times(source).front();
-    EXPECT_NEAR(run.report->applied[0].actualStart, t0 + 4, 1e-6);
-    EXPECT_NEAR(run.report->applied[0].actualEnd, t0 + 6, 1e-6);
-    EXPECT_DOUBLE_EQ(run.report->secondsEncoded, 0);
+    EXPECT_NEAR(run.report->applied[0].actualStart, e2e::video_frame_times(source).front() + 4, 1e-6);
 }
 
 }  // namespace

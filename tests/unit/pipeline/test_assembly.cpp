@@ -132,27 +132,5 @@ TEST(CutLayout, PiecesTakeTheirSourceLengthCardsTheirFrames) {
     EXPECT_DOUBLE_EQ(layout.silence[0].length, 3);
 }
 
-TEST(CutLayout, ExactCutsMoveSoundAndTimeAtTheRequestedTimes) {
-    Edit remove;
-    remove.action = EditAction::Remove;
-    CutPlan plan;
-    // Remove 10.3-20.7 from an open-GOP movie: the copy before the cut ends
-    // with the pictures before 10's leading ones, the stretches fill the rest.
-    plan.ranges = {{0, 10.0, 9.92}, {22, std::nullopt}};
-    plan.stretches = {{9.92, 10.3, 9.92, 10}, {20.7, 22, 20.72, 32}};
-    plan.slots = {{PieceSlot::Kind::Piece, 0, false, false}, {PieceSlot::Kind::Encoded, 0, false, false},
-                  {PieceSlot::Kind::Encoded, 1, false, false}, {PieceSlot::Kind::Piece, 1, true, true}};
-    const auto layout = layout_cut(plan, {SnappedEdit{remove, 10.3, 20.7}}, 25, 30);
-    ASSERT_EQ(layout.slotPositions.size(), 4u);
-    EXPECT_DOUBLE_EQ(layout.slotPositions[1], 9.92);
-    EXPECT_DOUBLE_EQ(layout.slotPositions[2], 10.3);
-    EXPECT_DOUBLE_EQ(layout.slotPositions[3], 11.6);
-    ASSERT_EQ(layout.timeline.segments.size(), 2u);
-    EXPECT_DOUBLE_EQ(layout.timeline.segments[0].sourceEnd, 10.3);
-    EXPECT_DOUBLE_EQ(layout.timeline.segments[1].sourceStart, 20.7);
-    EXPECT_EQ(describe(layout.stretches), "keep[0.0000,10.3000) drop[10.3000,20.7000) keep[20.7000,end) ");
-    EXPECT_DOUBLE_EQ(layout.stretches[2].offset, -10.4);
-}
-
 }  // namespace
 }  // namespace reel

@@ -60,24 +60,9 @@ TEST(BitstreamPass, WritesBesideThePiece) {
 }
 
 TEST(PiecePass, DropsLeadingPicturesBeforeTheAnnexBFilter) {
-    const std::string drop = "noise=drop=(startpts-pts+abs(startpts-pts))";
-    EXPECT_EQ(piece_filters("hevc", true, true), drop + ",hevc_mp4toannexb");
-    EXPECT_EQ(piece_filters("hevc", false, true), drop);
-    EXPECT_EQ(piece_filters("mpeg4", true, true), drop);
-    EXPECT_EQ(piece_filters("h264", true, false), "h264_mp4toannexb");
+    EXPECT_EQ(piece_filters("hevc", true, true), "noise=drop=(startpts-pts+abs(startpts-pts)),hevc_mp4toannexb");
+    EXPECT_EQ(piece_filters("mpeg4", true, true), "noise=drop=(startpts-pts+abs(startpts-pts))");
     EXPECT_EQ(piece_filters("vp9", true, false), std::nullopt);
-    EXPECT_EQ(piece_filters("h264", false, false), std::nullopt);
-}
-
-TEST(StretchArguments, SeeksByTheListedTimeAndEncodesExactlyTheFrames) {
-    const EncodedStretch stretch{20.7, 22, 20.72, 32};
-    const auto args = stretch_arguments("/m/source.mkv", 0, stretch, {"-c:v", "libx264"}, "/w/enc-1.mkv");
-    EXPECT_EQ(args, (Args{"-hide_banner", "-loglevel", "error", "-y", "-progress", "pipe:1", "-nostats",
-                          "-seek_timestamp", "1", "-ss", "20.719500", "-i", "/m/source.mkv", "-map", "0:0",
-                          "-map_metadata", "-1", "-map_chapters", "-1", "-frames:v", "32", "-fps_mode", "passthrough",
-                          "-c:v", "libx264", "/w/enc-1.mkv"}));
-    // A stretch from the very start seeks to 0, not before it.
-    EXPECT_EQ(stretch_arguments("s", 2, {0, 1, 0, 25}, {}, "o")[10], "0.000000");
 }
 
 }  // namespace
