@@ -88,28 +88,31 @@ std::optional<std::string> piece_filters(const std::string& codec, bool annexb, 
     return out;
 }
 
-Result<std::filesystem::path> piece_pass(RunContext& ctx, const VideoStreamInfo& video,
-                                         const std::filesystem::path& piece, bool annexb, bool drop_leading) {
-    const auto filters = piece_filters(video.codec, annexb, drop_leading);
-    if (!filters) return piece;
-    const auto output = bitstream_pass_path(piece);
-    if (auto r = run_ffmpeg(ctx, bitstream_pass_arguments(piece, *filters, output), std::nullopt); !r) {
-        return fail(r.error());
+std::vector<std::string> piece_pass_arguments(const std::vector<FileJob>& jobs) {
+    auto args = ffmpeg_prefix(FfmpegRun::Progress);
+    for (const auto& job : jobs) args.insert(args.end(), {"-i", path_text(job.input)});
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        args.insert(args.end(), {"-map", fmt::format("{}", i), "-c", "copy", "-bsf:v", jobs[i].filters,
+                                 path_text(jobs[i].output)});
     }
-    return output;
+    return args;
 }
 
 std::vector<std::string> stretch_arguments(const std::string& source, std::uint64_t track,
-                                           const EncodedStretch& stretch, const std::vector<std::string>& settings,
-                                           const std::filesystem::path& output) {
+                                           const std::vector<StretchJob>& jobs,
+                                           const std::vector<std::string>& settings) {
     auto args = ffmpeg_prefix(FfmpegRun::Progress);
-    // Half a millisecond early: the listed times are whole milliseconds.
-    const double seek = std::max(stretch.firstFrame - 0.0005, 0.0);
-    args.insert(args.end(), {"-seek_timestamp", "1", "-ss", fmt::format("{:.6f}", seek), "-i", source, "-map",
-                             fmt::format("0:{}", track), "-map_metadata", "-1", "-map_chapters", "-1", "-frames:v",
-                             fmt::format("{}", stretch.frames), "-fps_mode", "passthrough"});
-    args.insert(args.end(), settings.begin(), settings.end());
-    args.push_back(path_text(output));
+    for (const auto& job : jobs) {
+        // Half a millisecond early: the listed times are whole milliseconds.
+        const double seek = std::max(job.stretch.firstFrame - 0.0005, 0.0);
+        args.insert(args.end(), {"-seek_timestamp", "1", "-ss", fmt::format("{:.6f}", seek), "-i", source});
+    }
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        args.insert(args.end(), {"-map", fmt::format("{}:{}", i, track), "-map_metadata", "-1", "-map_chapters", "-1",
+                                 "-frames:v", fmt::format("{}", jobs[i].stretch.frames), "-fps_mode", "passthrough"});
+        args.insert(args.end(), settings.begin(), settings.end());
+        args.push_back(path_text(jobs[i].output));
+    }
     return args;
 }
 

@@ -112,15 +112,18 @@ double piece_position(const PieceRange& range, double output_start, const VideoP
 // its frames as encoded.
 Result<void> render_card(StageRun& run, const CardSpec& spec, double from, double to);
 
-// A part of the carrier's split, through the filters its slot asks for.
-Result<VideoPiece> copied_piece(StageRun& run, const std::filesystem::path& part, const PieceSlot& slot);
-// Encodes `stretch` of the carrier again as the work file `name`, within the
-// slice [from, to] of the current stage, and counts it as encoded. Its first
-// picture is placed where it lies when the stretch's start lands at
-// `position`. Absent for a stretch without pictures.
-Result<std::optional<VideoPiece>> encode_stretch(StageRun& run, const TrackSource& carrier,
-                                                 const EncodedStretch& stretch, const std::string& name,
-                                                 double position, double from, double to);
+// The file each slot of `plan` joins with: the carrier's split part of a
+// piece, through the filters it asks for, and the encoded file of a stretch
+// (named "{stem}-{index}.mkv"); absent for cards and for stretches without
+// pictures. Made in few tool runs within the slice [from, to] of the current
+// stage; the stretches count as encoded.
+Result<std::vector<std::optional<std::filesystem::path>>> slot_files(StageRun& run, const CutPlan& plan,
+                                                                     const std::vector<std::filesystem::path>& parts,
+                                                                     const TrackSource& carrier,
+                                                                     const std::string& stem, double from, double to);
+// Where the first picture of an encoded stretch lands when its start lands at `position`.
+Result<VideoPiece> placed_stretch(const RunContext& ctx, const std::filesystem::path& file,
+                                  const EncodedStretch& stretch, double position);
 
 Result<void> run_mute_stage(StageRun& run);
 Result<void> run_overlay_stage(StageRun& run);

@@ -31,35 +31,86 @@ double piece_position(const PieceRange& range, double output_start, const VideoP
     return first_frame_position(range.start, output_start, piece) + (range.picturesStart.value_or(range.start) - range.start);
 }
 
-Result<VideoPiece> copied_piece(StageRun& run, const std::filesystem::path& part, const PieceSlot& slot) {
-    auto file = piece_pass(run.ctx, run.in.video, part, slot.needsBitstreamPass, slot.dropLeading);
-    if (!file) return fail(file.error());
-    return measure_piece(run.ctx, *file);
-}
-
-Result<std::optional<VideoPiece>> encode_stretch(StageRun& run, const TrackSource& carrier,
-                                                 const EncodedStretch& stretch, const std::string& name,
-                                                 double position, double from, double to) {
-    if (stretch.frames == 0) return std::optional<VideoPiece>();
-    const auto output = run.in.in_work(name);
-    if (auto r = run_ffmpeg(run.ctx, stretch_arguments(carrier.file, carrier.id, stretch, run.in.stretchSettings, output),
-                            stretch.frames, run.progress.slice(from, to));
-        !r)
-        return fail(r.error());
-    run.out.secondsEncoded += static_cast<double>(stretch.frames) / run.in.fps;
-    auto file = bitstream_pass(run.ctx, run.in.video, output);
-    if (!file) return fail(file.error());
-    auto piece = measure_piece(run.ctx, *file);
-    if (!piece) return fail(piece.error());
-    piece->position = position + (stretch.firstFrame - stretch.start);
-    return std::optional<VideoPiece>(*piece);
-}
-
 namespace {
 
-bool is_encoded(const PieceSlot& slot) { return slot.kind != PieceSlot::Kind::Piece; }
+// Encoders in one ffmpeg run: each holds its own frames in flight, which
+// for large pictures (x265 at 4K) is memory enough to keep the batch small.
+constexpr std::size_t kStretchBatch = 4;
+// Copies in one ffmpeg run.
+constexpr std::size_t kPassBatch = 16;
+
+template <typename Job>
+std::vector<std::vector<Job>> batches(const std::vector<Job>& jobs, std::size_t size) {
+    std::vector<std::vector<Job>> out;
+    for (std::size_t i = 0; i < jobs.size(); i += size)
+        out.emplace_back(jobs.begin() + static_cast<std::ptrdiff_t>(i),
+                         jobs.begin() + static_cast<std::ptrdiff_t>(std::min(i + size, jobs.size())));
+    return out;
+}
 
 }  // namespace
+
+Result<std::vector<std::optional<std::filesystem::path>>> slot_files(StageRun& run, const CutPlan& plan,
+                                                                     const std::vector<std::filesystem::path>& parts,
+                                                                     const TrackSource& carrier,
+                                                                     const std::string& stem, double from, double to) {
+    std::vector<std::optional<std::filesystem::path>> files(plan.slots.size());
+    std::vector<FileJob> passes;
+    std::vector<StretchJob> stretches;
+    for (std::size_t i = 0; i < plan.slots.size(); ++i) {
+        const auto& slot = plan.slots[i];
+        if (slot.kind == PieceSlot::Kind::Piece) {
+            const auto& part = parts[slot.index];
+            files[i] = part;
+            if (auto filters = piece_filters(run.in.video.codec, slot.needsBitstreamPass, slot.dropLeading)) {
+                passes.push_back({part, bitstream_pass_path(part), *filters});
+                files[i] = passes.back().output;
+            }
+        } else if (slot.kind == PieceSlot::Kind::Encoded && plan.stretches[slot.index].frames > 0) {
+            stretches.push_back({plan.stretches[slot.index], run.in.in_work(fmt::format("{}-{}.mkv", stem, slot.index))});
+            files[i] = stretches.back().output;
+            // As a card: the encoder's own headers go into the Annex B form
+            // from the file (the encoder writes Annex B already, which the
+            // filter would pass through without them).
+            if (const auto annexb = annexb_filter(run.in.video.codec)) {
+                passes.push_back({*files[i], bitstream_pass_path(*files[i]), *annexb});
+                files[i] = passes.back().output;
+            }
+        }
+    }
+
+    // ffmpeg goes on reading an input whose output finished while an earlier
+    // output still runs (a 7-frame stretch after a 53-frame one cost seconds
+    // of decoding): in a batch, the shorter stretches come first.
+    std::ranges::stable_sort(stretches, {}, [](const StretchJob& job) { return job.stretch.frames; });
+    const auto pass_runs = batches(passes, kPassBatch);
+    const auto stretch_runs = batches(stretches, kStretchBatch);
+    const double step = (to - from) / static_cast<double>(std::max<std::size_t>(pass_runs.size() + stretch_runs.size(), 1));
+    double at = from;
+    for (const auto& jobs : stretch_runs) {
+        // ffmpeg counts the frames of its first output.
+        if (auto r = run_ffmpeg(run.ctx, stretch_arguments(carrier.file, carrier.id, jobs, run.in.stretchSettings),
+                                jobs.front().stretch.frames, run.progress.slice(at, at + step));
+            !r)
+            return fail(r.error());
+        at += step;
+        for (const auto& job : jobs) run.out.secondsEncoded += static_cast<double>(job.stretch.frames) / run.in.fps;
+    }
+    for (const auto& jobs : pass_runs) {
+        if (auto r = run_ffmpeg(run.ctx, piece_pass_arguments(jobs), std::nullopt, run.progress.slice(at, at + step)); !r)
+            return fail(r.error());
+        at += step;
+    }
+    return files;
+}
+
+Result<VideoPiece> placed_stretch(const RunContext& ctx, const std::filesystem::path& file,
+                                  const EncodedStretch& stretch, double position) {
+    auto piece = measure_piece(ctx, file);
+    if (!piece) return fail(piece.error());
+    piece->position = position + (stretch.firstFrame - stretch.start);
+    return piece;
+}
 
 Result<void> run_cut_stages(StageRun& run) {
     run.progress.begin(stages::split);
@@ -88,31 +139,34 @@ Result<void> run_cut_stages(StageRun& run) {
     }
 
     run.progress.begin(stages::cards);
-    const auto total = static_cast<std::size_t>(std::ranges::count_if(plan->slots, is_encoded));
-    const double encoded_count = static_cast<double>(std::max<std::size_t>(total, 1));
+    const auto cards = static_cast<std::size_t>(std::ranges::count_if(
+        plan->slots, [](const PieceSlot& s) { return s.kind == PieceSlot::Kind::Card; }));
+    // The stretches and passes take the share of one card, or all when there is none.
+    const double share = 1.0 / static_cast<double>(cards + 1);
+    auto files = slot_files(run, *plan, parts, video, "enc", 0, cards == 0 ? 1.0 : share);
+    if (!files) return fail(files.error());
 
     std::vector<VideoPiece> pieces;
     std::size_t rendered = 0;
     for (std::size_t i = 0; i < plan->slots.size(); ++i) {
         const auto& slot = plan->slots[i];
         if (slot.kind == PieceSlot::Kind::Piece) {
-            auto piece = copied_piece(run, parts[slot.index], slot);
+            auto piece = measure_piece(run.ctx, *(*files)[i]);
             if (!piece) return fail(piece.error());
             piece->position = piece_position(plan->ranges[slot.index], layout.slotPositions[i], *piece);
             pieces.push_back(*piece);
             continue;
         }
-        const double from = static_cast<double>(rendered) / encoded_count;
-        const double to = static_cast<double>(rendered + 1) / encoded_count;
-        ++rendered;
         if (slot.kind == PieceSlot::Kind::Encoded) {
-            auto piece = encode_stretch(run, video, plan->stretches[slot.index], fmt::format("enc-{}.mkv", slot.index),
-                                        layout.slotPositions[i], from, to);
+            if (!(*files)[i]) continue;
+            auto piece = placed_stretch(run.ctx, *(*files)[i], plan->stretches[slot.index], layout.slotPositions[i]);
             if (!piece) return fail(piece.error());
-            if (*piece) pieces.push_back(**piece);
-            run.progress.report(to, std::string(stages::cards.label));
+            pieces.push_back(*piece);
             continue;
         }
+        const double from = share * static_cast<double>(rendered + 1);
+        const double to = share * static_cast<double>(rendered + 2);
+        ++rendered;
         const auto& edit = cut[slot.index];
         const std::int64_t card_frames = layout.cardFrames[i];
         const CardSpec spec = run.in.card_spec(edit.edit.text, fmt::format("card-{}.mkv", slot.index), card_frames);

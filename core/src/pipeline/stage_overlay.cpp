@@ -40,16 +40,19 @@ Result<void> run_overlay_stage(StageRun& run) {
         parts = split_part_paths(split_output, plan->ranges.size());
     }
 
-    const auto encoded_total = static_cast<std::size_t>(std::ranges::count_if(
-        plan->slots, [](const PieceSlot& s) { return s.kind != PieceSlot::Kind::Piece; }));
-    const double encoded_share = 1.0 - kOverlaySplitShare - kOverlayJoinShare;
-    const double encoded_count = static_cast<double>(std::max<std::size_t>(encoded_total, 1));
+    const auto card_total = static_cast<std::size_t>(std::ranges::count_if(
+        plan->slots, [](const PieceSlot& s) { return s.kind == PieceSlot::Kind::Card; }));
+    // The stretches and passes take the share of one card.
+    const double share = (1.0 - kOverlaySplitShare - kOverlayJoinShare) / static_cast<double>(card_total + 1);
+    auto files = slot_files(run, *plan, parts, video, "venc", kOverlaySplitShare, kOverlaySplitShare + share);
+    if (!files) return fail(files.error());
 
     std::vector<VideoPiece> pieces;
     std::size_t rendered = 0;
-    for (const auto& slot : plan->slots) {
+    for (std::size_t i = 0; i < plan->slots.size(); ++i) {
+        const auto& slot = plan->slots[i];
         if (slot.kind == PieceSlot::Kind::Piece) {
-            auto piece = copied_piece(run, parts[slot.index], slot);
+            auto piece = measure_piece(run.ctx, *(*files)[i]);
             if (!piece) return fail(piece.error());
             // The timeline does not move here: every piece keeps its own time.
             const auto& range = plan->ranges[slot.index];
@@ -57,17 +60,17 @@ Result<void> run_overlay_stage(StageRun& run) {
             pieces.push_back(*piece);
             continue;
         }
-        const double from = kOverlaySplitShare + encoded_share * static_cast<double>(rendered) / encoded_count;
-        const double to = kOverlaySplitShare + encoded_share * static_cast<double>(rendered + 1) / encoded_count;
-        ++rendered;
         if (slot.kind == PieceSlot::Kind::Encoded) {
+            if (!(*files)[i]) continue;
             const auto& stretch = plan->stretches[slot.index];
-            auto piece = encode_stretch(run, video, stretch, fmt::format("venc-{}.mkv", slot.index), stretch.start,
-                                        from, to);
+            auto piece = placed_stretch(run.ctx, *(*files)[i], stretch, stretch.start);
             if (!piece) return fail(piece.error());
-            if (*piece) pieces.push_back(**piece);
+            pieces.push_back(*piece);
             continue;
         }
+        const double from = kOverlaySplitShare + share * static_cast<double>(rendered + 1);
+        const double to = kOverlaySplitShare + share * static_cast<double>(rendered + 2);
+        ++rendered;
 
         const auto& edit = text[slot.index];
         // Exact cuts: the card takes the place of exactly the pictures it
