@@ -61,7 +61,7 @@ void add_option_edit(CommandLine& cl, EditAction action, std::pair<double, doubl
 // The options besides the edit kinds' and the containers', for telling a
 // one-dash slip ("-remove") from a movie.
 constexpr std::string_view other_options[] = {
-    "--edits", "--card-seconds", "--match", "--out", "--keep-temp", "--probe", "--quiet",
+    "--edits", "--card-seconds", "--match", "--exact", "--out", "--keep-temp", "--probe", "--quiet",
     "--frame", "--clip",         "--help",  "--serve", "--port",    "--root",  "--mute-words", "--words-track",
 };
 
@@ -192,7 +192,7 @@ Result<void> read_option(const std::string& option, ArgumentCursor& cursor, Comm
     }
 
     const std::pair<std::string_view, bool CommandLine::*> flags[] = {
-        {"--match", &CommandLine::match}, {"--keep-temp", &CommandLine::keepTemp}, {"--probe", &CommandLine::probe},
+        {"--match", &CommandLine::match}, {"--exact", &CommandLine::exact}, {"--keep-temp", &CommandLine::keepTemp}, {"--probe", &CommandLine::probe},
         {"--quiet", &CommandLine::quiet}, {"--serve", &CommandLine::serve},
     };
     for (const auto& [name, member] : flags) {
@@ -220,7 +220,7 @@ std::string help_line(std::string_view option, std::string_view help) {
 std::string build_usage_text() {
     std::string text = "reelmender-cli MOVIE [--edits list.csv]";
     for (const EditKind& kind : edit_kinds()) text += fmt::format(" [{}]", edit_option_usage(kind));
-    text += "\n                     [--card-seconds N | --match] [--out FILE]";
+    text += "\n                     [--card-seconds N | --match] [--exact] [--out FILE]";
     for (const OutputContainer& container : output_containers())
         if (!container.option.empty()) text += fmt::format(" [{}]", container.option);
     text += " [--keep-temp] [--probe] [--quiet]\n";
@@ -230,6 +230,7 @@ std::string build_usage_text() {
     text += help_line("--words-track N",
                       "subtitle track to find the words in, from 1 (default: the default text one)");
     for (const EditKind& kind : edit_kinds()) text += help_line(edit_option_usage(kind), kind.help);
+    text += help_line("--exact", "cut on the exact frames (encodes up to a keyframe interval per cut again)");
     text += help_line("--out FILE", "output path (default: next to the movie, ' (edited)' suffix)");
     for (const OutputContainer& container : output_containers())
         if (!container.option.empty()) text += help_line(container.option, container.help);

@@ -35,6 +35,7 @@ struct CommandLine {
     OutputContainer container = matroska_container();  // --mp4 asks for MP4
     bool quiet = false;
     bool keepTemp = false;
+    bool exact = false;
     bool probe = false;
     double cardSeconds = 10.0;
     bool match = false;

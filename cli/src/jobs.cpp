@@ -108,6 +108,7 @@ PipelineOptions pipeline_options(const CommandLine& command_line) {
     options.keepTemp = command_line.keepTemp;
     if (command_line.muteWords) options.muteWords = path_from_text(*command_line.muteWords);
     options.wordsTrack = command_line.wordsTrack;
+    options.exact = command_line.exact;
     return options;
 }
 

@@ -54,7 +54,7 @@ Edit edit(const std::string& id, EditAction action, double start, double end, co
 }
 
 PipelineRun run_edits(const std::string& movie, const std::filesystem::path& output, std::vector<Edit> edits,
-                      const std::string& container, bool keep_temp) {
+                      const std::string& container, bool keep_temp, bool exact) {
     PipelineRun run;
     PipelineOptions options;
     options.movie = movie;
@@ -62,6 +62,7 @@ PipelineRun run_edits(const std::string& movie, const std::filesystem::path& out
     options.output = output;
     options.container = container_named(container).value();
     options.keepTemp = keep_temp;
+    options.exact = exact;
     RunContext ctx;
     ctx.tools = tools();
     ctx.sink.progress = [&](const ProgressEvent& e) { run.events.push_back(e); };

@@ -1,5 +1,7 @@
 #include "pipeline/commands.h"
 
+#include <algorithm>
+
 #include <fmt/format.h>
 
 #include "util/files.h"
@@ -70,6 +72,48 @@ Result<std::filesystem::path> bitstream_pass(RunContext& ctx, const VideoStreamI
         return fail(r.error());
     }
     return output;
+}
+
+std::optional<std::string> piece_filters(const std::string& codec, bool annexb, bool drop_leading) {
+    std::vector<std::string> chain;
+    // Positive for the packets shown before the first one, 0 for the rest
+    // (a negative value would drop at random); no comma, which would end the filter.
+    if (drop_leading) chain.emplace_back("noise=drop=(startpts-pts+abs(startpts-pts))");
+    if (annexb) {
+        if (auto filter = annexb_filter(codec)) chain.push_back(*filter);
+    }
+    if (chain.empty()) return std::nullopt;
+    std::string out = chain.front();
+    for (std::size_t i = 1; i < chain.size(); ++i) out += "," + chain[i];
+    return out;
+}
+
+std::vector<std::string> piece_pass_arguments(const std::vector<FileJob>& jobs) {
+    auto args = ffmpeg_prefix(FfmpegRun::Progress);
+    for (const auto& job : jobs) args.insert(args.end(), {"-i", path_text(job.input)});
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        args.insert(args.end(), {"-map", fmt::format("{}", i), "-c", "copy", "-bsf:v", jobs[i].filters,
+                                 path_text(jobs[i].output)});
+    }
+    return args;
+}
+
+std::vector<std::string> stretch_arguments(const std::string& source, std::uint64_t track,
+                                           const std::vector<StretchJob>& jobs,
+                                           const std::vector<std::string>& settings) {
+    auto args = ffmpeg_prefix(FfmpegRun::Progress);
+    for (const auto& job : jobs) {
+        // Half a millisecond early: the listed times are whole milliseconds.
+        const double seek = std::max(job.stretch.firstFrame - 0.0005, 0.0);
+        args.insert(args.end(), {"-seek_timestamp", "1", "-ss", fmt::format("{:.6f}", seek), "-i", source});
+    }
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        args.insert(args.end(), {"-map", fmt::format("{}:{}", i, track), "-map_metadata", "-1", "-map_chapters", "-1",
+                                 "-frames:v", fmt::format("{}", jobs[i].stretch.frames), "-fps_mode", "passthrough"});
+        args.insert(args.end(), settings.begin(), settings.end());
+        args.push_back(path_text(jobs[i].output));
+    }
+    return args;
 }
 
 }  // namespace reel

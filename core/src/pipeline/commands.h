@@ -1,6 +1,7 @@
 #pragma once
 // Command-line building blocks shared by the pipeline's stages.
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -30,5 +31,34 @@ std::vector<std::string> bitstream_pass_arguments(const std::filesystem::path& p
 // piece itself for other codecs, when nothing runs).
 Result<std::filesystem::path> bitstream_pass(RunContext& ctx, const VideoStreamInfo& video,
                                              const std::filesystem::path& piece);
+
+// The "-bsf:v" chain of a copied piece: `drop_leading` drops the pictures
+// shown before its first keyframe (an open GOP's leading pictures, whose
+// references were cut away), `annexb` adds the Annex B filter where the codec
+// has one. Absent when nothing needs to run.
+std::optional<std::string> piece_filters(const std::string& codec, bool annexb, bool drop_leading);
+// One file of a batch: where it comes from and where it goes.
+struct FileJob {
+    std::filesystem::path input;
+    std::filesystem::path output;
+    std::string filters;  // the "-bsf:v" chain
+};
+// One ffmpeg run that copies every job's file through its filters: each tool
+// start costs more than copying a short piece.
+std::vector<std::string> piece_pass_arguments(const std::vector<FileJob>& jobs);
+
+// One encoded stretch of a batch.
+struct StretchJob {
+    EncodedStretch stretch;
+    std::filesystem::path output;
+};
+// Encodes the pictures of every job's stretch from track `track` of `source`
+// again with `settings` (the card encoder's, so that the stretches join the
+// copied pieces), each into its own file, in one ffmpeg run. ffmpeg decodes from the
+// keyframe before each stretch only, and seeks by the listed times
+// themselves, not from the file's start.
+std::vector<std::string> stretch_arguments(const std::string& source, std::uint64_t track,
+                                           const std::vector<StretchJob>& jobs,
+                                           const std::vector<std::string>& settings);
 
 }  // namespace reel

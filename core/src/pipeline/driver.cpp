@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include "encode/encoder.h"
 #include "pipeline/paths.h"
 #include "pipeline/pipeline.h"
 #include "pipeline/progress.h"
@@ -37,8 +38,15 @@ KeyframeLookup RunInputs::keyframes_on(const RunContext& ctx, const TrackSource&
     };
 }
 
-GapContext RunInputs::gap_context(const RunContext& ctx, const TrackSource& picture) const {
-    return GapContext{video.codec, info.duration, keyframes_on(ctx, picture)};
+GapContext RunInputs::gap_context(const RunContext& ctx, const TrackSource& picture, const FrameIndex* frames) const {
+    return GapContext{video.codec, info.duration, keyframes_on(ctx, picture), frames};
+}
+
+Result<std::optional<FrameIndex>> RunInputs::frames_for_exact(const RunContext& ctx, const std::string& file) const {
+    if (!exact) return std::optional<FrameIndex>();
+    auto index = index_frames(ctx.tools, file);
+    if (!index) return fail(index.error());
+    return std::optional<FrameIndex>(std::move(*index));
 }
 
 CardSpec RunInputs::card_spec(const std::string& text, const std::string& name, std::int64_t frames) const {
@@ -171,7 +179,29 @@ Result<void> prepare(RunContext& ctx, StageProgress& progress, RunInputs& in, st
         if (auto r = remux_source(ctx, progress, in, warnings); !r) return r;
     }
 
+    if (in.options.exact) {
+        // Exact cuts encode pictures again; a codec no card can be encoded in
+        // is cut at keyframes as before.
+        // The card settings with a quicker preset: stretches are many and
+        // short, and at CRF 18 they stay close to the source all the same.
+        if (auto settings = match_encoder(in.video, "veryfast")) {
+            in.exact = true;
+            in.stretchSettings = std::move(*settings);
+        } else {
+            warnings.push_back(fmt::format(
+                "The video is encoded with '{}', which cannot be encoded again; the cuts were moved to the nearest "
+                "keyframes instead of the exact frames.",
+                in.video.codec));
+        }
+    }
+
     progress.begin(stages::snap);
+    if (in.exact) {
+        auto groups = snap_edits(*edits, in.info.duration, in.fps, {}, true);
+        if (!groups) return fail(groups.error());
+        in.groups = std::move(*groups);
+        return {};
+    }
     auto groups = snap_edits(*edits, in.info.duration, in.fps, snapping_lookup(ctx, in, *edits));
     if (!groups) return fail(groups.error());
     in.groups = std::move(*groups);
@@ -265,7 +295,8 @@ Result<RunReport> run_pipeline(RunContext& ctx, const PipelineOptions& options, 
     {
         StageProgress progress(ctx.sink);
         RunInputs in{.options = options, .work = work, .info = {}, .sourceInfo = {}, .source = {}, .video = {},
-                     .fps = 0, .groups = {}, .drawtext = DrawtextForm::PerLine, .words = {}};
+                     .fps = 0, .groups = {}, .drawtext = DrawtextForm::PerLine, .words = {}, .exact = false,
+                     .stretchSettings = {}};
         RunProducts out(warnings);
         result = run_stages(ctx, progress, in, out);
     }

@@ -33,16 +33,25 @@ CutLayout layout_cut(const CutPlan& plan, const std::vector<SnappedEdit>& cut, d
             continue;
         }
         layout.cardFrames.push_back(0);
-        const auto& range = plan.ranges[slot.index];
-        const double end = range.end.value_or(duration);
-        const double length = end - range.start;
+        double start = 0;
+        double end = 0;
+        if (slot.kind == PieceSlot::Kind::Encoded) {
+            start = plan.stretches[slot.index].start;
+            end = plan.stretches[slot.index].end;
+        } else {
+            const auto& range = plan.ranges[slot.index];
+            start = range.start;
+            end = range.picturesEnd.value_or(range.end.value_or(duration));
+        }
+        const double length = end - start;
         // A piece that continues the one before in the source (a gap divided
-        // for the bitstream pass) is no cut: it joins that segment.
-        if (!segments.empty() && !segments.back().card && segments.back().sourceEnd == range.start) {
+        // for the bitstream pass, a copy after an encoded stretch) is no cut:
+        // it joins that segment.
+        if (!segments.empty() && !segments.back().card && segments.back().sourceEnd == start) {
             segments.back().sourceEnd = end;
             segments.back().length += length;
         } else {
-            segments.push_back({false, range.start, end, length});
+            segments.push_back({false, start, end, length});
         }
         position += length;
     }

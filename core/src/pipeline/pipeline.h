@@ -28,6 +28,9 @@ struct PipelineOptions {
     // The subtitle track (1-based) the words are looked for in; absent: the
     // default text track, else the first.
     std::optional<std::size_t> wordsTrack{};
+    // Cut on exactly the requested frames: the pictures between a cut and the
+    // next keyframe are encoded again, the rest is still copied.
+    bool exact = false;
 };
 
 struct RunReport {

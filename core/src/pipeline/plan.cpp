@@ -25,6 +25,92 @@ constexpr double kGapDivideAfter = 4.0;
 constexpr double kGapDivideMargin = 0.5;
 // Shortest title card.
 constexpr double kMinCardSeconds = 0.5;
+// Listed picture times are whole milliseconds: times this close are the same.
+constexpr double kFrameTolerance = 0.0005;
+
+bool needs_annexb(const std::string& codec) { return codec == "h264" || codec == "hevc"; }
+
+// The piece slot for `range`; a piece that follows an encoded slot (card or
+// stretch) in the join needs the Annex B form for H.264 and HEVC.
+void add_piece(CutPlan& plan, PieceRange range, bool drop_leading, const GapContext& gap) {
+    const bool after_encoded = !plan.slots.empty() && plan.slots.back().kind != PieceSlot::Kind::Piece;
+    plan.slots.push_back({PieceSlot::Kind::Piece, plan.ranges.size(), after_encoded && needs_annexb(gap.videoCodec),
+                          drop_leading});
+    plan.ranges.push_back(range);
+}
+
+// A stretch with no picture in it still holds its time in the layout (and
+// its sound); the stage then encodes nothing for it.
+void add_stretch(CutPlan& plan, double start, double end, const FrameIndex& index) {
+    plan.slots.push_back({PieceSlot::Kind::Encoded, plan.stretches.size(), false, false});
+    plan.stretches.push_back(
+        {start, end, first_frame_from(index, start).value_or(start), frames_between(index, start, end)});
+}
+
+// Exact cuts: the gap's pictures from its start to the first keyframe, and
+// from the last keyframe (or its leading pictures) to its end, are encoded;
+// what lies between is copied. A gap without two usable keyframes is encoded
+// as a whole.
+void plan_exact_gap(CutPlan& plan, double gap_start, std::optional<double> gap_end, const GapContext& gap) {
+    const FrameIndex& index = *gap.frames;
+    const auto& keys = index.keyframes;
+    const double end = gap_end.value_or(gap.duration);
+    const auto at_or_after = [&keys](double t) {
+        return std::lower_bound(keys.begin(), keys.end(), t - kFrameTolerance,
+                                [](const IndexedKeyframe& k, double v) { return k.time < v; });
+    };
+
+    const bool from_start = gap_start <= kFrameTolerance;
+    const auto first = at_or_after(gap_start);
+    if (!from_start && first == keys.end()) {
+        add_stretch(plan, gap_start, end, index);
+        return;
+    }
+    const double copy_from = from_start ? 0.0 : first->time;
+
+    std::optional<double> copy_to;
+    std::optional<double> pictures_end;
+    if (gap_end) {
+        auto last = std::upper_bound(keys.begin(), keys.end(), end + kFrameTolerance,
+                                     [](double v, const IndexedKeyframe& k) { return v < k.time; });
+        if (last == keys.begin()) {
+            add_stretch(plan, gap_start, end, index);
+            return;
+        }
+        --last;
+        if (!(last->leadingFrom > copy_from + kFrameTolerance)) {
+            add_stretch(plan, gap_start, end, index);
+            return;
+        }
+        copy_to = last->time;
+        if (last->leadingFrom < last->time - kFrameTolerance) pictures_end = last->leadingFrom;
+    }
+
+    if (copy_from > gap_start + kFrameTolerance) add_stretch(plan, gap_start, copy_from, index);
+    const bool drop = !from_start;
+    const double copied_end = pictures_end.value_or(copy_to.value_or(gap.duration));
+    const bool pass = !plan.slots.empty() && plan.slots.back().kind != PieceSlot::Kind::Piece &&
+                      needs_annexb(gap.videoCodec);
+    bool divided = false;
+    if (pass && copied_end - copy_from > kLongGap) {
+        // As in plan_gap: only the head of a long piece gets the pass.
+        const auto divide = std::min_element(keys.begin(), keys.end(), [&](const auto& a, const auto& b) {
+            return std::abs(a.time - (copy_from + kGapDivideAfter)) < std::abs(b.time - (copy_from + kGapDivideAfter));
+        });
+        const double k = divide->time;
+        if (copy_from + kGapDivideMargin < k && k < copied_end - kGapDivideMargin) {
+            // The second part keeps the leading pictures the first one lacks.
+            add_piece(plan, {copy_from, k}, drop, gap);
+            plan.slots.push_back({PieceSlot::Kind::Piece, plan.ranges.size(), false, false});
+            std::optional<double> first;
+            if (divide->leadingFrom < k - kFrameTolerance) first = divide->leadingFrom;
+            plan.ranges.push_back({k, copy_to, pictures_end, first});
+            divided = true;
+        }
+    }
+    if (!divided) add_piece(plan, {copy_from, copy_to, pictures_end}, drop, gap);
+    if (gap_end && copied_end < end - kFrameTolerance) add_stretch(plan, copied_end, end, index);
+}
 
 }  // namespace
 
@@ -95,12 +181,19 @@ Result<std::vector<Edit>> validate_edits(const std::vector<Edit>& edits, double 
 }
 
 Result<SnappedGroups> snap_edits(const std::vector<Edit>& validated, double duration, double fps,
-                                 const KeyframeLookup& lookup) {
+                                 const KeyframeLookup& lookup, bool exact) {
     std::vector<SnappedEdit> snapped;
     snapped.reserve(validated.size());
     for (const auto& edit : validated) {
         SnappedEdit s{edit, edit.start, edit.end};
-        if (edit_kind(edit.action).snaps) {
+        if (exact && edit_kind(edit.action).snaps) {
+            if (edit.end >= duration - kEndThreshold) s.snappedEnd = duration;
+            if (1.0 / fps > s.snappedEnd - s.snappedStart + kFrameTolerance) {
+                return fail(fmt::format("Edit at {:.2f}s is shorter than one frame; it would cut nothing. Widen it a "
+                                        "little.",
+                                        edit.start));
+            }
+        } else if (edit_kind(edit.action).snaps) {
             auto start = lookup(edit.start);
             if (!start) return fail(start.error());
             s.snappedStart = *start;
@@ -168,6 +261,10 @@ void add_word_mutes(SnappedGroups& groups, const std::vector<Edit>& word_mutes, 
 
 Result<void> plan_gap(CutPlan& plan, double gap_start, std::optional<double> gap_end, bool previous_was_card,
                       const GapContext& gap) {
+    if (gap.frames) {
+        plan_exact_gap(plan, gap_start, gap_end, gap);
+        return {};
+    }
     const double end = gap_end.value_or(gap.duration);
     // Only H.264 and HEVC pieces need the Annex B form to follow an encoded card.
     const bool pass = previous_was_card && (gap.videoCodec == "h264" || gap.videoCodec == "hevc");
@@ -176,14 +273,14 @@ Result<void> plan_gap(CutPlan& plan, double gap_start, std::optional<double> gap
         if (!keyframe) return fail(keyframe.error());
         const double k = *keyframe;
         if (gap_start + kGapDivideMargin < k && k < end - kGapDivideMargin) {
-            plan.slots.push_back({PieceSlot::Kind::Piece, plan.ranges.size(), true});
+            plan.slots.push_back({PieceSlot::Kind::Piece, plan.ranges.size(), true, false});
             plan.ranges.push_back({gap_start, k});
-            plan.slots.push_back({PieceSlot::Kind::Piece, plan.ranges.size(), false});
+            plan.slots.push_back({PieceSlot::Kind::Piece, plan.ranges.size(), false, false});
             plan.ranges.push_back({k, gap_end});
             return {};
         }
     }
-    plan.slots.push_back({PieceSlot::Kind::Piece, plan.ranges.size(), pass});
+    plan.slots.push_back({PieceSlot::Kind::Piece, plan.ranges.size(), pass, false});
     plan.ranges.push_back({gap_start, gap_end});
     return {};
 }
@@ -199,12 +296,13 @@ Result<CutPlan> plan_pieces(const std::vector<SnappedEdit>& edits, PlanKind kind
             if (auto r = plan_gap(plan, cursor, edit.snappedStart, previous_was_card, gap); !r) return fail(r.error());
         }
         if (kind == PlanKind::Text) {
-            // The covered piece is cut too: its frame count sizes the text card.
-            plan.slots.push_back({PieceSlot::Kind::Card, i, false});
-            plan.ranges.push_back({edit.snappedStart, edit.snappedEnd});
+            plan.slots.push_back({PieceSlot::Kind::Card, i, false, false});
+            // The covered piece is cut too, so that the next piece starts at
+            // its keyframe; exact cuts start every piece by themselves.
+            if (!gap.frames) plan.ranges.push_back({edit.snappedStart, edit.snappedEnd});
             previous_was_card = true;
         } else if (edit_kind(edit.edit.action).takesText) {
-            plan.slots.push_back({PieceSlot::Kind::Card, i, false});
+            plan.slots.push_back({PieceSlot::Kind::Card, i, false, false});
             previous_was_card = true;
         } else {
             previous_was_card = false;

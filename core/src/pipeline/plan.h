@@ -11,6 +11,7 @@
 
 #include "edits/edit.h"
 #include "edits/timeline.h"
+#include "probe/keyframes.h"
 #include "util/result.h"
 
 namespace reel {
@@ -36,16 +37,38 @@ AppliedEdit applied_from(const SnappedEdit& snapped, std::optional<double> card_
 struct PieceRange {
     double start = 0;
     std::optional<double> end;  // absent: to the end of the file
+    // Exact cuts: where the piece's pictures end when that is before `end`.
+    // An open GOP shows the leading pictures of the keyframe at `end` before
+    // it, but they travel with that keyframe into the next part.
+    std::optional<double> picturesEnd{};
+    // Exact cuts: where the piece's first picture lies when its keyframe's
+    // leading pictures come along (shown before `start`).
+    std::optional<double> picturesStart{};
+};
+
+// Exact cuts: source pictures encoded again, those whose time lies in
+// [start, end). `firstFrame` is the time of the first of them.
+struct EncodedStretch {
+    double start = 0;
+    double end = 0;
+    double firstFrame = 0;
+    std::int64_t frames = 0;
 };
 
 struct PieceSlot {
-    enum class Kind { Piece, Card } kind = Kind::Piece;
-    std::size_t index = 0;  // Piece: index into ranges; Card: index into the planned edit list
+    enum class Kind { Piece, Card, Encoded } kind = Kind::Piece;
+    // Piece: index into ranges; Card: index into the planned edit list;
+    // Encoded: index into stretches.
+    std::size_t index = 0;
     bool needsBitstreamPass = false;
+    // The piece starts at a keyframe whose leading pictures belong to what
+    // was cut away or encoded before it: they are dropped from the copy.
+    bool dropLeading = false;
 };
 
 struct CutPlan {
     std::vector<PieceRange> ranges;
+    std::vector<EncodedStretch> stretches;
     std::vector<PieceSlot> slots;
 };
 
@@ -68,8 +91,10 @@ struct SnappedGroups {
     std::vector<SnappedEdit> text;
     std::vector<SnappedEdit> cut;  // remove and card edits
 };
+// `exact`: the cut points stay where they were asked for (the pictures up to
+// the next keyframe are encoded again); `lookup` is then not asked.
 Result<SnappedGroups> snap_edits(const std::vector<Edit>& validated, double duration, double fps,
-                                 const KeyframeLookup& lookup);
+                                 const KeyframeLookup& lookup, bool exact = false);
 
 // Adds the mutes found from a word list (disjoint, sorted by start, as
 // word_mute_edits makes them) to the snapped edits, where the user's own edits
@@ -85,6 +110,8 @@ struct GapContext {
     std::string videoCodec;
     double duration = 0;
     KeyframeLookup lookup;  // on the plan's source
+    // Exact cuts: every picture of the plan's source. Absent: cuts at keyframes.
+    const FrameIndex* frames = nullptr;
 };
 
 Result<void> plan_gap(CutPlan& plan, double gap_start, std::optional<double> gap_end, bool previous_was_card,

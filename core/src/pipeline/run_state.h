@@ -43,6 +43,10 @@ struct RunInputs {
     SnappedGroups groups;
     DrawtextForm drawtext = DrawtextForm::PerLine;  // asked of ffmpeg when a card is to be drawn
     std::optional<WordList> words{};                 // the word list, when the user gave one
+    // Cuts on exact frames, with the card encoder's settings for the stretches
+    // encoded again (false when the codec has no such encoder).
+    bool exact = false;
+    std::vector<std::string> stretchSettings;
 
     // True once remove or card edits move the timeline.
     bool timeline_moves() const { return !groups.cut.empty(); }
@@ -51,7 +55,10 @@ struct RunInputs {
     std::filesystem::path in_work(const std::string& name) const { return work / name; }
     // Nearest keyframe on `file`, limited by the movie's duration.
     KeyframeLookup keyframes_on(const RunContext& ctx, const TrackSource& picture) const;
-    GapContext gap_context(const RunContext& ctx, const TrackSource& picture) const;
+    // `frames`: the carrier's pictures, for exact cuts.
+    GapContext gap_context(const RunContext& ctx, const TrackSource& picture, const FrameIndex* frames = nullptr) const;
+    // For exact cuts, every picture of the carrier `file`; absent otherwise.
+    Result<std::optional<FrameIndex>> frames_for_exact(const RunContext& ctx, const std::string& file) const;
     // A card of `frames` frames in the movie's picture format, written to the
     // work folder as `name`; without sound unless the caller adds it.
     CardSpec card_spec(const std::string& text, const std::string& name, std::int64_t frames) const;
@@ -102,10 +109,25 @@ Result<VideoPiece> measure_piece(const RunContext& ctx, const std::filesystem::p
 // with that keyframe, a piece from the very start of the carrier with its
 // first frame, wherever that sits.
 double first_frame_position(double range_start, double output_start, const VideoPiece& piece);
+// The same for a piece of a plan, whose first picture may be a leading one.
+double piece_position(const PieceRange& range, double output_start, const VideoPiece& piece);
 
 // Renders `spec` within the slice [from, to] of the current stage and counts
 // its frames as encoded.
 Result<void> render_card(StageRun& run, const CardSpec& spec, double from, double to);
+
+// The file each slot of `plan` joins with: the carrier's split part of a
+// piece, through the filters it asks for, and the encoded file of a stretch
+// (named "{stem}-{index}.mkv"); absent for cards and for stretches without
+// pictures. Made in few tool runs within the slice [from, to] of the current
+// stage; the stretches count as encoded.
+Result<std::vector<std::optional<std::filesystem::path>>> slot_files(StageRun& run, const CutPlan& plan,
+                                                                     const std::vector<std::filesystem::path>& parts,
+                                                                     const TrackSource& carrier,
+                                                                     const std::string& stem, double from, double to);
+// Where the first picture of an encoded stretch lands when its start lands at `position`.
+Result<VideoPiece> placed_stretch(const RunContext& ctx, const std::filesystem::path& file,
+                                  const EncodedStretch& stretch, double position);
 
 Result<void> run_mute_stage(StageRun& run);
 Result<void> run_overlay_stage(StageRun& run);

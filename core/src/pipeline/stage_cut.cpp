@@ -31,56 +31,157 @@ double first_frame_position(double range_start, double output_start, const Video
     return range_start > 0 ? output_start : output_start + piece.firstFrame;
 }
 
+double piece_position(const PieceRange& range, double output_start, const VideoPiece& piece) {
+    return first_frame_position(range.start, output_start, piece) + (range.picturesStart.value_or(range.start) - range.start);
+}
+
+namespace {
+
+// Encoders in one ffmpeg run: each holds its own frames in flight, which
+// for large pictures (x265 at 4K) is memory enough to keep the batch small.
+constexpr std::size_t kStretchBatch = 4;
+// Copies in one ffmpeg run.
+constexpr std::size_t kPassBatch = 16;
+
+template <typename Job>
+std::vector<std::vector<Job>> batches(const std::vector<Job>& jobs, std::size_t size) {
+    std::vector<std::vector<Job>> out;
+    for (std::size_t i = 0; i < jobs.size(); i += size)
+        out.emplace_back(jobs.begin() + static_cast<std::ptrdiff_t>(i),
+                         jobs.begin() + static_cast<std::ptrdiff_t>(std::min(i + size, jobs.size())));
+    return out;
+}
+
+}  // namespace
+
+Result<std::vector<std::optional<std::filesystem::path>>> slot_files(StageRun& run, const CutPlan& plan,
+                                                                     const std::vector<std::filesystem::path>& parts,
+                                                                     const TrackSource& carrier,
+                                                                     const std::string& stem, double from, double to) {
+    std::vector<std::optional<std::filesystem::path>> files(plan.slots.size());
+    std::vector<FileJob> passes;
+    std::vector<StretchJob> stretches;
+    for (std::size_t i = 0; i < plan.slots.size(); ++i) {
+        const auto& slot = plan.slots[i];
+        if (slot.kind == PieceSlot::Kind::Piece) {
+            const auto& part = parts[slot.index];
+            files[i] = part;
+            if (auto filters = piece_filters(run.in.video.codec, slot.needsBitstreamPass, slot.dropLeading)) {
+                passes.push_back({part, bitstream_pass_path(part), *filters});
+                files[i] = passes.back().output;
+            }
+        } else if (slot.kind == PieceSlot::Kind::Encoded && plan.stretches[slot.index].frames > 0) {
+            stretches.push_back({plan.stretches[slot.index], run.in.in_work(fmt::format("{}-{}.mkv", stem, slot.index))});
+            files[i] = stretches.back().output;
+            // As a card: the encoder's own headers go into the Annex B form
+            // from the file (the encoder writes Annex B already, which the
+            // filter would pass through without them).
+            if (const auto annexb = annexb_filter(run.in.video.codec)) {
+                passes.push_back({*files[i], bitstream_pass_path(*files[i]), *annexb});
+                files[i] = passes.back().output;
+            }
+        }
+    }
+
+    // ffmpeg goes on reading an input whose output finished while an earlier
+    // output still runs (a 7-frame stretch after a 53-frame one cost seconds
+    // of decoding): in a batch, the shorter stretches come first.
+    std::ranges::stable_sort(stretches, {}, [](const StretchJob& job) { return job.stretch.frames; });
+    const auto pass_runs = batches(passes, kPassBatch);
+    const auto stretch_runs = batches(stretches, kStretchBatch);
+    const double step = (to - from) / static_cast<double>(std::max<std::size_t>(pass_runs.size() + stretch_runs.size(), 1));
+    double at = from;
+    for (const auto& jobs : stretch_runs) {
+        // ffmpeg counts the frames of its first output.
+        if (auto r = run_ffmpeg(run.ctx, stretch_arguments(carrier.file, carrier.id, jobs, run.in.stretchSettings),
+                                jobs.front().stretch.frames, run.progress.slice(at, at + step));
+            !r)
+            return fail(r.error());
+        at += step;
+        for (const auto& job : jobs) run.out.secondsEncoded += static_cast<double>(job.stretch.frames) / run.in.fps;
+    }
+    for (const auto& jobs : pass_runs) {
+        if (auto r = run_ffmpeg(run.ctx, piece_pass_arguments(jobs), std::nullopt, run.progress.slice(at, at + step)); !r)
+            return fail(r.error());
+        at += step;
+    }
+    return files;
+}
+
+Result<VideoPiece> placed_stretch(const RunContext& ctx, const std::filesystem::path& file,
+                                  const EncodedStretch& stretch, double position) {
+    auto piece = measure_piece(ctx, file);
+    if (!piece) return fail(piece.error());
+    piece->position = position + (stretch.firstFrame - stretch.start);
+    return piece;
+}
+
 Result<void> run_cut_stages(StageRun& run) {
     run.progress.begin(stages::split);
     const auto& cut = run.in.groups.cut;
     const double fps = run.in.fps;
     const TrackSource video = run.out.carriers.video;
-    auto plan = plan_pieces(cut, PlanKind::Cut, fps, run.in.gap_context(run.ctx, video));
+    auto frames = run.in.frames_for_exact(run.ctx, video.file);
+    if (!frames) return fail(frames.error());
+    auto plan = plan_pieces(cut, PlanKind::Cut, fps, run.in.gap_context(run.ctx, video, *frames ? &**frames : nullptr));
     if (!plan) return fail(plan.error());
-    if (plan->ranges.empty()) return fail("Everything would be removed; nothing left to write.");
+    const bool keeps_pictures = !plan->ranges.empty() || std::ranges::any_of(plan->stretches, [](const EncodedStretch& s) {
+        return s.frames > 0;
+    });
+    if (!keeps_pictures) return fail("Everything would be removed; nothing left to write.");
     const CutLayout layout = layout_cut(*plan, cut, fps, run.in.info.duration);
 
     const auto split_output = run.in.in_work("seg.mkv");
-    if (auto r = run_mkvmerge(run.ctx, video_split_arguments(split_output, plan->ranges, video), run.progress.slice(0, 1));
-        !r)
-        return fail(r.error());
-    const auto parts = split_part_paths(split_output, plan->ranges.size());
+    std::vector<std::filesystem::path> parts;
+    if (!plan->ranges.empty()) {
+        if (auto r = run_mkvmerge(run.ctx, video_split_arguments(split_output, plan->ranges, video),
+                                  run.progress.slice(0, 1));
+            !r)
+            return fail(r.error());
+        parts = split_part_paths(split_output, plan->ranges.size());
+    }
 
     run.progress.begin(stages::cards);
-    const auto total = static_cast<std::size_t>(std::count_if(
-        plan->slots.begin(), plan->slots.end(), [](const PieceSlot& s) { return s.kind == PieceSlot::Kind::Card; }));
-    const double card_count = static_cast<double>(std::max<std::size_t>(total, 1));
+    const auto cards = static_cast<std::size_t>(std::ranges::count_if(
+        plan->slots, [](const PieceSlot& s) { return s.kind == PieceSlot::Kind::Card; }));
+    // The stretches and passes take the share of one card, or all when there is none.
+    const double share = 1.0 / static_cast<double>(cards + 1);
+    auto files = slot_files(run, *plan, parts, video, "enc", 0, cards == 0 ? 1.0 : share);
+    if (!files) return fail(files.error());
 
     std::vector<VideoPiece> pieces;
     std::size_t rendered = 0;
     for (std::size_t i = 0; i < plan->slots.size(); ++i) {
         const auto& slot = plan->slots[i];
         if (slot.kind == PieceSlot::Kind::Piece) {
-            auto file = slot.needsBitstreamPass ? bitstream_pass(run.ctx, run.in.video, parts[slot.index])
-                                                : Result<std::filesystem::path>(parts[slot.index]);
-            if (!file) return fail(file.error());
-            auto piece = measure_piece(run.ctx, *file);
+            auto piece = measure_piece(run.ctx, *(*files)[i]);
             if (!piece) return fail(piece.error());
-            piece->position = first_frame_position(plan->ranges[slot.index].start, layout.slotPositions[i], *piece);
+            piece->position = piece_position(plan->ranges[slot.index], layout.slotPositions[i], *piece);
             pieces.push_back(*piece);
             continue;
         }
+        if (slot.kind == PieceSlot::Kind::Encoded) {
+            if (!(*files)[i]) continue;
+            auto piece = placed_stretch(run.ctx, *(*files)[i], plan->stretches[slot.index], layout.slotPositions[i]);
+            if (!piece) return fail(piece.error());
+            pieces.push_back(*piece);
+            continue;
+        }
+        const double from = share * static_cast<double>(rendered + 1);
+        const double to = share * static_cast<double>(rendered + 2);
+        ++rendered;
         const auto& edit = cut[slot.index];
-        const std::int64_t frames = layout.cardFrames[i];
-        const CardSpec spec = run.in.card_spec(edit.edit.text, fmt::format("card-{}.mkv", slot.index), frames);
-        const double from = static_cast<double>(rendered) / card_count;
-        const double to = static_cast<double>(rendered + 1) / card_count;
+        const std::int64_t card_frames = layout.cardFrames[i];
+        const CardSpec spec = run.in.card_spec(edit.edit.text, fmt::format("card-{}.mkv", slot.index), card_frames);
         if (auto r = render_card(run, spec, from, to); !r) return fail(r.error());
         run.progress.report(to, std::string(stages::cards.label));
-        ++rendered;
         auto file = bitstream_pass(run.ctx, run.in.video, spec.output);
         if (!file) return fail(file.error());
         auto piece = measure_piece(run.ctx, *file);
         if (!piece) return fail(piece.error());
         piece->position = layout.slotPositions[i];
         pieces.push_back(*piece);
-        run.out.applied.push_back(applied_from(edit, static_cast<double>(frames) / fps));
+        run.out.applied.push_back(applied_from(edit, static_cast<double>(card_frames) / fps));
     }
     for (const auto& edit : cut) {
         if (!edit_kind(edit.edit.action).takesText) run.out.applied.push_back(applied_from(edit, std::nullopt));

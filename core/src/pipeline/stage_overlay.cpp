@@ -21,55 +21,76 @@ Result<void> run_overlay_stage(StageRun& run) {
     const auto& text = run.in.groups.text;
     const TrackSource video = run.out.carriers.video;
 
-    auto plan = plan_pieces(text, PlanKind::Text, run.in.fps, run.in.gap_context(run.ctx, video));
+    auto frames = run.in.frames_for_exact(run.ctx, video.file);
+    if (!frames) return fail(frames.error());
+    const FrameIndex* index = *frames ? &**frames : nullptr;
+    auto plan = plan_pieces(text, PlanKind::Text, run.in.fps, run.in.gap_context(run.ctx, video, index));
     if (!plan) return fail(plan.error());
     for (const auto& edit : text) {
         run.out.applied.push_back(applied_from(edit, edit.snappedEnd - edit.snappedStart));
     }
 
     const auto split_output = run.in.in_work("vid.mkv");
-    if (auto r = run_mkvmerge(run.ctx, video_split_arguments(split_output, plan->ranges, video),
-                              run.progress.slice(0, kOverlaySplitShare));
-        !r)
-        return r;
-    const auto parts = split_part_paths(split_output, plan->ranges.size());
+    std::vector<std::filesystem::path> parts;
+    if (!plan->ranges.empty()) {
+        if (auto r = run_mkvmerge(run.ctx, video_split_arguments(split_output, plan->ranges, video),
+                                  run.progress.slice(0, kOverlaySplitShare));
+            !r)
+            return r;
+        parts = split_part_paths(split_output, plan->ranges.size());
+    }
 
-    const auto card_total = static_cast<std::size_t>(std::count_if(
-        plan->slots.begin(), plan->slots.end(), [](const PieceSlot& s) { return s.kind == PieceSlot::Kind::Card; }));
-    const double card_share = 1.0 - kOverlaySplitShare - kOverlayJoinShare;
+    const auto card_total = static_cast<std::size_t>(std::ranges::count_if(
+        plan->slots, [](const PieceSlot& s) { return s.kind == PieceSlot::Kind::Card; }));
+    // The stretches and passes take the share of one card.
+    const double share = (1.0 - kOverlaySplitShare - kOverlayJoinShare) / static_cast<double>(card_total + 1);
+    auto files = slot_files(run, *plan, parts, video, "venc", kOverlaySplitShare, kOverlaySplitShare + share);
+    if (!files) return fail(files.error());
 
     std::vector<VideoPiece> pieces;
-    std::size_t next_part = 0;  // every slot, card or piece, takes the next part
     std::size_t rendered = 0;
-    for (const auto& slot : plan->slots) {
-        const auto& range = plan->ranges[next_part];
-        const auto part = parts[next_part++];
+    for (std::size_t i = 0; i < plan->slots.size(); ++i) {
+        const auto& slot = plan->slots[i];
         if (slot.kind == PieceSlot::Kind::Piece) {
-            auto passed = slot.needsBitstreamPass ? bitstream_pass(run.ctx, run.in.video, part)
-                                                  : Result<std::filesystem::path>(part);
-            if (!passed) return fail(passed.error());
-            auto piece = measure_piece(run.ctx, *passed);
+            auto piece = measure_piece(run.ctx, *(*files)[i]);
             if (!piece) return fail(piece.error());
             // The timeline does not move here: every piece keeps its own time.
-            piece->position = first_frame_position(range.start, range.start, *piece);
+            const auto& range = plan->ranges[slot.index];
+            piece->position = piece_position(range, range.start, *piece);
             pieces.push_back(*piece);
             continue;
         }
-
-        // Frames by time, not by count: a phone's variable frame rate would
-        // otherwise make the card shorter or longer than what it covers.
-        const auto& edit = text[slot.index];
-        const std::int64_t frames = title_card_frames(edit.snappedEnd - edit.snappedStart, run.in.fps);
-        const CardSpec spec = run.in.card_spec(edit.edit.text, fmt::format("overlay-{}.mkv", slot.index), frames);
-        const double from = kOverlaySplitShare + card_share * static_cast<double>(rendered) / card_total;
-        const double to = kOverlaySplitShare + card_share * static_cast<double>(rendered + 1) / card_total;
-        if (auto r = render_card(run, spec, from, to); !r) return r;
+        if (slot.kind == PieceSlot::Kind::Encoded) {
+            if (!(*files)[i]) continue;
+            const auto& stretch = plan->stretches[slot.index];
+            auto piece = placed_stretch(run.ctx, *(*files)[i], stretch, stretch.start);
+            if (!piece) return fail(piece.error());
+            pieces.push_back(*piece);
+            continue;
+        }
+        const double from = kOverlaySplitShare + share * static_cast<double>(rendered + 1);
+        const double to = kOverlaySplitShare + share * static_cast<double>(rendered + 2);
         ++rendered;
+
+        const auto& edit = text[slot.index];
+        // Exact cuts: the card takes the place of exactly the pictures it
+        // covers. At keyframes: frames by time, not by count, since a phone's
+        // variable frame rate would otherwise make the card shorter or longer
+        // than what it covers.
+        std::int64_t card_frames = title_card_frames(edit.snappedEnd - edit.snappedStart, run.in.fps);
+        double position = edit.snappedStart;
+        if (index) {
+            card_frames = frames_between(*index, edit.snappedStart, edit.snappedEnd);
+            position = first_frame_from(*index, edit.snappedStart).value_or(edit.snappedStart);
+            if (card_frames == 0) continue;
+        }
+        const CardSpec spec = run.in.card_spec(edit.edit.text, fmt::format("overlay-{}.mkv", slot.index), card_frames);
+        if (auto r = render_card(run, spec, from, to); !r) return r;
         auto passed = bitstream_pass(run.ctx, run.in.video, spec.output);
         if (!passed) return fail(passed.error());
         auto piece = measure_piece(run.ctx, *passed);
         if (!piece) return fail(piece.error());
-        piece->position = edit.snappedStart;
+        piece->position = position;
         pieces.push_back(*piece);
     }
 

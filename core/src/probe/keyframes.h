@@ -1,6 +1,7 @@
 #pragma once
 // Keyframe positions, frame counts and durations: one short tool query each.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <string_view>
@@ -40,6 +41,27 @@ Result<std::vector<double>> list_keyframes(const ToolSet& tools, const std::stri
 // find_keyframe_near answered from such a listing: the same windows, the same
 // choice and the same failure message.
 Result<double> keyframe_near_in(const std::vector<double>& keyframes, double target, double limit);
+
+// Every picture of a file, for cutting on exact frames. Read from the same
+// listing as list_keyframes (packets in decode order).
+struct IndexedKeyframe {
+    double time = 0;
+    // The earliest picture that comes after the keyframe in decode order but is
+    // shown before it (an open GOP's leading pictures); `time` when there is none.
+    // Such pictures belong to the part of the file before the keyframe.
+    double leadingFrom = 0;
+};
+struct FrameIndex {
+    std::vector<double> times;  // every picture's time, sorted
+    std::vector<IndexedKeyframe> keyframes;  // sorted by time
+};
+FrameIndex parse_frame_index(std::string_view listing);
+Result<FrameIndex> index_frames(const ToolSet& tools, const std::string& path);
+// The pictures whose time lies in [start, end) (times on the millisecond grid
+// of the listing: a picture on `end` is not counted, one on `start` is).
+std::int64_t frames_between(const FrameIndex& index, double start, double end);
+// The first picture at or after `start`; absent when there is none.
+std::optional<double> first_frame_from(const FrameIndex& index, double start);
 
 std::vector<std::string> frame_count_arguments(const std::string& path);
 // Reads ffprobe's packet count output ("1234,\n"); fails with the count message.

@@ -90,6 +90,45 @@ std::vector<double> parse_keyframe_listing(std::string_view listing, double lo, 
     return times;
 }
 
+FrameIndex parse_frame_index(std::string_view listing) {
+    FrameIndex index;
+    // Keyframes in decode order, each with the pictures seen after it so far.
+    std::vector<IndexedKeyframe> in_order;
+    for (const std::string& line : split(listing, '\n')) {
+        const auto fields = split(line, ',');
+        if (fields.size() < 3) continue;
+        auto time = read_number(fields[0]);
+        if (!time) time = read_number(fields[1]);
+        if (!time) continue;
+        index.times.push_back(*time);
+        if (contains(fields[2], "K")) {
+            in_order.push_back({*time, *time});
+        } else if (!in_order.empty() && *time < in_order.back().time) {
+            // Only the latest keyframe can lead: a picture shown before an
+            // earlier keyframe would come before that one in decode order too.
+            in_order.back().leadingFrom = std::min(in_order.back().leadingFrom, *time);
+        }
+    }
+    std::sort(index.times.begin(), index.times.end());
+    index.times.erase(std::unique(index.times.begin(), index.times.end()), index.times.end());
+    std::sort(in_order.begin(), in_order.end(),
+              [](const IndexedKeyframe& a, const IndexedKeyframe& b) { return a.time < b.time; });
+    index.keyframes = std::move(in_order);
+    return index;
+}
+
+std::int64_t frames_between(const FrameIndex& index, double start, double end) {
+    const auto first = std::lower_bound(index.times.begin(), index.times.end(), start - kWindowTolerance);
+    const auto last = std::lower_bound(index.times.begin(), index.times.end(), end - kWindowTolerance);
+    return last > first ? last - first : 0;
+}
+
+std::optional<double> first_frame_from(const FrameIndex& index, double start) {
+    const auto first = std::lower_bound(index.times.begin(), index.times.end(), start - kWindowTolerance);
+    if (first == index.times.end()) return std::nullopt;
+    return *first;
+}
+
 double nearest_time(const std::vector<double>& sorted_times, double target) {
     double best = sorted_times.front();
     for (double time : sorted_times)

@@ -25,6 +25,14 @@ Result<std::vector<double>> list_keyframes(const ToolSet& tools, const std::stri
                                   std::numeric_limits<double>::infinity());
 }
 
+Result<FrameIndex> index_frames(const ToolSet& tools, const std::string& path) {
+    auto listing = run_capture(tools.ffprobe, keyframe_listing_arguments(path));
+    if (!listing) return fail(listing.error());
+    FrameIndex index = parse_frame_index(*listing);
+    if (index.keyframes.empty()) return fail(no_keyframe_message(0));
+    return index;
+}
+
 Result<std::int64_t> count_video_frames(const ToolSet& tools, const std::string& path) {
     auto output = run_capture(tools.ffprobe, frame_count_arguments(path));
     if (!output) return fail(output.error());

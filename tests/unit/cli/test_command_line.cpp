@@ -36,7 +36,7 @@ std::string usage_without_last_line_end() {
 TEST(Usage, LinesByteForByte) {
     const std::vector<std::string> lines = {
         "reelmender-cli MOVIE [--edits list.csv] [--remove A-B] [--mute A-B] [--card A-B TEXT] [--text A-B TEXT]",
-        "                     [--card-seconds N | --match] [--out FILE] [--mp4] [--keep-temp] [--probe] [--quiet]",
+        "                     [--card-seconds N | --match] [--exact] [--out FILE] [--mp4] [--keep-temp] [--probe] [--quiet]",
         "reelmender-cli --serve [--port N] [--root DIR]...",
         "",
         "  --edits FILE      CSV edit list (start,end,action,text,card_seconds,enabled)",
@@ -46,6 +46,7 @@ TEST(Usage, LinesByteForByte) {
         "  --mute A-B        silence the range",
         "  --card A-B TEXT   replace the range with a title card (length: --card-seconds, default 10, or --match)",
         "  --text A-B TEXT   keep the audio, replace the picture with a title card",
+        "  --exact           cut on the exact frames (encodes up to a keyframe interval per cut again)",
         "  --out FILE        output path (default: next to the movie, ' (edited)' suffix)",
         "  --mp4             write MP4 instead of MKV",
         "  --probe           print stream information and exit",
@@ -62,10 +63,10 @@ TEST(Usage, LinesByteForByte) {
 
     // The layout rules stated independently of the literal above.
     const auto actual = split(usage_text(), '\n');
-    ASSERT_EQ(actual.size(), 21u);  // 20 lines and the empty rest after the last "\n"
-    EXPECT_EQ(actual[20], "");
+    ASSERT_EQ(actual.size(), 22u);  // 21 lines and the empty rest after the last "\n"
+    EXPECT_EQ(actual[21], "");
     EXPECT_EQ(actual[1].find_first_not_of(' '), 21u);
-    for (int i = 4; i <= 18; ++i) {
+    for (int i = 4; i <= 19; ++i) {
         EXPECT_EQ(actual[i].substr(0, 4), "  --") << i;
         EXPECT_EQ(actual[i][19], ' ') << i;
         EXPECT_NE(actual[i][20], ' ') << i;  // description starts in column 21
@@ -160,7 +161,7 @@ TEST(ParseCommandLine, Defaults) {
     EXPECT_EQ(cl.movie, "movie.mkv");
     EXPECT_TRUE(cl.edits.empty());
     EXPECT_FALSE(cl.out);
-    EXPECT_FALSE(cl.container != matroska_container() || cl.quiet || cl.keepTemp || cl.probe || cl.match);
+    EXPECT_FALSE(cl.container != matroska_container() || cl.quiet || cl.keepTemp || cl.probe || cl.match || cl.exact);
     EXPECT_EQ(cl.cardSeconds, 10.0);
     EXPECT_FALSE(cl.frame);
     EXPECT_FALSE(cl.clip);
@@ -182,9 +183,9 @@ TEST(ParseCommandLine, OneMovieAndOneDashOnlyForFiles) {
 }
 
 TEST(ParseCommandLine, FlagsAndValues) {
-    const CommandLine cl = parse_ok({"--mp4", "--quiet", "--keep-temp", "--probe", "--match", "--out", "first.mkv",
+    const CommandLine cl = parse_ok({"--mp4", "--quiet", "--keep-temp", "--probe", "--match", "--exact", "--out", "first.mkv",
                                      "--out", "-dash.mkv", "m.mkv", "--card-seconds", "2.5", "--card-seconds", "+4"});
-    EXPECT_TRUE(cl.container == mp4_container() && cl.quiet && cl.keepTemp && cl.probe && cl.match);
+    EXPECT_TRUE(cl.container == mp4_container() && cl.quiet && cl.keepTemp && cl.probe && cl.match && cl.exact);
     EXPECT_EQ(cl.out, "-dash.mkv");  // the last wins, a leading "-" is still a value
     EXPECT_EQ(cl.cardSeconds, 4.0);
     EXPECT_EQ(cl.movie, "m.mkv");

@@ -106,7 +106,7 @@ TEST(Jobs, PipelineOptionsFromTheCommandLine) {
     test::TempDir dir;
     const std::string list = dir.write("l.csv", "1,2,mute,,,off\n").string();
     auto parsed = parse_command_line({"/films/Movie.2019.mkv", "--remove", "5-6", "--edits", list, "--mp4",
-                                      "--keep-temp"},
+                                      "--keep-temp", "--exact"},
                                      [](const std::string&) {});
     ASSERT_TRUE(parsed.has_value()) << parsed.error();
     const PipelineOptions options = pipeline_options(*parsed);
@@ -114,6 +114,7 @@ TEST(Jobs, PipelineOptionsFromTheCommandLine) {
     EXPECT_EQ(options.output.string(), "/films/Movie.2019 (edited).mp4");
     EXPECT_EQ(options.container.name, "mp4");
     EXPECT_TRUE(options.keepTemp);
+    EXPECT_TRUE(options.exact);
     ASSERT_EQ(options.edits.size(), 2u);  // the disabled edit goes along
     EXPECT_FALSE(options.edits[1].enabled);
     EXPECT_EQ(options.cardStyle.fontFile, "");

@@ -59,5 +59,11 @@ TEST(BitstreamPass, WritesBesideThePiece) {
                     "-map", "0", "-c", "copy", "-bsf:v", "hevc_mp4toannexb", "/w/card-1-ib.mkv"}));
 }
 
+TEST(PiecePass, DropsLeadingPicturesBeforeTheAnnexBFilter) {
+    EXPECT_EQ(piece_filters("hevc", true, true), "noise=drop=(startpts-pts+abs(startpts-pts)),hevc_mp4toannexb");
+    EXPECT_EQ(piece_filters("mpeg4", true, true), "noise=drop=(startpts-pts+abs(startpts-pts))");
+    EXPECT_EQ(piece_filters("vp9", true, false), std::nullopt);
+}
+
 }  // namespace
 }  // namespace reel

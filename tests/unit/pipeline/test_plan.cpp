@@ -3,7 +3,10 @@
 #include <cmath>
 #include <limits>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
+
+#include "util/numbers.h"
 
 namespace reel {
 namespace {
@@ -281,8 +284,15 @@ std::string describe(const CutPlan& plan) {
     }
     out += " |";
     for (const auto& s : plan.slots) {
-        out += s.kind == PieceSlot::Kind::Card ? " card" + std::to_string(s.index)
-                                               : " piece" + std::to_string(s.index) + (s.needsBitstreamPass ? "*" : "");
+        if (s.kind == PieceSlot::Kind::Card) {
+            out += " card" + std::to_string(s.index);
+        } else if (s.kind == PieceSlot::Kind::Encoded) {
+            const auto& e = plan.stretches[s.index];
+            out += fmt::format(" enc[{},{})x{}", format_shortest(e.start), format_shortest(e.end), e.frames);
+        } else {
+            out += " piece" + std::to_string(s.index) + (s.needsBitstreamPass ? "*" : "") + (s.dropLeading ? "~" : "");
+            if (const auto& shown = plan.ranges[s.index].picturesEnd) out += "<" + format_shortest(*shown);
+        }
     }
     return out;
 }
@@ -405,6 +415,84 @@ TEST(AppliedFrom, CopiesRequestedAndSnappedTimes) {
     EXPECT_DOUBLE_EQ(a.actualStart, 10);
     EXPECT_DOUBLE_EQ(a.actualEnd, 20);
     EXPECT_EQ(a.cardSeconds, 3.0);
+}
+
+// ---- exact cuts ------------------------------------------------------------
+
+// ffprobe's packet listing ("pts,dts,flags", decode order) of a 25 fps movie
+// with a keyframe every `gop` seconds; with `leading`, each keyframe but the
+// first is followed by that many pictures shown just before it (open GOPs).
+std::string packet_listing(double duration, double gop, int leading) {
+    std::string out;
+    const int per_gop = static_cast<int>(std::lround(gop * 25));
+    const int total = static_cast<int>(std::lround(duration * 25));
+    for (int key = 0; key < total; key += per_gop) {
+        const auto line = [&out](int frame, const char* flags) {
+            out += fmt::format("{:.6f},{:.6f},{}\n", frame * 0.04, frame * 0.04, flags);
+        };
+        line(key, "K_");
+        if (key > 0)
+            for (int k = leading; k > 0; --k) line(key - k, "__");
+        for (int f = key + 1; f < std::min(key + per_gop - (key + per_gop < total ? leading : 0), total); ++f)
+            line(f, "__");
+    }
+    return out;
+}
+
+struct ExactCase {
+    const char* name;
+    std::vector<SnappedEdit> edits;
+    PlanKind kind;
+    int leading;
+    std::string expected;  // ranges in tenths, then slots (* pass, ~ drops leading, <picturesEnd)
+};
+
+class PlanExact : public ::testing::TestWithParam<ExactCase> {};
+
+TEST_P(PlanExact, EncodesFromEachCutToTheNextKeyframe) {
+    const auto& c = GetParam();
+    const FrameIndex index = parse_frame_index(packet_listing(30, 2, c.leading));
+    GapContext gap{"h264", 30, [](double) -> Result<double> { return fail("no lookup in exact mode"); }, &index};
+    auto plan = plan_pieces(c.edits, c.kind, 25, gap);
+    ASSERT_TRUE(plan.has_value()) << plan.error();
+    EXPECT_EQ(describe(*plan), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PlanExact,
+    ::testing::Values(
+        ExactCase{"RemoveBetweenKeyframes", {snapped(EditAction::Remove, 10.3, 20.7)}, PlanKind::Cut, 0,
+                  "(0,100)(220,open) | piece0 enc[10,10.3)x8 enc[20.7,22)x32 piece1*~"},
+        ExactCase{"OpenGopEndsTheCopyBeforeTheLeadingPictures", {snapped(EditAction::Remove, 10.3, 20.7)},
+                  PlanKind::Cut, 2, "(0,100)(220,open) | piece0<9.92 enc[9.92,10.3)x10 enc[20.7,22)x32 piece1*~"},
+        ExactCase{"OnKeyframesNothingIsEncoded", {snapped(EditAction::Remove, 10, 20)}, PlanKind::Cut, 0,
+                  "(0,100)(200,open) | piece0 piece1~"},
+        ExactCase{"TwoCutsInOneIntervalEncodeTheStretchBetween",
+                  {snapped(EditAction::Remove, 10.2, 10.4), snapped(EditAction::Remove, 10.8, 11)}, PlanKind::Cut, 0,
+                  "(0,100)(120,160)(160,open) | piece0 enc[10,10.2)x5 enc[10.4,10.8)x10 enc[11,12)x25 piece1*~ piece2"},
+        ExactCase{"TextCardsCutNoRangeOfTheirOwn", {snapped(EditAction::TextOverVideo, 10.3, 11.5)}, PlanKind::Text,
+                  0, "(0,100)(120,160)(160,open) | piece0 enc[10,10.3)x8 card0 enc[11.5,12)x12 piece1*~ piece2"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FrameIndex, OnlyPicturesAfterAKeyframeShownBeforeItLead) {
+    // Reordered pictures lead only when shown before the keyframe they follow (0.08);
+    // a line without pts is read by its dts.
+    const auto index = parse_frame_index("0.000,-0.080,K_\n0.120,-0.040,__\n0.040,0.000,__\n0.160,0.080,K_\n"
+                                         "N/A,0.200,__\n0.080,0.120,__\n");
+    EXPECT_EQ(index.times, (std::vector<double>{0, 0.04, 0.08, 0.12, 0.16, 0.2}));
+    EXPECT_DOUBLE_EQ(index.keyframes[1].leadingFrom, 0.08);
+    EXPECT_EQ(frames_between(index, 0.04, 0.16), 3);  // a picture on the end is not counted
+    EXPECT_EQ(first_frame_from(index, 0.13), 0.16);
+}
+
+TEST(SnapEdits, ExactModeKeepsTheRequestedFrames) {
+    auto groups = snap_edits({make_edit("a", EditAction::Remove, 10.3, 59.98)}, 60, 25, {}, true);
+    ASSERT_TRUE(groups.has_value()) << groups.error();
+    EXPECT_DOUBLE_EQ(groups->cut[0].snappedStart, 10.3);
+    EXPECT_DOUBLE_EQ(groups->cut[0].snappedEnd, 60);  // near the end means to the end
+    auto tiny = snap_edits({make_edit("c", EditAction::Remove, 10.3, 10.31)}, 60, 25, {}, true);
+    ASSERT_FALSE(tiny.has_value());
+    EXPECT_EQ(tiny.error(), "Edit at 10.30s is shorter than one frame; it would cut nothing. Widen it a little.");
 }
 
 }  // namespace
