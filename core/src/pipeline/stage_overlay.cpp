@@ -1,7 +1,8 @@
 // Stage "overlay": the picture alone is cut around the text ranges, each text
 // range is replaced by a text card lasting exactly as long as the pictures it
-// covers, and the pieces are appended again into "video.mkv", every one at its
-// own time. The sound does not pass through here.
+// covers, and the pieces are appended again, every one at its own time: into
+// "video.mkv" when a cut follows, else by the final mux. The sound does not
+// pass through here.
 #include <algorithm>
 
 #include <fmt/format.h>
