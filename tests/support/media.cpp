@@ -281,7 +281,7 @@ void track_options(std::vector<std::string>& args, int id, const std::optional<s
     args.insert(args.end(), {"--forced-display-flag", fmt::format("{}:{}", id, yes_no(forced))});
 }
 
-// Writes text subtitle track `i` of the spec into `work`; gives the file's path.
+// Writes the movie's text subtitle track `i` into `work`; gives the file's path.
 Result<fs::path> write_subtitle_file(const MovieSpec& spec, std::size_t i, const fs::path& work) {
     const SubtitleTrackSpec& track = spec.subtitles[i];
     const auto cues = cues_or_standard(track.cues, spec.duration);

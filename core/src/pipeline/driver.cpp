@@ -27,15 +27,17 @@ KeyframeLookup lookup_in(std::vector<double> keyframes, double limit) {
     return [keyframes = std::move(keyframes), limit](double t) { return keyframe_near_in(keyframes, t, limit); };
 }
 
+// Each lookup lists the packets near its target.
+KeyframeLookup lookup_by_listing(const RunContext& ctx, const std::string& file, double limit) {
+    return [tools = ctx.tools, file, limit](double t) { return find_keyframe_near(tools, file, t, limit); };
+}
+
 }  // namespace
 
 KeyframeLookup RunInputs::keyframes_on(const RunContext& ctx, const TrackSource& picture) const {
-    // The file's own index answers every lookup from a few kilobytes; without
-    // one, each lookup lists the packets near it.
+    // The file's own index answers every lookup from a few kilobytes.
     if (auto cues = read_cue_keyframes(picture.file, picture.id)) return lookup_in(std::move(*cues), info.duration);
-    return [tools = ctx.tools, file = picture.file, limit = info.duration](double t) {
-        return find_keyframe_near(tools, file, t, limit);
-    };
+    return lookup_by_listing(ctx, picture.file, info.duration);
 }
 
 GapContext RunInputs::gap_context(const RunContext& ctx, const TrackSource& picture, const FrameIndex* frames) const {
@@ -83,7 +85,7 @@ KeyframeLookup snapping_lookup(const RunContext& ctx, const RunInputs& in, const
     if (whole_listing_pays_off(lookups, in.info.duration)) {
         if (auto keyframes = list_keyframes(ctx.tools, in.source)) return lookup_in(std::move(*keyframes), in.info.duration);
     }
-    return in.keyframes_on(ctx, picture);
+    return lookup_by_listing(ctx, picture.file, in.info.duration);
 }
 
 // Copies a movie the tools cannot cut as it is into Matroska; the run reads

@@ -3,6 +3,7 @@
 // stretches and cards get silence encoded like the track.
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 #include <fmt/format.h>
 
@@ -49,6 +50,8 @@ Result<double> rebuild_audio(StageRun& run, const AudioRebuild& rebuild, double 
     const auto& tracks = run.in.info.audio;
     std::vector<TrackWork> work;
     std::vector<SegmentJob> jobs;
+    // Most tracks share one carrier file: it is identified once.
+    std::map<std::string, std::string> identified;
     for (std::size_t k = 0; k < tracks.size(); ++k) {
         const auto& track = tracks[k];
         const TrackSource carrier = run.out.carriers.audio[k];
@@ -66,9 +69,13 @@ Result<double> rebuild_audio(StageRun& run, const AudioRebuild& rebuild, double 
         w.list = run.in.in_work(fmt::format("{}-{}.csv", rebuild.name, k));
         // The segmenter goes by the times as stored, before a codec delay is
         // taken off (Opus): it is told and it answers in those.
-        auto delay = mkvmerge_codec_delay(ctx.tools, carrier.file, carrier.id);
-        if (!delay) return fail(delay.error());
-        w.codecDelay = *delay;
+        auto known = identified.find(carrier.file);
+        if (known == identified.end()) {
+            auto report = mkvmerge_identify(ctx.tools, carrier.file);
+            if (!report) return fail(report.error());
+            known = identified.emplace(carrier.file, std::move(*report)).first;
+        }
+        w.codecDelay = parse_mkvmerge_codec_delay(known->second, carrier.id);
         std::vector<double> times = stretch_boundaries(w.stretches);
         for (double& t : times) t += w.codecDelay;
         jobs.push_back({carrier, times, run.in.in_work(fmt::format("{}-{}-%03d.nut", rebuild.name, k)), w.list});

@@ -86,6 +86,8 @@ Result<FileExtent> mkvmerge_extent(const ToolSet& tools, const std::string& path
 // stores one, and ffmpeg reads the track's times with it taken off; 0 when
 // there is none.
 double parse_mkvmerge_codec_delay(std::string_view json_text, std::uint64_t id);
-Result<double> mkvmerge_codec_delay(const ToolSet& tools, const std::string& path, std::uint64_t id);
+
+// mkvmerge's "-J" identification of a file, as JSON text.
+Result<std::string> mkvmerge_identify(const ToolSet& tools, const std::string& path);
 
 }  // namespace reel

@@ -39,28 +39,22 @@ Result<std::int64_t> count_video_frames(const ToolSet& tools, const std::string&
     return parse_frame_count(*output, path);
 }
 
-Result<double> mkvmerge_duration(const ToolSet& tools, const std::string& path) {
+Result<std::string> mkvmerge_identify(const ToolSet& tools, const std::string& path) {
     auto mkvmerge = require_mkvmerge(tools);
     if (!mkvmerge) return fail(mkvmerge.error());
-    auto output = run_capture(*mkvmerge, {"-J", tool_path_argument(path)});
+    return run_capture(*mkvmerge, {"-J", tool_path_argument(path)});
+}
+
+Result<double> mkvmerge_duration(const ToolSet& tools, const std::string& path) {
+    auto output = mkvmerge_identify(tools, path);
     if (!output) return fail(output.error());
     return parse_mkvmerge_duration(*output);
 }
 
 Result<FileExtent> mkvmerge_extent(const ToolSet& tools, const std::string& path) {
-    auto mkvmerge = require_mkvmerge(tools);
-    if (!mkvmerge) return fail(mkvmerge.error());
-    auto output = run_capture(*mkvmerge, {"-J", tool_path_argument(path)});
+    auto output = mkvmerge_identify(tools, path);
     if (!output) return fail(output.error());
     return parse_mkvmerge_extent(*output);
-}
-
-Result<double> mkvmerge_codec_delay(const ToolSet& tools, const std::string& path, std::uint64_t id) {
-    auto mkvmerge = require_mkvmerge(tools);
-    if (!mkvmerge) return fail(mkvmerge.error());
-    auto output = run_capture(*mkvmerge, {"-J", tool_path_argument(path)});
-    if (!output) return fail(output.error());
-    return parse_mkvmerge_codec_delay(*output, id);
 }
 
 }  // namespace reel
