@@ -1,5 +1,6 @@
 #include "encode/encoder.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <fmt/format.h>
@@ -141,6 +142,27 @@ Result<EncoderSettings> match_encoder(const VideoStreamInfo& video, const std::s
         settings.push_back(**value);
     }
     return settings;
+}
+
+std::optional<std::vector<std::string>> forced_keyframe_options(const std::string& codec,
+                                                                const std::vector<std::int64_t>& frames) {
+    // x264 and x265 make a forced keyframe a plain I picture unless told; later
+    // pictures may then refer across it. The others' forced keyframes are
+    // entry points already (intra-only codecs have nothing else).
+    static const std::vector<std::string> entry_points{"mpeg4", "mpeg2video", "mpeg1video", "vp8",
+                                                       "vp9",   "mjpeg",      "dnxhd",      "prores"};
+    std::vector<std::string> options;
+    if (codec == "h264" || codec == "hevc") {
+        options = {"-forced-idr", "1"};
+    } else if (std::ranges::find(entry_points, codec) == entry_points.end()) {
+        return std::nullopt;
+    }
+    if (frames.empty()) return options;
+    std::vector<std::string> terms;
+    for (const auto frame : frames) terms.push_back(fmt::format("eq(n,{})", frame));
+    options.push_back("-force_key_frames");
+    options.push_back(fmt::format("expr:{}", fmt::join(terms, "+")));
+    return options;
 }
 
 }  // namespace reel

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "util/files.h"
 
@@ -98,22 +99,55 @@ std::vector<std::string> piece_pass_arguments(const std::vector<FileJob>& jobs) 
     return args;
 }
 
+std::string segment_pattern(const std::filesystem::path& stem) {
+    // The segment muxer numbers files through "%03d" and reads any other '%'
+    // in the name as its own.
+    std::string text;
+    for (const char c : path_text(stem)) {
+        text += c;
+        if (c == '%') text += '%';
+    }
+    return text + "-%03d.mkv";
+}
+
 std::vector<std::string> stretch_arguments(const std::string& source, std::uint64_t track,
                                            const std::vector<StretchJob>& jobs,
-                                           const std::vector<std::string>& settings) {
+                                           const std::vector<std::string>& settings,
+                                           const std::vector<std::string>& keyframes, const std::filesystem::path& stem) {
     auto args = ffmpeg_prefix(FfmpegRun::Progress);
     for (const auto& job : jobs) {
         // Half a millisecond early: the listed times are whole milliseconds.
         const double seek = std::max(job.stretch.firstFrame - 0.0005, 0.0);
         args.insert(args.end(), {"-seek_timestamp", "1", "-ss", fmt::format("{:.6f}", seek), "-i", source});
     }
+    // One encoder for the whole batch: its start and its frames in flight cost
+    // more than the few pictures of a stretch. The stretches follow each other
+    // and the forced keyframes start each anew.
+    std::string graph;
+    std::string chain;
+    std::vector<std::string> splits;
+    std::int64_t frames = 0;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
-        args.insert(args.end(), {"-map", fmt::format("{}:{}", i, track), "-map_metadata", "-1", "-map_chapters", "-1",
-                                 "-frames:v", fmt::format("{}", jobs[i].stretch.frames), "-fps_mode", "passthrough"});
-        args.insert(args.end(), settings.begin(), settings.end());
-        args.push_back(path_text(jobs[i].output));
+        graph += fmt::format("[{}:{}]trim=end_frame={}[s{}];", i, track, jobs[i].stretch.frames, i);
+        chain += fmt::format("[s{}]", i);
+        if (i > 0) splits.push_back(fmt::format("{}", frames));
+        frames += jobs[i].stretch.frames;
     }
+    graph += fmt::format("{}concat=n={}:v=1:a=0[v]", chain, jobs.size());
+    args.insert(args.end(), {"-filter_complex", graph, "-map", "[v]", "-map_metadata", "-1", "-map_chapters", "-1",
+                             "-fps_mode", "passthrough"});
+    args.insert(args.end(), settings.begin(), settings.end());
+    args.insert(args.end(), keyframes.begin(), keyframes.end());
+    args.insert(args.end(), {"-f", "segment", "-segment_format", "matroska", "-reset_timestamps", "1"});
+    if (!splits.empty()) args.insert(args.end(), {"-segment_frames", fmt::format("{}", fmt::join(splits, ","))});
+    args.push_back(segment_pattern(stem));
     return args;
+}
+
+std::filesystem::path stretch_segment(const std::filesystem::path& stem, std::size_t index) {
+    auto name = stem.filename();
+    name += fmt::format("-{:03}.mkv", index);
+    return stem.parent_path() / name;
 }
 
 }  // namespace reel

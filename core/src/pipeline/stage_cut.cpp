@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "cards/card.h"
+#include "encode/encoder.h"
 #include "pipeline/commands.h"
 #include "pipeline/layout.h"
 #include "pipeline/progress.h"
@@ -37,9 +38,12 @@ double piece_position(const PieceRange& range, double output_start, const VideoP
 
 namespace {
 
-// Encoders in one ffmpeg run: each holds its own frames in flight, which
-// for large pictures (x265 at 4K) is memory enough to keep the batch small.
-constexpr std::size_t kStretchBatch = 4;
+// Stretches in one ffmpeg run. Each has its own decoder, which keeps its
+// reference pictures until the run ends: about eight 1080p decoders' worth.
+std::size_t stretch_batch(const VideoStreamInfo& video) {
+    const double pixels = static_cast<double>(std::max<std::int64_t>(video.width, 1) * std::max<std::int64_t>(video.height, 1));
+    return static_cast<std::size_t>(std::clamp(8.0 * 1920.0 * 1080.0 / pixels, 1.0, 8.0));
+}
 // Copies in one ffmpeg run.
 constexpr std::size_t kPassBatch = 16;
 
@@ -83,22 +87,35 @@ Result<std::vector<std::optional<std::filesystem::path>>> slot_files(StageRun& r
         }
     }
 
-    // ffmpeg goes on reading an input whose output finished while an earlier
-    // output still runs (a 7-frame stretch after a 53-frame one cost seconds
-    // of decoding): in a batch, the shorter stretches come first.
-    std::ranges::stable_sort(stretches, {}, [](const StretchJob& job) { return job.stretch.frames; });
+    // Where the encoder cannot be made to start a stretch anew mid-stream,
+    // each stretch gets an encoder of its own.
+    const bool joins = forced_keyframe_options(run.in.video.codec, {}).has_value();
     const auto pass_runs = batches(passes, kPassBatch);
-    const auto stretch_runs = batches(stretches, kStretchBatch);
+    const auto stretch_runs = batches(stretches, joins ? stretch_batch(run.in.video) : 1);
     const double step = (to - from) / static_cast<double>(std::max<std::size_t>(pass_runs.size() + stretch_runs.size(), 1));
     double at = from;
-    for (const auto& jobs : stretch_runs) {
-        // ffmpeg counts the frames of its first output.
-        if (auto r = run_ffmpeg(run.ctx, stretch_arguments(carrier.file, carrier.id, jobs, run.in.stretchSettings),
-                                jobs.front().stretch.frames, run.progress.slice(at, at + step));
+    for (std::size_t b = 0; b < stretch_runs.size(); ++b) {
+        const auto& jobs = stretch_runs[b];
+        std::vector<std::int64_t> starts;
+        std::int64_t frames = 0;
+        for (const auto& job : jobs) {
+            if (frames > 0) starts.push_back(frames);
+            frames += job.stretch.frames;
+        }
+        const auto keyframes = forced_keyframe_options(run.in.video.codec, starts).value_or(std::vector<std::string>{});
+        const auto segments = run.in.in_work(fmt::format("{}-batch{}", stem, b));
+        if (auto r = run_ffmpeg(run.ctx,
+                                stretch_arguments(carrier.file, carrier.id, jobs, run.in.stretchSettings, keyframes, segments),
+                                frames, run.progress.slice(at, at + step));
             !r)
             return fail(r.error());
         at += step;
-        for (const auto& job : jobs) run.out.secondsEncoded += static_cast<double>(job.stretch.frames) / run.in.fps;
+        for (std::size_t i = 0; i < jobs.size(); ++i) {
+            std::error_code error;
+            std::filesystem::rename(stretch_segment(segments, i), jobs[i].output, error);
+            if (error) return fail(fmt::format("ffmpeg wrote no encoded stretch {}: {}", path_text(jobs[i].output), error.message()));
+            run.out.secondsEncoded += static_cast<double>(jobs[i].stretch.frames) / run.in.fps;
+        }
     }
     for (const auto& jobs : pass_runs) {
         if (auto r = run_ffmpeg(run.ctx, piece_pass_arguments(jobs), std::nullopt, run.progress.slice(at, at + step)); !r)

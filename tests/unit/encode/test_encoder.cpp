@@ -222,5 +222,14 @@ TEST(MatchEncoder, UnsupportedCodecsFail) {
     }
 }
 
+TEST(ForcedKeyframes, EntryPointsOnlyWhereTheEncoderIsKnownToMakeThem) {
+    // x264 and x265 would make a plain I picture that later pictures may refer across.
+    EXPECT_EQ(forced_keyframe_options("h264", {12, 50}),
+              (std::vector<std::string>{"-forced-idr", "1", "-force_key_frames", "expr:eq(n,12)+eq(n,50)"}));
+    EXPECT_EQ(forced_keyframe_options("hevc", {}), (std::vector<std::string>{"-forced-idr", "1"}));
+    EXPECT_EQ(forced_keyframe_options("vp9", {7}), (std::vector<std::string>{"-force_key_frames", "expr:eq(n,7)"}));
+    for (const char* codec : {"av1", "theora", ""}) EXPECT_FALSE(forced_keyframe_options(codec, {3})) << codec;
+}
+
 }  // namespace
 }  // namespace reel

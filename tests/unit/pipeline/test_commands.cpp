@@ -1,5 +1,7 @@
 #include "pipeline/commands.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 namespace reel {
@@ -63,6 +65,26 @@ TEST(PiecePass, DropsLeadingPicturesBeforeTheAnnexBFilter) {
     EXPECT_EQ(piece_filters("hevc", true, true), "noise=drop=(startpts-pts+abs(startpts-pts)),hevc_mp4toannexb");
     EXPECT_EQ(piece_filters("mpeg4", true, true), "noise=drop=(startpts-pts+abs(startpts-pts))");
     EXPECT_EQ(piece_filters("vp9", true, false), std::nullopt);
+}
+
+// One encoder for a batch: the segment muxer must split where each stretch
+// begins, and must not read a '%' of the user's folder as its own.
+TEST(StretchArguments, SplitsTheOneEncodedStreamWhereEachStretchBegins) {
+    const std::vector<StretchJob> jobs{{{10.0, 10.5, 10.02, 12}, "a.mkv"}, {{20.5, 22.0, 20.52, 38}, "b.mkv"},
+                                       {{30.0, 30.4, 30.0, 10}, "c.mkv"}};
+    const auto args = stretch_arguments("in.mkv", 2, jobs, {"-c:v", "libx264"}, {"-forced-idr", "1"}, "/w/100%/enc");
+    const auto after = [&args](const std::string& option) {
+        const auto at = std::ranges::find(args, option);
+        return at == args.end() || at + 1 == args.end() ? std::string() : *(at + 1);
+    };
+    EXPECT_EQ(after("-segment_frames"), "12,50");
+    EXPECT_EQ(args.back(), "/w/100%%/enc-%03d.mkv");
+    EXPECT_EQ(stretch_segment("/w/100%/enc", 1), std::filesystem::path("/w/100%/enc-001.mkv"));
+    EXPECT_EQ(after("-filter_complex"),
+              "[0:2]trim=end_frame=12[s0];[1:2]trim=end_frame=38[s1];[2:2]trim=end_frame=10[s2];"
+              "[s0][s1][s2]concat=n=3:v=1:a=0[v]");
+    // A single stretch is one file: nothing to split.
+    EXPECT_EQ(std::ranges::count(stretch_arguments("in.mkv", 0, {jobs[0]}, {}, {}, "enc"), "-segment_frames"), 0);
 }
 
 }  // namespace
