@@ -170,10 +170,7 @@ Result<void> prepare(RunContext& ctx, StageProgress& progress, RunInputs& in, st
         in.drawtext = detect_drawtext_form(ctx.tools.ffmpeg);
 
     bool remux = true;
-    if (remux_depends_on_start_time(in.info.container)) {
-        auto start = run_capture(ctx.tools.ffprobe, start_time_query_arguments(movie));
-        remux = start_time_asks_remux(start ? std::optional<std::string>(*start) : std::nullopt);
-    }
+    if (remux_depends_on_start_time(in.info.container)) remux = start_time_asks_remux(in.info.startTime);
     // The tools would take a movie named like "-x.mkv" for an option.
     in.source = tool_path_argument(movie);
     in.sourceInfo = in.info;

@@ -32,10 +32,6 @@ bool remux_depends_on_start_time(const std::string& container) {
     return container.starts_with("matroska") || container.starts_with("webm");
 }
 
-std::vector<std::string> start_time_query_arguments(const std::string& movie) {
-    return {"-v", "error", "-show_entries", "format=start_time", "-of", "csv=p=0", tool_path_argument(movie)};
-}
-
 bool start_time_asks_remux(const std::optional<std::string>& query_output) {
     if (!query_output) return false;
     const std::string text(trim(*query_output));

@@ -83,8 +83,7 @@ inline constexpr double kOverlayJoinShare = 0.3;
 // container is remuxed, so that picture and sound are read one way (MP4 edit
 // lists, AVI codec ids and transport-stream timing all become plain Matroska).
 bool remux_depends_on_start_time(const std::string& container);
-std::vector<std::string> start_time_query_arguments(const std::string& movie);
-// The query's output (absent when the query failed) asks for a remux when it
+// ffprobe's start time of the container (absent when it gave none) asks for a remux when it
 // reads as a number further than 0.01 s from zero.
 bool start_time_asks_remux(const std::optional<std::string>& query_output);
 // Subtitle formats that can go into Matroska (MP4 timed text after conversion).

@@ -83,6 +83,8 @@ struct MediaInfo {
     // movie was made, and the stream indexes of further real video tracks
     // (cover art is not among them).
     std::optional<std::string> creationTime;
+    // The container's start time as ffprobe writes it ("0.000000"), if it gives one.
+    std::optional<std::string> startTime;
     std::vector<std::uint64_t> otherVideo;
 };
 

@@ -153,6 +153,7 @@ Result<MediaInfo> parse_probe_report(std::string_view json_text, const std::stri
     info.size = unsigned_member(format, "size");
     info.title = tag_value(format, "title");
     info.creationTime = tag_value(format, "creation_time");
+    info.startTime = text_member(format, "start_time");
 
     if (root.is_object() && root.contains("streams") && root["streams"].is_array()) {
         for (const json& stream : root["streams"]) {

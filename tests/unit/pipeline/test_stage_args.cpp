@@ -63,8 +63,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, RemuxDecision,
                                            RemuxCase{"mpegts", std::nullopt, true}));
 
 TEST(Remux, DropsDataAndWhatMatroskaCannotHoldAndConvertsTimedText) {
-    EXPECT_EQ(start_time_query_arguments("/m/a.mkv"),
-              (Args{"-v", "error", "-show_entries", "format=start_time", "-of", "csv=p=0", "/m/a.mkv"}));
     MediaInfo info;
     SubtitleStreamInfo timed_text, teletext, pgs;
     timed_text.index = 2;

@@ -335,7 +335,7 @@ TEST(ProbeReader, WhatTheEditedFileCarriesOn) {
     // handler names (the generic ones are no names), a creation time, a second
     // real picture after the cover.
     constexpr const char* report = R"json({
-        "format": {"duration": "12.5", "tags": {"creation_time": "2021-06-01T10:20:30.000000Z"}},
+        "format": {"duration": "12.5", "start_time": "1.400000", "tags": {"creation_time": "2021-06-01T10:20:30.000000Z"}},
         "streams": [
             {"index": 0, "codec_type": "video", "codec_name": "h264",
              "side_data_list": [{"side_data_type": "Display Matrix", "rotation": -90}],
@@ -354,6 +354,7 @@ TEST(ProbeReader, WhatTheEditedFileCarriesOn) {
     EXPECT_TRUE(info->audio[0].forced);
     EXPECT_EQ(info->audio[0].sampleFormat, "fltp");
     EXPECT_EQ(info->creationTime, "2021-06-01T10:20:30.000000Z");
+    EXPECT_EQ(info->startTime, "1.400000");
     EXPECT_EQ(info->otherVideo, std::vector<std::uint64_t>{3});
 }
 
