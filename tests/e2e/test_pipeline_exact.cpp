@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/fake_tool.h"
 #include "support/temp_dir.h"
 #include "test_pipeline_support.h"
 #include "tools/run.h"
@@ -37,7 +38,8 @@ double psnr(const std::string& a, const std::string& b) {
 // differs from its source frame only within a keyframe interval (and an open
 // GOP's leading pictures) of a cut, and then only by encoding noise.
 RunReport expect_exact_removal(const std::string& codec, const std::vector<std::pair<double, double>>& removed,
-                               double min_psnr = 35, std::vector<std::string> video_args = {}) {
+                               double min_psnr = 35, std::vector<std::string> video_args = {},
+                               const ToolSet& with = e2e::tools()) {
     auto spec = e2e::small_movie(30);
     spec.video_codec = codec;
     spec.extra_video_args = std::move(video_args);
@@ -48,7 +50,7 @@ RunReport expect_exact_removal(const std::string& codec, const std::vector<std::
     const auto output = path_text(dir / "out.mkv");
     std::vector<Edit> edits;
     for (const auto& [a, b] : removed) edits.push_back(edit("arg", EditAction::Remove, a, b));
-    auto run = e2e::run_edits(source, output, edits, "mkv", false, true);
+    auto run = e2e::run_edits(source, output, edits, "mkv", false, true, with);
     EXPECT_TRUE(run.report.has_value()) << run.report.error();
     if (!run.report) return {};
 
@@ -111,6 +113,18 @@ TEST(PipelineExact, ShortRemovesSeveralInOneIntervalAndOnKeyframes) {
     ASSERT_TRUE(run.report.has_value()) << run.report.error();
     EXPECT_DOUBLE_EQ(run.report->secondsEncoded, 0);
     EXPECT_EQ(e2e::packet_count(path_text(dir / "k.mkv")), 750 - 100);
+}
+
+TEST(PipelineExact, StretchesTheJoinedEncodeRefusesAreEncodedOneByOne) {
+    // An ffmpeg whose filter graph refuses to join stretches, as it does when
+    // the picture size changes between them.
+    test::TempDir dir;
+    auto with = e2e::tools();
+    with.ffmpeg = path_text(test::write_fake_tool(
+        dir.path(), "ffmpeg",
+        "case \"$*\" in *concat=n=1:*) ;; *concat=n=*) echo 'Input link parameters do not match' >&2; exit 1;; esac\n"
+        "exec " + test::shell_quote(e2e::tools().ffmpeg) + " \"$@\"\n"));
+    expect_exact_removal("h264", {{5.3, 5.7}, {10.3, 20.7}}, 35, {}, with);
 }
 
 TEST(PipelineExact, OtherCodecsTheCardEncoderWrites) {

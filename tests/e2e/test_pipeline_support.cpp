@@ -54,7 +54,7 @@ Edit edit(const std::string& id, EditAction action, double start, double end, co
 }
 
 PipelineRun run_edits(const std::string& movie, const std::filesystem::path& output, std::vector<Edit> edits,
-                      const std::string& container, bool keep_temp, bool exact) {
+                      const std::string& container, bool keep_temp, bool exact, const ToolSet& with) {
     PipelineRun run;
     PipelineOptions options;
     options.movie = movie;
@@ -64,7 +64,7 @@ PipelineRun run_edits(const std::string& movie, const std::filesystem::path& out
     options.keepTemp = keep_temp;
     options.exact = exact;
     RunContext ctx;
-    ctx.tools = tools();
+    ctx.tools = with;
     ctx.sink.progress = [&](const ProgressEvent& e) { run.events.push_back(e); };
     ctx.sink.log = [&](const std::string& line) { run.log.push_back(line); };
     run.report = run_pipeline(ctx, options, run.warnings);

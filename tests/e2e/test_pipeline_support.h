@@ -34,7 +34,8 @@ struct PipelineRun {
     std::vector<std::string> warnings;
 };
 PipelineRun run_edits(const std::string& movie, const std::filesystem::path& output, std::vector<Edit> edits,
-                      const std::string& container = "mkv", bool keep_temp = false, bool exact = false);
+                      const std::string& container = "mkv", bool keep_temp = false, bool exact = false,
+                      const ToolSet& with = tools());
 
 // Work folders left in `folder`.
 std::vector<std::filesystem::path> work_folders(const std::filesystem::path& folder);

@@ -94,8 +94,9 @@ Result<std::vector<std::optional<std::filesystem::path>>> slot_files(StageRun& r
     const auto stretch_runs = batches(stretches, joins ? stretch_batch(run.in.video) : 1);
     const double step = (to - from) / static_cast<double>(std::max<std::size_t>(pass_runs.size() + stretch_runs.size(), 1));
     double at = from;
-    for (std::size_t b = 0; b < stretch_runs.size(); ++b) {
-        const auto& jobs = stretch_runs[b];
+    std::size_t batch_number = 0;
+    // Encodes `jobs` in one run and moves each stretch to its place.
+    const auto encode = [&](const std::vector<StretchJob>& jobs, const ToolProgress& progress) -> Result<void> {
         std::vector<std::int64_t> starts;
         std::int64_t frames = 0;
         for (const auto& job : jobs) {
@@ -103,19 +104,33 @@ Result<std::vector<std::optional<std::filesystem::path>>> slot_files(StageRun& r
             frames += job.stretch.frames;
         }
         const auto keyframes = forced_keyframe_options(run.in.video.codec, starts).value_or(std::vector<std::string>{});
-        const auto segments = run.in.in_work(fmt::format("{}-batch{}", stem, b));
+        const auto segments = run.in.in_work(fmt::format("{}-batch{}", stem, batch_number++));
         if (auto r = run_ffmpeg(run.ctx,
                                 stretch_arguments(carrier.file, carrier.id, jobs, run.in.stretchSettings, keyframes, segments),
-                                frames, run.progress.slice(at, at + step));
+                                frames, progress);
             !r)
-            return fail(r.error());
-        at += step;
+            return r;
         for (std::size_t i = 0; i < jobs.size(); ++i) {
             std::error_code error;
             std::filesystem::rename(stretch_segment(segments, i), jobs[i].output, error);
             if (error) return fail(fmt::format("ffmpeg wrote no encoded stretch {}: {}", path_text(jobs[i].output), error.message()));
-            run.out.secondsEncoded += static_cast<double>(jobs[i].stretch.frames) / run.in.fps;
         }
+        return {};
+    };
+    for (const auto& jobs : stretch_runs) {
+        auto done = encode(jobs, run.progress.slice(at, at + step));
+        // Stretches are joined in one filter graph, which refuses pictures
+        // whose size changes from one stretch to the next: each is then
+        // encoded on its own.
+        if (!done && jobs.size() > 1 && !is_cancelled(run.ctx)) {
+            run.ctx.log(fmt::format("encoding the stretches one by one: {}", done.error()));
+            for (const auto& job : jobs) {
+                if (done = encode({job}, {}); !done) break;
+            }
+        }
+        if (!done) return fail(done.error());
+        at += step;
+        for (const auto& job : jobs) run.out.secondsEncoded += static_cast<double>(job.stretch.frames) / run.in.fps;
     }
     for (const auto& jobs : pass_runs) {
         if (auto r = run_ffmpeg(run.ctx, piece_pass_arguments(jobs), std::nullopt, run.progress.slice(at, at + step)); !r)

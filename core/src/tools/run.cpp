@@ -32,8 +32,6 @@ bool exited_cleanly(const ExitStatus& status, const std::vector<std::int64_t>& a
 constexpr std::size_t kCaptureTailLines = 12;
 constexpr std::size_t kProgressTailLines = 15;
 
-bool is_cancelled(const RunContext& ctx) { return ctx.cancelled && ctx.cancelled->load(); }
-
 struct Captured {
     std::string out;
     std::string err;
@@ -138,6 +136,8 @@ Result<void> run_with_progress(RunContext& ctx, const std::string& program, std:
 }
 
 }  // namespace
+
+bool is_cancelled(const RunContext& ctx) { return ctx.cancelled && ctx.cancelled->load(); }
 
 Result<std::string> run_capture(const std::string& program, const std::vector<std::string>& args) {
     auto captured = capture(program, args);

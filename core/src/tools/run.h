@@ -44,6 +44,9 @@ struct RunContext {
     void log(const std::string& line) const;
 };
 
+// Whether someone has cancelled the run.
+bool is_cancelled(const RunContext& ctx);
+
 enum class ToolKind { Ffmpeg, Mkvmerge };
 // Exit codes besides 0 that a progress run counts as success.
 std::vector<std::int64_t> accepted_exit_codes(ToolKind kind);
