@@ -149,5 +149,21 @@ TEST(OptionShapedNames, AMovieAndAnOutputThatBeginWithADash) {
     EXPECT_TRUE(work_folders(dir / "-d").empty());
 }
 
+TEST(OptionShapedNames, AFolderWithAPercentSign) {
+    // ffmpeg's segment muxer reads a '%' in a file name as a number's place.
+    const std::string movie = movie_for_robustness();
+    test::TempDir dir;
+    fs::create_directories(dir / "100% cut");
+    const auto output = dir / "100% cut" / "o.mkv";
+    for (const bool exact : {false, true}) {
+        std::vector<std::string> args{movie, "--remove", "4.3-8", "--mute", "1-2", "--out", path_text(output), "--quiet"};
+        if (exact) args.push_back("--exact");
+        auto run = test::run_cli(args);
+        ASSERT_TRUE(run.has_value()) << run.error();
+        EXPECT_EQ(run->exit_code, 0) << run->err;
+    }
+    EXPECT_TRUE(fs::exists(output));
+}
+
 }  // namespace
 }  // namespace reel

@@ -68,6 +68,17 @@ Result<std::vector<AudioSegment>> parse_segment_list(std::string_view csv, const
     return segments;
 }
 
+std::string numbered_pattern(const std::filesystem::path& pattern) {
+    // The segment muxer reads every '%' of the name as its own: the folder's
+    // are written twice.
+    std::string folder;
+    for (const char c : path_text(pattern.parent_path())) {
+        folder += c;
+        if (c == '%') folder += '%';
+    }
+    return path_text(path_from_text(folder) / pattern.filename());
+}
+
 std::vector<std::string> segment_arguments(const std::vector<SegmentJob>& jobs) {
     // -copyts: the cut times and the list's times are the carrier's own;
     // without it ffmpeg would count from the carrier's first packet.
@@ -89,7 +100,7 @@ std::vector<std::string> segment_arguments(const std::vector<SegmentJob>& jobs) 
         // NUT keeps every packet's time exactly as ffmpeg read it, for every
         // codec; each stretch keeps the carrier's times.
         append(args, {"-segment_format", "nut", "-segment_list", path_text(job.list), "-segment_list_type", "csv",
-                      path_text(job.pattern)});
+                      numbered_pattern(job.pattern)});
     }
     return args;
 }

@@ -41,6 +41,9 @@ struct SegmentJob {
     std::filesystem::path pattern;  // "name-%03d.nut"
     std::filesystem::path list;     // the CSV segment list
 };
+// `pattern` (a file name with "%03d") for ffmpeg's segment muxer, whose own
+// '%' in the folder's name would be taken for a number's place.
+std::string numbered_pattern(const std::filesystem::path& pattern);
 // One ffmpeg run that cuts every job's track; each input file is read once.
 std::vector<std::string> segment_arguments(const std::vector<SegmentJob>& jobs);
 

@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include "pipeline/audio_cut.h"
 #include "util/files.h"
 
 namespace reel {
@@ -99,17 +100,6 @@ std::vector<std::string> piece_pass_arguments(const std::vector<FileJob>& jobs) 
     return args;
 }
 
-std::string segment_pattern(const std::filesystem::path& stem) {
-    // The segment muxer numbers files through "%03d" and reads any other '%'
-    // in the name as its own.
-    std::string text;
-    for (const char c : path_text(stem)) {
-        text += c;
-        if (c == '%') text += '%';
-    }
-    return text + "-%03d.mkv";
-}
-
 std::vector<std::string> stretch_arguments(const std::string& source, std::uint64_t track,
                                            const std::vector<StretchJob>& jobs,
                                            const std::vector<std::string>& settings,
@@ -140,7 +130,7 @@ std::vector<std::string> stretch_arguments(const std::string& source, std::uint6
     args.insert(args.end(), keyframes.begin(), keyframes.end());
     args.insert(args.end(), {"-f", "segment", "-segment_format", "matroska", "-reset_timestamps", "1"});
     if (!splits.empty()) args.insert(args.end(), {"-segment_frames", fmt::format("{}", fmt::join(splits, ","))});
-    args.push_back(segment_pattern(stem));
+    args.push_back(numbered_pattern(std::filesystem::path(path_text(stem) + "-%03d.mkv")));
     return args;
 }
 
