@@ -12,6 +12,7 @@
 #include "probe/probe.h"
 #include "subs/pgs.h"
 #include "subs/vobsub.h"
+#include "support/fake_tool.h"
 #include "support/temp_dir.h"
 #include "test_pipeline_support.h"
 #include "tools/run.h"
@@ -99,10 +100,22 @@ TEST(PipelinePictures, PgsAndVobSubFollowTheCutsLikeText) {
     const auto source = e2e::movie(movie_with_pictures());
     test::TempDir dir;
     const auto output = dir / "out.mkv";
+    // ffmpeg with every run noted.
+    auto with = e2e::tools();
+    const auto calls = dir / "ffmpeg-calls";
+    with.ffmpeg = path_text(test::write_fake_tool(dir.path(), "ffmpeg",
+                                                  "printf '%s\\n' \"$*\" >>" + test::shell_quote(path_text(calls)) +
+                                                      "\nexec " + test::shell_quote(e2e::tools().ffmpeg) + " \"$@\"\n"));
     auto run = e2e::run_edits(source, output,
                               {edit("arg1", EditAction::Remove, 4, 8), edit("arg2", EditAction::Remove, 14, 16),
-                               edit("arg3", EditAction::Replace, 21, 23, "A card", 3)});
+                               edit("arg3", EditAction::Replace, 21, 23, "A card", 3)},
+                              "mkv", false, false, with);
     ASSERT_TRUE(run.report.has_value()) << run.report.error();
+    // The three subtitle tracks are read along with the sound: the whole movie
+    // is read by ffmpeg once, not once more for each track.
+    const auto lines = split(test::slurp(calls), '\n');
+    EXPECT_EQ(std::ranges::count_if(lines, [&](const auto& line) { return line.find(source) != std::string::npos; }), 1)
+        << test::slurp(calls);
     EXPECT_TRUE(run.warnings.empty()) << run.warnings.front();
     const std::string out = path_text(output);
     auto info = probe_media(e2e::tools(), out);

@@ -7,6 +7,7 @@
 #include "probe/keyframes.h"
 #include "probe/probe.h"
 #include "subs/subtitles.h"
+#include "support/fake_tool.h"
 #include "support/temp_dir.h"
 #include "test_pipeline_support.h"
 #include "tools/run.h"
@@ -178,6 +179,28 @@ TEST(PipelineSubtitles, MuteAndTextEditsKeepSubtitlesAndChaptersAsTheyAre) {
         EXPECT_EQ(after->chapters[i].title, before->chapters[i].title);
         EXPECT_NEAR(after->chapters[i].start, before->chapters[i].start, 1e-6);
     }
+}
+
+TEST(PipelineSubtitles, ATrackFfmpegCannotReadCostsOnlyThatTrack) {
+    // Tracks are read along with the sound: an ffmpeg that fails on SubRip
+    // output must not take the sound down with it.
+    const auto source = e2e::movie(movie_with_subtitles());
+    test::TempDir dir;
+    auto with = e2e::tools();
+    with.ffmpeg = path_text(test::write_fake_tool(
+        dir.path(), "ffmpeg",
+        "case \"$*\" in *'-f srt'*) echo 'Subtitle encoding failed' >&2; exit 1;; esac\n"
+        "exec " + test::shell_quote(e2e::tools().ffmpeg) + " \"$@\"\n"));
+    const auto output = dir / "out.mkv";
+    auto run = e2e::run_edits(source, output, {edit("arg1", EditAction::Remove, 10, 14)}, "mkv", false, false, with);
+    ASSERT_TRUE(run.report.has_value()) << run.report.error();
+    ASSERT_EQ(run.warnings.size(), 1u);
+    EXPECT_TRUE(run.warnings[0].starts_with("Subtitle track 1 could not be extracted and was dropped")) << run.warnings[0];
+    auto info = probe_media(e2e::tools(), path_text(output));
+    ASSERT_TRUE(info.has_value()) << info.error();
+    EXPECT_EQ(info->audio.size(), 1u);
+    ASSERT_EQ(info->subtitles.size(), 2u);
+    EXPECT_EQ(info->subtitles[0].codec, "ass");
 }
 
 }  // namespace

@@ -216,7 +216,8 @@ Result<void> run_subs_stage(StageRun& run) {
     // source's own chapters along, and its subtitles unless words are masked.
     if (!run.in.rebuilds_subtitles()) return {};
     const SubtitleExtras extras{.words = run.in.words ? &*run.in.words : nullptr,
-                                .stillTimeline = !run.in.timeline_moves()};
+                                .stillTimeline = !run.in.timeline_moves(),
+                                .extracted = run.out.subtitleExtracts ? &*run.out.subtitleExtracts : nullptr};
     auto subtitles = retime_subtitles(run.ctx.tools, run.in.sourceInfo, run.in.source, run.out.timeline, run.in.work,
                                       run.in.options.container.holdsPictureSubtitles, run.out.warnings, extras);
     if (!subtitles) return fail(subtitles.error());

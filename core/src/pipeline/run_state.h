@@ -74,6 +74,9 @@ struct RunProducts {
     Timeline timeline;
     SubtitleArgs subtitleArgs;
     ChapterArgs chapterArgs;
+    // Subtitle tracks read out of the source along with its sound; absent
+    // until a run has read them.
+    std::optional<std::vector<SubtitleExtract>> subtitleExtracts;
 
     std::vector<AppliedEdit> applied;
     double secondsEncoded = 0;

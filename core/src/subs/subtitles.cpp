@@ -71,6 +71,13 @@ struct TrackJob {
     std::vector<std::string> extract_arguments(std::initializer_list<std::string> output) const {
         return track_arguments(source, track.index, output);
     }
+    // The file an earlier run read this track into; absent when there is none.
+    std::optional<fs::path> extracted() const {
+        if (!extras.extracted) return std::nullopt;
+        for (const auto& extract : *extras.extracted)
+            if (extract.index == track.index) return extract.file;
+        return std::nullopt;
+    }
     void drop(const char* what, const std::string& why) const {
         warnings.push_back(fmt::format("Subtitle track {} could not be {} and was dropped: {}", number, what, why));
     }
@@ -81,7 +88,14 @@ struct TrackJob {
 using Rebuilt = Result<std::optional<fs::path>>;
 
 Rebuilt rebuild_text(const TrackJob& job) {
-    auto text = extract_text_track(job.tools, job.source, job.track);
+    Result<TrackText> text = fail("");
+    if (const auto file = job.extracted()) {
+        auto read = read_file(*file);
+        text = read ? Result<TrackText>(TrackText{.ass = file->extension() == ".ass", .text = std::move(*read)})
+                    : fail(read.error());
+    } else {
+        text = extract_text_track(job.tools, job.source, job.track);
+    }
     if (!text) {
         job.drop("extracted", text.error());
         return std::nullopt;
@@ -98,6 +112,7 @@ Rebuilt rebuild_text(const TrackJob& job) {
 
 // The track alone in a Matroska file of its own, every packet as it was.
 Rebuilt copy_track(const TrackJob& job) {
+    if (const auto file = job.extracted()) return *file;
     const fs::path copy = job.file("mkv");
     auto copied = run_capture(job.tools.ffmpeg, job.extract_arguments({"-c:s", "copy", path_text(copy)}));
     if (!copied) {
@@ -108,7 +123,8 @@ Rebuilt copy_track(const TrackJob& job) {
 }
 
 Rebuilt rebuild_pgs(const TrackJob& job) {
-    auto sup = run_capture_bytes(job.tools.ffmpeg, job.extract_arguments({"-c:s", "copy", "-f", "sup", "-"}));
+    const auto file = job.extracted();
+    auto sup = file ? read_file(*file) : run_capture_bytes(job.tools.ffmpeg, job.extract_arguments({"-c:s", "copy", "-f", "sup", "-"}));
     if (!sup) {
         job.drop("extracted", sup.error());
         return std::nullopt;
@@ -118,9 +134,9 @@ Rebuilt rebuild_pgs(const TrackJob& job) {
         job.drop("read", retimed.error());
         return std::nullopt;
     }
-    const auto file = job.file("sup");
-    if (auto written = write_file(file, *retimed); !written) return fail(written.error());
-    return file;
+    const auto retimed_file = job.file("sup");
+    if (auto written = write_file(retimed_file, *retimed); !written) return fail(written.error());
+    return retimed_file;
 }
 
 // ffmpeg copies the track into Matroska, whatever the source's container;
@@ -131,16 +147,17 @@ Rebuilt rebuild_vobsub(const TrackJob& job) {
         job.drop("extracted", "mkvextract was not found beside mkvmerge");
         return std::nullopt;
     }
-    const fs::path copy = job.file("mkv");
     const fs::path idx = job.file("idx");
     const fs::path sub = job.file("sub");
-    auto copied = run_capture(job.tools.ffmpeg, job.extract_arguments({"-c:s", "copy", path_text(copy)}));
+    const auto extracted = job.extracted();
+    const fs::path copy = extracted.value_or(job.file("mkv"));
+    auto copied = extracted ? Result<std::string>() : run_capture(job.tools.ffmpeg, job.extract_arguments({"-c:s", "copy", path_text(copy)}));
     if (!copied) {
         job.drop("extracted", copied.error());
         return std::nullopt;
     }
-    auto extracted = run_capture(*mkvextract, {path_text(copy), "tracks", "0:" + path_text(idx)});
-    auto idx_text = extracted ? read_file(idx) : fail(extracted.error());
+    auto split = run_capture(*mkvextract, {path_text(copy), "tracks", "0:" + path_text(idx)});
+    auto idx_text = split ? read_file(idx) : fail(split.error());
     auto sub_bytes = idx_text ? read_file(sub) : fail(idx_text.error());
     if (!sub_bytes) {
         job.drop("extracted", sub_bytes.error());
@@ -187,6 +204,30 @@ Result<TrackText> extract_text_track(const ToolSet& tools, const std::string& so
                                                           {"-c:s", extraction->codec, "-f", extraction->format, "-"}));
     if (!text) return fail(text.error());
     return TrackText{.ass = std::string_view(extraction->format) == "ass", .text = std::move(*text)};
+}
+
+std::vector<SubtitleExtract> subtitle_extracts(const MediaInfo& info, const fs::path& work_folder, bool pictures,
+                                               bool still_timeline) {
+    std::vector<SubtitleExtract> extracts;
+    for (std::size_t i = 0; i < info.subtitles.size(); ++i) {
+        const auto& track = info.subtitles[i];
+        const auto named = [&](const char* format) { return work_folder / fmt::format("source-{:02}.{}", i, format); };
+        if (readable_text(track)) {
+            const auto extraction = *extraction_for(track.codec);
+            const auto file = named(extraction.format);
+            extracts.push_back({track.index, {"-c:s", extraction.codec, "-f", extraction.format, path_text(file)}, file});
+        } else if (!output_holds_subtitle(track, pictures)) {
+            continue;
+        } else if (track.codec == "hdmv_pgs_subtitle" && !still_timeline) {
+            const auto file = named("sup");
+            extracts.push_back({track.index, {"-c:s", "copy", "-f", "sup", path_text(file)}, file});
+        } else if (track.codec == "dvd_subtitle" || still_timeline) {
+            // The copy in Matroska that copy_track and rebuild_vobsub make.
+            const auto file = named("mkv");
+            extracts.push_back({track.index, {"-c:s", "copy", path_text(file)}, file});
+        }
+    }
+    return extracts;
 }
 
 bool output_holds_subtitle(const SubtitleStreamInfo& track, bool pictures) {

@@ -22,6 +22,19 @@ std::string format_ass_time(double t);
 std::string retime_srt(std::string_view text, const Timeline& timeline);
 std::string retime_ass(std::string_view text, const Timeline& timeline);
 
+// A subtitle track read out of the source by one more output of an ffmpeg run
+// that reads the whole source anyway (the sound's cut), so that the rebuild
+// reads `file` instead of the whole movie once more.
+struct SubtitleExtract {
+    std::uint64_t index = 0;           // the track's stream index in the source
+    std::vector<std::string> options;  // ffmpeg's output options after its "-map", `file` last
+    std::filesystem::path file;
+};
+// The extracts a rebuild of `info`'s tracks can read: text tracks, and PGS
+// tracks on a timeline that moves where the output holds `pictures`.
+std::vector<SubtitleExtract> subtitle_extracts(const MediaInfo& info, const std::filesystem::path& work_folder,
+                                               bool pictures, bool still_timeline);
+
 // What a rebuild does besides retiming.
 struct SubtitleExtras {
     // Listed words to mask in every text track; null: none.
@@ -30,6 +43,9 @@ struct SubtitleExtras {
     // text tracks keep their cues' times as written, picture tracks are copied
     // as they are.
     bool stillTimeline = false;
+    // Tracks already read out of the source (subtitle_extracts, written with
+    // the source's own times); null: every track is read here.
+    const std::vector<SubtitleExtract>* extracted = nullptr;
 };
 
 // Rebuilds every subtitle track for a timeline that moved (the run has a remove
