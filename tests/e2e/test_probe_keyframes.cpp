@@ -1,5 +1,7 @@
 // Keyframe search, frame counting and mkvmerge's duration against the real
 // tools, on generated movies with known keyframe spacing.
+#include <fstream>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -123,8 +125,16 @@ TEST(MatroskaExtent, AgreesWithMkvmerge) {
     const auto copy = test::run_program(tools().ffmpeg, {"-v", "error", "-ss", "4", "-i", *movie, "-map", "0:v",
                                                          "-c", "copy", lavf});
     ASSERT_TRUE(copy && copy->exit_code == 0);
+    // An attachment before the first cluster: a head larger than the first read.
+    const std::string attached = (dir.path() / "attached.mkv").string();
+    std::ofstream((dir.path() / "blob.bin").string(), std::ios::binary) << std::string(300 << 10, 'x');
+    const auto attach = test::run_program(*tools().mkvmerge, {"-q", "-o", attached, "--attachment-mime-type",
+                                                              "application/octet-stream", "--attach-file",
+                                                              (dir.path() / "blob.bin").string(), lavf});
+    ASSERT_TRUE(attach && attach->exit_code == 0);
 
-    for (const std::string& file : {(dir.path() / "seg-001.mkv").string(), (dir.path() / "seg-002.mkv").string(), lavf}) {
+    for (const std::string& file :
+         {(dir.path() / "seg-001.mkv").string(), (dir.path() / "seg-002.mkv").string(), lavf, attached}) {
         const auto read = read_matroska_extent(file, 0);
         const auto told = mkvmerge_extent(tools(), file);
         ASSERT_TRUE(read && told) << file;

@@ -322,22 +322,37 @@ std::vector<TrackStart> parse_cluster_starts(std::string_view bytes, std::uint64
 Result<FileExtent> read_matroska_extent(const std::string& path, std::uint64_t stream) {
     std::ifstream file(path_from_text(path), std::ios::binary);
     if (!file) return fail("cannot open " + path);
-    const auto start = read_range(file, 0, 1 << 20);
-    if (!start) return fail("cannot read " + path);
-    const auto head = parse_matroska_head(*start);
+    // A run with hundreds of pieces reads each one's start: a small read
+    // first, a larger one only where that does not hold what is needed.
+    constexpr std::size_t kMost = std::size_t{1} << 20;
+    std::optional<MatroskaHead> head;
+    for (std::size_t length = std::size_t{64} << 10;; length *= 4) {
+        const auto start = read_range(file, 0, length);
+        if (!start) return fail("cannot read " + path);
+        head = parse_matroska_head(*start);
+        if ((head && head->duration && head->firstCluster) || start->size() < length || length >= kMost) break;
+    }
     if (!head || !head->duration || !head->firstCluster) return fail("no duration or cluster in " + path);
     if (stream >= head->tracks.size() || head->tracks[stream].type != 1) return fail("no such picture track");
     // Pictures shown before the keyframe (open GOPs) follow it closely in the
     // file: the first pictures of the first cluster hold the earliest time.
     // Where even those do not fit, mkvmerge is asked instead.
     constexpr std::size_t kEnough = 8;
-    const auto cluster = read_range(file, *head->firstCluster, std::size_t{1} << 20);
-    if (!cluster) return fail("cannot read " + path);
-    const auto starts = parse_cluster_starts(*cluster, head->timestampScale);
-    const auto picture = std::find_if(starts.begin(), starts.end(),
-                                      [&](const auto& s) { return s.number == head->tracks[stream].number; });
+    std::vector<TrackStart> starts;
+    std::vector<TrackStart>::const_iterator picture;
+    bool whole = false;
+    for (std::size_t length = std::size_t{256} << 10;; length *= 4) {
+        const auto cluster = read_range(file, *head->firstCluster, length);
+        if (!cluster) return fail("cannot read " + path);
+        starts = parse_cluster_starts(*cluster, head->timestampScale);
+        picture = std::find_if(starts.begin(), starts.end(),
+                               [&](const auto& s) { return s.number == head->tracks[stream].number; });
+        const auto element = read_element(*cluster, 0);
+        whole = element && element->whole(*cluster);
+        if (whole || (picture != starts.end() && picture->blocks >= kEnough) || cluster->size() < length || length >= kMost)
+            break;
+    }
     if (picture == starts.end()) return fail("no picture in the first cluster of " + path);
-    const bool whole = read_element(*cluster, 0)->whole(*cluster);
     if (picture->blocks < kEnough && !whole) return fail("too few pictures read in " + path);
     double earliest = picture->earliest;
     for (const auto& s : starts) earliest = std::min(earliest, s.earliest);
