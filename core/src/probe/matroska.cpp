@@ -337,7 +337,9 @@ Result<FileExtent> read_matroska_extent(const std::string& path, std::uint64_t s
     // Pictures shown before the keyframe (open GOPs) follow it closely in the
     // file: the first pictures of the first cluster hold the earliest time.
     // Where even those do not fit, mkvmerge is asked instead.
+    // Eight pictures of a film's scene start can exceed a mebibyte (4K: many).
     constexpr std::size_t kEnough = 8;
+    constexpr std::size_t kMostPictures = std::size_t{16} << 20;
     std::vector<TrackStart> starts;
     std::vector<TrackStart>::const_iterator picture;
     bool whole = false;
@@ -349,7 +351,8 @@ Result<FileExtent> read_matroska_extent(const std::string& path, std::uint64_t s
                                [&](const auto& s) { return s.number == head->tracks[stream].number; });
         const auto element = read_element(*cluster, 0);
         whole = element && element->whole(*cluster);
-        if (whole || (picture != starts.end() && picture->blocks >= kEnough) || cluster->size() < length || length >= kMost)
+        if (whole || (picture != starts.end() && picture->blocks >= kEnough) || cluster->size() < length ||
+            length >= kMostPictures)
             break;
     }
     if (picture == starts.end()) return fail("no picture in the first cluster of " + path);
