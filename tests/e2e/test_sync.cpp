@@ -81,20 +81,27 @@ TEST_P(Mutes, SilenceStartsAndEndsWithinAnAudioFrameOfTheRange) {
     spec.audio = audio();
     const auto source = e2e::movie(spec);
     test::TempDir dir;
-    const auto output = path_text(dir / "out.mkv");
-    auto run = e2e::run_edits(source, output,
-                              {edit("arg1", EditAction::Mute, 6.3, 6.8), edit("arg2", EditAction::Mute, 12, 12.5)});
-    ASSERT_TRUE(run.report.has_value()) << run.report.error();
-    for (int k = 0; k < 2; ++k) {
-        const double frame = e2e::frame_seconds(audio()[static_cast<std::size_t>(k)].codec);
-        const auto found = e2e::silences(output, k);
-        ASSERT_EQ(found.size(), 2u) << audio()[static_cast<std::size_t>(k)].codec;
-        // A few milliseconds more for silencedetect's threshold on the
-        // decoder's fade between neighbouring packets.
-        const double delay = e2e::decoder_delay(audio()[static_cast<std::size_t>(k)].codec);
-        for (const auto& [range, silence] : {std::pair{std::pair{6.3, 6.8}, found[0]}, {{12.0, 12.5}, found[1]}}) {
-            EXPECT_NEAR(silence.first - delay, range.first, frame + 0.005);
-            EXPECT_NEAR(silence.second - delay, range.second, frame + 0.005);
+    // Alone, and with a remove between them: the cut and the mutes are then
+    // one reassembly of the sound, and the second mute moves with the cut.
+    for (const bool cut : {false, true}) {
+        const auto output = path_text(dir / (cut ? "cut.mkv" : "out.mkv"));
+        std::vector<Edit> edits{edit("arg1", EditAction::Mute, 6.3, 6.8), edit("arg2", EditAction::Mute, 12, 12.5)};
+        if (cut) edits.push_back(edit("arg3", EditAction::Remove, 8, 10));
+        auto run = e2e::run_edits(source, output, edits);
+        ASSERT_TRUE(run.report.has_value()) << run.report.error();
+        const double shift = cut ? run.report->applied.back().actualEnd - run.report->applied.back().actualStart : 0;
+        for (int k = 0; k < 2; ++k) {
+            const double frame = e2e::frame_seconds(audio()[static_cast<std::size_t>(k)].codec);
+            const auto found = e2e::silences(output, k);
+            ASSERT_EQ(found.size(), 2u) << audio()[static_cast<std::size_t>(k)].codec << " cut " << cut;
+            // A few milliseconds more for silencedetect's threshold on the
+            // decoder's fade between neighbouring packets.
+            const double delay = e2e::decoder_delay(audio()[static_cast<std::size_t>(k)].codec);
+            for (const auto& [range, silence] :
+                 {std::pair{std::pair{6.3, 6.8}, found[0]}, {{12.0 - shift, 12.5 - shift}, found[1]}}) {
+                EXPECT_NEAR(silence.first - delay, range.first, frame + 0.005) << "cut " << cut;
+                EXPECT_NEAR(silence.second - delay, range.second, frame + 0.005) << "cut " << cut;
+            }
         }
     }
 }

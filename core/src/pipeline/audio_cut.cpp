@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 
 #include <fmt/format.h>
@@ -133,6 +134,31 @@ std::vector<AudioStretch> straddle_by_halves(std::vector<AudioStretch> stretches
         if (stretch.to) stretch.to = to_microseconds(std::max(0.0, *stretch.to - frame_seconds / 2));
     }
     return stretches;
+}
+
+std::vector<AudioStretch> mute_within(const std::vector<AudioStretch>& cut, const std::vector<AudioStretch>& muted) {
+    static constexpr double kOpen = std::numeric_limits<double>::infinity();
+    const auto end_of = [](const AudioStretch& s) { return s.to.value_or(kOpen); };
+    const auto closed = [](double t) { return std::isinf(t) ? std::nullopt : std::optional<double>(t); };
+    std::vector<AudioStretch> out;
+    for (const auto& stretch : cut) {
+        if (stretch.kind != AudioStretch::Kind::Keep) {
+            out.push_back(stretch);
+            continue;
+        }
+        double at = stretch.from;
+        const double end = end_of(stretch);
+        for (const auto& mute : muted) {
+            if (mute.kind != AudioStretch::Kind::Silence || end_of(mute) <= at || mute.from >= end) continue;
+            if (mute.from > at) out.push_back({AudioStretch::Kind::Keep, at, mute.from, stretch.offset});
+            at = std::max(at, mute.from);
+            const double until = std::min(end, end_of(mute));
+            out.push_back({AudioStretch::Kind::Silence, at, closed(until), stretch.offset});
+            at = until;
+        }
+        if (at < end) out.push_back({AudioStretch::Kind::Keep, at, closed(end), stretch.offset});
+    }
+    return out;
 }
 
 std::vector<double> stretch_boundaries(const std::vector<AudioStretch>& stretches) {

@@ -67,6 +67,10 @@ std::vector<AudioStretch> mute_stretches(const std::vector<std::pair<double, dou
 // with the side it mostly lies on and no sound at a join is more than half a
 // packet away from its picture.
 std::vector<AudioStretch> straddle_by_halves(std::vector<AudioStretch> stretches, double frame_seconds);
+// `cut`'s stretches with the Silence stretches of `muted` (mute_stretches)
+// laid over what it keeps: silence where a kept packet would be muted, moved
+// like the packets around it.
+std::vector<AudioStretch> mute_within(const std::vector<AudioStretch>& cut, const std::vector<AudioStretch>& muted);
 // The times that separate the stretches (the segmenter's cut times).
 std::vector<double> stretch_boundaries(const std::vector<AudioStretch>& stretches);
 

@@ -50,6 +50,15 @@ struct RunInputs {
 
     // True once remove or card edits move the timeline.
     bool timeline_moves() const { return !groups.cut.empty(); }
+    // The mute ranges, as snapped.
+    std::vector<std::pair<double, double>> mute_ranges() const {
+        std::vector<std::pair<double, double>> ranges;
+        for (const auto& edit : groups.mute) ranges.emplace_back(edit.snappedStart, edit.snappedEnd);
+        return ranges;
+    }
+    // Where the timeline moves, the sound is reassembled once, for the cuts
+    // and the mutes together: the mute stage leaves it to the join.
+    bool mutes_join_the_cut() const { return !groups.mute.empty() && timeline_moves(); }
     // The subtitles are written anew: retimed, or with listed words masked.
     bool rebuilds_subtitles() const { return timeline_moves() || words.has_value(); }
     std::filesystem::path in_work(const std::string& name) const { return work / name; }
@@ -101,7 +110,8 @@ struct AudioRebuild {
     std::vector<SilenceSlot> silence;
 };
 // Runs within the slice [from, to] of the current stage; returns the seconds of
-// silence one track received.
+// silence one track received in place of muted packets (a card's silence is
+// counted with the card).
 Result<double> rebuild_audio(StageRun& run, const AudioRebuild& rebuild, double from, double to);
 
 // A file of the joined picture as mkvmerge sees it (its first frame and end);

@@ -143,7 +143,9 @@ Result<double> rebuild_audio(StageRun& run, const AudioRebuild& rebuild, double 
         }
         const auto entries = plan_audio_entries(*segments, w.stretches, rebuild.silence, w.silence, w.firstPacket);
         if (entries.empty()) return fail(fmt::format("Audio track {} has no sound left to write.", k + 1));
-        if (k == 0) first_track_silence = silence_seconds(entries, w.silence);
+        if (k == 0)
+            first_track_silence = silence_seconds(plan_audio_entries(*segments, w.stretches, {}, w.silence, w.firstPacket),
+                                                  w.silence);
 
         const auto script = run.in.in_work(fmt::format("{}-{}.ffconcat", rebuild.name, k));
         if (auto written = write_file(script, concat_script(entries)); !written) return fail(written.error());

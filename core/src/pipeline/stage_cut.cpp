@@ -225,10 +225,18 @@ Result<void> run_cut_stages(StageRun& run) {
     run.out.carriers.video = TrackSource{path_text(pieces.front().file), 0};
     run.out.carriers.videoPieces = std::move(pieces);
     if (!run.in.info.audio.empty()) {
+        // Mutes in what is kept become silence here too: one pass over the
+        // sound instead of one for the mutes and one for the cuts.
+        const auto mutes = run.in.mutes_join_the_cut() ? run.in.mute_ranges() : std::vector<std::pair<double, double>>{};
         AudioRebuild rebuild{"cut",
-                             [&layout](double frame) { return straddle_by_halves(layout.stretches, frame); },
+                             [&layout, &mutes](double frame) {
+                                 auto stretches = straddle_by_halves(layout.stretches, frame);
+                                 return mutes.empty() ? stretches : mute_within(stretches, mute_stretches(mutes, frame));
+                             },
                              layout.silence};
-        if (auto r = rebuild_audio(run, rebuild, 0, 1.0); !r) return fail(r.error());
+        auto silence = rebuild_audio(run, rebuild, 0, 1.0);
+        if (!silence) return fail(silence.error());
+        run.out.secondsEncoded += *silence;
     }
     return {};
 }

@@ -13,12 +13,13 @@ Result<void> run_mute_stage(StageRun& run) {
     }
     run.progress.begin(stages::mute);
 
-    std::vector<std::pair<double, double>> mutes;
-    for (const auto& edit : mute) mutes.emplace_back(edit.snappedStart, edit.snappedEnd);
-    AudioRebuild rebuild{"muted", [&mutes](double frame_seconds) { return mute_stretches(mutes, frame_seconds); }, {}};
-    auto silence = rebuild_audio(run, rebuild, 0.0, 1.0);
-    if (!silence) return fail(silence.error());
-    run.out.secondsEncoded += *silence;
+    if (!run.in.mutes_join_the_cut()) {
+        const auto mutes = run.in.mute_ranges();
+        AudioRebuild rebuild{"muted", [&mutes](double frame_seconds) { return mute_stretches(mutes, frame_seconds); }, {}};
+        auto silence = rebuild_audio(run, rebuild, 0.0, 1.0);
+        if (!silence) return fail(silence.error());
+        run.out.secondsEncoded += *silence;
+    }
 
     for (const auto& edit : mute) run.out.applied.push_back(applied_from(edit, std::nullopt));
     return {};

@@ -80,6 +80,35 @@ TEST(AudioStretches, CutsTakeEachStraddlingPacketToTheSideItMostlyLiesOn) {
     EXPECT_EQ(describe(straddle_by_halves(cut, 0.032)), "keep[0.0000,9.9840) drop[9.9840,19.9840) keep[19.9840,end) ");
 }
 
+TEST(AudioStretches, MutesInKeptSoundMoveWithItAndVanishWithWhatIsCut) {
+    const std::vector<AudioStretch> cut{{Kind::Keep, 0, 10.0, 0}, {Kind::Drop, 10, 20.0, 0},
+                                        {Kind::Keep, 20, std::nullopt, -10}};
+    const struct {
+        std::vector<AudioStretch> muted;
+        std::string expected;
+    } cases[] = {
+        // Inside a kept part, across the cut's start, wholly cut away, to the end.
+        {{{Kind::Keep, 0, 2.0, 0}, {Kind::Silence, 2, 3.0, 0}, {Kind::Keep, 3, std::nullopt, 0}},
+         "keep[0.0000,2.0000) mute[2.0000,3.0000) keep[3.0000,10.0000) drop[10.0000,20.0000) keep[20.0000,end) "},
+        {{{Kind::Keep, 0, 9.0, 0}, {Kind::Silence, 9, 21.0, 0}, {Kind::Keep, 21, std::nullopt, 0}},
+         "keep[0.0000,9.0000) mute[9.0000,10.0000) drop[10.0000,20.0000) mute[20.0000,21.0000) keep[21.0000,end) "},
+        {{{Kind::Keep, 0, 12.0, 0}, {Kind::Silence, 12, 15.0, 0}, {Kind::Keep, 15, std::nullopt, 0}},
+         "keep[0.0000,10.0000) drop[10.0000,20.0000) keep[20.0000,end) "},
+        {{{Kind::Keep, 0, 25.0, 0}, {Kind::Silence, 25, 40.0, 0}, {Kind::Keep, 40, std::nullopt, 0}},
+         "keep[0.0000,10.0000) drop[10.0000,20.0000) keep[20.0000,25.0000) mute[25.0000,40.0000) keep[40.0000,end) "},
+    };
+    for (const auto& c : cases) {
+        const auto out = mute_within(cut, c.muted);
+        EXPECT_EQ(describe(out), c.expected);
+        // Silence lands where the packets it replaces would have.
+        for (const auto& s : out) {
+            if (s.from >= 20) {
+                EXPECT_EQ(s.offset, -10) << describe(out);
+            }
+        }
+    }
+}
+
 TEST(SegmentList, ReadsNamesAndTimes) {
     const auto segments = parse_segment_list("a,b-000.nut,0.000000,4.296000\r\n\"c-001.nut\",4.296,4.608\n\n", "/w");
     ASSERT_TRUE(segments.has_value()) << segments.error();
