@@ -120,10 +120,9 @@ TEST(PipelineExact, StretchesTheJoinedEncodeRefusesAreEncodedOneByOne) {
     // the picture size changes between them.
     test::TempDir dir;
     auto with = e2e::tools();
-    with.ffmpeg = path_text(test::write_fake_tool(
-        dir.path(), "ffmpeg",
-        "case \"$*\" in *concat=n=1:*) ;; *concat=n=*) echo 'Input link parameters do not match' >&2; exit 1;; esac\n"
-        "exec " + test::shell_quote(e2e::tools().ffmpeg) + " \"$@\"\n"));
+    with.ffmpeg = path_text(test::write_wrapping_tool(
+        dir.path(), "ffmpeg", e2e::tools().ffmpeg,
+        "case \"$*\" in *concat=n=1:*) ;; *concat=n=*) echo 'Input link parameters do not match' >&2; exit 1;; esac"));
     expect_exact_removal("h264", {{5.3, 5.7}, {10.3, 20.7}}, 35, {}, with);
 }
 

@@ -103,9 +103,8 @@ TEST(PipelinePictures, PgsAndVobSubFollowTheCutsLikeText) {
     // ffmpeg with every run noted.
     auto with = e2e::tools();
     const auto calls = dir / "ffmpeg-calls";
-    with.ffmpeg = path_text(test::write_fake_tool(dir.path(), "ffmpeg",
-                                                  "printf '%s\\n' \"$*\" >>" + test::shell_quote(path_text(calls)) +
-                                                      "\nexec " + test::shell_quote(e2e::tools().ffmpeg) + " \"$@\"\n"));
+    with.ffmpeg = path_text(test::write_wrapping_tool(dir.path(), "ffmpeg", e2e::tools().ffmpeg,
+                                                      "printf '%s\\n' \"$*\" >>" + test::shell_quote(path_text(calls))));
     auto run = e2e::run_edits(source, output,
                               {edit("arg1", EditAction::Remove, 4, 8), edit("arg2", EditAction::Remove, 14, 16),
                                edit("arg3", EditAction::Replace, 21, 23, "A card", 3)},

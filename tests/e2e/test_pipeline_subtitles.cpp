@@ -187,10 +187,9 @@ TEST(PipelineSubtitles, ATrackFfmpegCannotReadCostsOnlyThatTrack) {
     const auto source = e2e::movie(movie_with_subtitles());
     test::TempDir dir;
     auto with = e2e::tools();
-    with.ffmpeg = path_text(test::write_fake_tool(
-        dir.path(), "ffmpeg",
-        "case \"$*\" in *'-f srt'*) echo 'Subtitle encoding failed' >&2; exit 1;; esac\n"
-        "exec " + test::shell_quote(e2e::tools().ffmpeg) + " \"$@\"\n"));
+    with.ffmpeg = path_text(test::write_wrapping_tool(
+        dir.path(), "ffmpeg", e2e::tools().ffmpeg,
+        "case \"$*\" in *'-f srt'*) echo 'Subtitle encoding failed' >&2; exit 1;; esac"));
     const auto output = dir / "out.mkv";
     auto run = e2e::run_edits(source, output, {edit("arg1", EditAction::Remove, 10, 14)}, "mkv", false, false, with);
     ASSERT_TRUE(run.report.has_value()) << run.report.error();

@@ -31,6 +31,11 @@ std::filesystem::path write_fake_tool(const std::filesystem::path& folder, const
     return write_fake_tool(folder, name, body);
 }
 
+std::filesystem::path write_wrapping_tool(const std::filesystem::path& folder, const std::string& name,
+                                          const std::string& real, std::string_view before) {
+    return write_fake_tool(folder, name, std::string(before) + "\nexec " + shell_quote(real) + " \"$@\"");
+}
+
 std::string shell_print(std::string_view bytes) {
     std::string format;
     for (const char c : bytes) {

@@ -17,6 +17,11 @@ std::filesystem::path write_fake_tool(const std::filesystem::path& folder, const
 std::filesystem::path write_fake_tool(const std::filesystem::path& folder, const std::string& name,
                                       std::string_view stdout_bytes, std::string_view stderr_bytes, int exit_code);
 
+// A script that runs `before` (shell lines that may note the arguments, "$*",
+// or fail on some of them) and then the real tool at `real` with its arguments.
+std::filesystem::path write_wrapping_tool(const std::filesystem::path& folder, const std::string& name,
+                                          const std::string& real, std::string_view before);
+
 // A shell command printing `bytes` exactly (every byte that is not a letter or
 // digit written as an octal escape, so any byte value survives).
 std::string shell_print(std::string_view bytes);
