@@ -70,8 +70,9 @@ namespace {
 std::string yes_no(bool flag) { return flag ? "yes" : "no"; }
 
 void track_properties(std::vector<std::string>& args, const MuxTrack& track) {
-    if (track.ownProperties) return;
     const auto id = track.source.id;
+    if (track.source.syncMs != 0) append(args, {"--sync", fmt::format("{}:{}", id, track.source.syncMs)});
+    if (track.ownProperties) return;
     append(args, {"--language", fmt::format("{}:{}", id, track.language.value_or("und"))});
     if (track.title) append(args, {"--track-name", fmt::format("{}:{}", id, *track.title)});
     append(args, {"--default-track-flag", fmt::format("{}:{}", id, yes_no(track.isDefault))});

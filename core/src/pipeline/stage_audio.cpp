@@ -88,6 +88,7 @@ Result<double> rebuild_audio(StageRun& run, const AudioRebuild& rebuild, double 
     for (std::size_t k = 0; k < tracks.size(); ++k) {
         const auto& track = tracks[k];
         const TrackSource carrier = run.out.carriers.audio[k];
+        if (carrier.syncMs != 0) return fail("A sound track still to be shifted cannot be cut again.");
         auto listing = run_capture(ctx.tools.ffprobe, first_packets_arguments(carrier));
         if (!listing) return fail(listing.error());
         const auto source_samples = samples_per_packet(*listing, track.sampleRate);
@@ -154,28 +155,34 @@ Result<double> rebuild_audio(StageRun& run, const AudioRebuild& rebuild, double 
         const double share = (to - from) * 0.5 / static_cast<double>(tracks.size());
         const auto progress = run.progress.slice(from + (to - from) * 0.5 + share * static_cast<double>(k),
                                                  from + (to - from) * 0.5 + share * static_cast<double>(k + 1));
-        // ffmpeg joins, mkvmerge writes the track the way it will read it in
-        // the final mux. The two store some codecs' times differently (Opus'
-        // codec delay), so the track is checked where it starts and, if it
-        // moved, joined once more with the shift taken off.
+        // ffmpeg joins. Where a codec stores a delay (Opus), ffmpeg and
+        // mkvmerge read the track's times differently: mkvmerge writes the
+        // track the way it will read it in the final mux. Otherwise the final
+        // mux takes the lift off as it reads ffmpeg's file. Either way the
+        // track is checked where it starts and, if it moved, joined once more
+        // with the shift taken off.
+        const bool rewrite = w.codecDelay != 0;
         const double expected = entries.front().position;
         double offset = entries.front().inpointAt;
         for (int attempt = 0; attempt < 2; ++attempt) {
             if (auto r = run_ffmpeg(ctx, concat_arguments(script, offset + kLift, joined), std::nullopt); !r)
                 return fail(r.error());
-            if (auto r = run_mkvmerge(ctx, {"-o", path_text(output), "--sync", fmt::format("0:{}", -kLiftMs),
-                                            path_text(joined)},
-                                      progress);
-                !r)
-                return fail(r.error());
-            auto actual = first_packet_of(ctx, output);
+            if (rewrite) {
+                if (auto r = run_mkvmerge(ctx, {"-o", path_text(output), "--sync", fmt::format("0:{}", -kLiftMs),
+                                                path_text(joined)},
+                                          progress);
+                    !r)
+                    return fail(r.error());
+            }
+            auto actual = first_packet_of(ctx, rewrite ? output : joined);
             if (!actual) return fail(actual.error());
             // Times in ffmpeg's Matroska files are whole milliseconds.
-            const double moved = *actual - expected;
+            const double moved = *actual - (rewrite ? expected : expected + kLift);
             if (std::abs(moved) <= kTimestampPrecision) break;
             offset -= moved;
         }
-        run.out.carriers.audio[k] = TrackSource{path_text(output), 0};
+        run.out.carriers.audio[k] =
+            rewrite ? TrackSource{path_text(output), 0} : TrackSource{path_text(joined), 0, -kLiftMs};
     }
     return first_track_silence;
 }

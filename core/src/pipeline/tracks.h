@@ -15,6 +15,9 @@ namespace reel {
 struct TrackSource {
     std::string file;
     std::uint64_t id = 0;
+    // Milliseconds the final mux shifts the track by as it reads it; a track
+    // to be cut again must not carry one.
+    std::int64_t syncMs = 0;
 
     bool operator==(const TrackSource&) const = default;
 };

@@ -99,6 +99,7 @@ TEST(Mux, OneInputPerCarrierInTheMovieOrderWithEveryTrackProperty) {
     english.language = "eng";
     english.isDefault = true;
     auto commentary = mux_track("/w/cut-1.mka", 0, false, 2);
+    commentary.source.syncMs = -1000;  // ffmpeg's join, still lifted by a second
     commentary.title = "Commentary";
     commentary.forced = true;
     in.tracks = {video, english, commentary};
@@ -113,8 +114,9 @@ TEST(Mux, OneInputPerCarrierInTheMovieOrderWithEveryTrackProperty) {
     EXPECT_TRUE(has({"--video-tracks", "0", "--no-audio"}));
     EXPECT_TRUE(has({"--projection-pose-roll", "0:-90"}));
     EXPECT_TRUE(has({"--language", "0:eng", "--default-track-flag", "0:yes", "--forced-display-flag", "0:no"}));
-    EXPECT_TRUE(has({"--language", "0:und", "--track-name", "0:Commentary", "--default-track-flag", "0:no",
-                     "--forced-display-flag", "0:yes"}));
+    EXPECT_TRUE(has({"--sync", "0:-1000", "--language", "0:und", "--track-name", "0:Commentary",
+                     "--default-track-flag", "0:no", "--forced-display-flag", "0:yes", "/w/cut-1.mka"}));
+    EXPECT_EQ(std::count(args.begin(), args.end(), "--sync"), 1);
     // The moved timeline brings its own subtitles and chapters: the source adds
     // only attachments and tags.
     EXPECT_TRUE(has({"--no-video", "--no-audio", "--no-subtitles", "--no-chapters", "/m/a.mkv"}));
