@@ -130,7 +130,7 @@ std::vector<std::string> stretch_arguments(const std::string& source, std::uint6
     args.insert(args.end(), keyframes.begin(), keyframes.end());
     args.insert(args.end(), {"-f", "segment", "-segment_format", "matroska", "-reset_timestamps", "1"});
     if (!splits.empty()) args.insert(args.end(), {"-segment_frames", fmt::format("{}", fmt::join(splits, ","))});
-    args.push_back(numbered_pattern(std::filesystem::path(path_text(stem) + "-%03d.mkv")));
+    args.push_back(numbered_pattern(path_from_text(path_text(stem) + "-%03d.mkv")));
     return args;
 }
 
