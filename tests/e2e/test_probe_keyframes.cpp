@@ -82,10 +82,16 @@ TEST(KeyframeSearch, AgreesWithThePacketListing) {
 // The file's own index must name exactly the keyframes the packets carry, or
 // cuts would land where no keyframe is: for files from mkvmerge and from
 // ffmpeg, with B-frames (keyframe times then differ from decode times).
-TEST(CueKeyframes, EqualThePacketListing) {
+// 20 s with B-frames: keyframe times then differ from decode times.
+MovieSpec with_b_frames(const std::string& count) {
     MovieSpec spec = two_second_gop();
-    spec.extra_video_args = {"-bf", "2"};
+    spec.extra_video_args = {"-bf", count};
     spec.duration = 20;
+    return spec;
+}
+
+TEST(CueKeyframes, EqualThePacketListing) {
+    MovieSpec spec = with_b_frames("2");
     const auto by_mkvmerge = test::test_movie(spec);
     ASSERT_TRUE(by_mkvmerge) << by_mkvmerge.error();
     spec.container = "mp4";
@@ -111,9 +117,7 @@ TEST(CueKeyframes, EqualThePacketListing) {
 // Pieces are placed by what mkvmerge reports of them; reading the file itself
 // must give the same: pieces of a split (B-frames) and files ffmpeg wrote.
 TEST(MatroskaExtent, AgreesWithMkvmerge) {
-    MovieSpec spec = two_second_gop();
-    spec.extra_video_args = {"-bf", "3"};
-    spec.duration = 20;
+    const MovieSpec spec = with_b_frames("3");
     const auto movie = test::test_movie(spec);
     ASSERT_TRUE(movie) << movie.error();
     test::TempDir dir;

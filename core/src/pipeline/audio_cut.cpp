@@ -80,15 +80,20 @@ std::string numbered_pattern(const std::filesystem::path& pattern) {
     return path_text(path_from_text(folder) / pattern.filename());
 }
 
+std::vector<std::string> segment_inputs(const std::vector<SegmentJob>& jobs) {
+    std::vector<std::string> inputs;
+    for (const auto& job : jobs) {
+        if (std::find(inputs.begin(), inputs.end(), job.track.file) == inputs.end()) inputs.push_back(job.track.file);
+    }
+    return inputs;
+}
+
 std::vector<std::string> segment_arguments(const std::vector<SegmentJob>& jobs) {
     // -copyts: the cut times and the list's times are the carrier's own;
     // without it ffmpeg would count from the carrier's first packet.
     auto args = ffmpeg_prefix(FfmpegRun::Progress);
     args.emplace_back("-copyts");
-    std::vector<std::string> inputs;
-    for (const auto& job : jobs) {
-        if (std::find(inputs.begin(), inputs.end(), job.track.file) == inputs.end()) inputs.push_back(job.track.file);
-    }
+    const auto inputs = segment_inputs(jobs);
     for (const auto& input : inputs) append(args, {"-i", input});
     for (const auto& job : jobs) {
         const auto input = std::find(inputs.begin(), inputs.end(), job.track.file) - inputs.begin();

@@ -44,6 +44,8 @@ struct SegmentJob {
 // `pattern` (a file name with "%03d") for ffmpeg's segment muxer, whose own
 // '%' in the folder's name would be taken for a number's place.
 std::string numbered_pattern(const std::filesystem::path& pattern);
+// The files segment_arguments reads, in the order of its inputs.
+std::vector<std::string> segment_inputs(const std::vector<SegmentJob>& jobs);
 // One ffmpeg run that cuts every job's track; each input file is read once.
 std::vector<std::string> segment_arguments(const std::vector<SegmentJob>& jobs);
 

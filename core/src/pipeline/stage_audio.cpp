@@ -46,34 +46,29 @@ Result<double> first_packet_of(const RunContext& ctx, const std::filesystem::pat
 // Cuts the sound; the first run that reads the source reads its subtitle
 // tracks too, where the subtitle stage will want them.
 Result<void> run_segmenting(StageRun& run, const std::vector<SegmentJob>& jobs) {
-    auto args = segment_arguments(jobs);
-    std::vector<SubtitleExtract> extracts;
-    if (run.in.rebuilds_subtitles() && !run.out.subtitleExtracts) {
-        std::vector<std::string> inputs;
-        for (const auto& job : jobs)
-            if (std::ranges::find(inputs, job.track.file) == inputs.end()) inputs.push_back(job.track.file);
-        if (const auto source = std::ranges::find(inputs, run.in.source); source != inputs.end()) {
-            extracts = subtitle_extracts(run.in.sourceInfo, run.in.work, run.in.options.container.holdsPictureSubtitles,
-                                         !run.in.timeline_moves());
-        }
-        const auto input = std::ranges::find(inputs, run.in.source) - inputs.begin();
-        for (const auto& extract : extracts) {
-            args.insert(args.end(), {"-map", fmt::format("{}:{}", input, extract.index)});
-            args.insert(args.end(), extract.options.begin(), extract.options.end());
-        }
+    const auto sound_only = segment_arguments(jobs);
+    const auto inputs = segment_inputs(jobs);
+    const auto source = std::ranges::find(inputs, run.in.source);
+    if (!run.in.rebuilds_subtitles() || run.out.subtitleExtracts || source == inputs.end())
+        return run_ffmpeg(run.ctx, sound_only, std::nullopt);
+    auto extracts = subtitle_extracts(run.in.sourceInfo, run.in.work, run.in.options.container.holdsPictureSubtitles,
+                                      !run.in.timeline_moves());
+    if (extracts.empty()) return run_ffmpeg(run.ctx, sound_only, std::nullopt);
+    auto args = sound_only;
+    for (const auto& extract : extracts) {
+        args.insert(args.end(), {"-map", fmt::format("{}:{}", source - inputs.begin(), extract.index)});
+        args.insert(args.end(), extract.options.begin(), extract.options.end());
     }
-    if (extracts.empty()) return run_ffmpeg(run.ctx, args, std::nullopt);
-    if (auto r = run_ffmpeg(run.ctx, args, std::nullopt); r) {
+    auto r = run_ffmpeg(run.ctx, args, std::nullopt);
+    if (r) {
         run.out.subtitleExtracts = std::move(extracts);
         return r;
-    } else if (is_cancelled(run.ctx)) {
-        return r;
-    } else {
-        // A subtitle track ffmpeg cannot read must not cost the sound: the
-        // subtitle stage reads each track again and drops the broken one.
-        run.ctx.log(fmt::format("cutting the sound without the subtitles: {}", r.error()));
     }
-    return run_ffmpeg(run.ctx, segment_arguments(jobs), std::nullopt);
+    if (is_cancelled(run.ctx)) return r;
+    // A subtitle track ffmpeg cannot read must not cost the sound: the
+    // subtitle stage reads each track again and drops the broken one.
+    run.ctx.log(fmt::format("cutting the sound without the subtitles: {}", r.error()));
+    return run_ffmpeg(run.ctx, sound_only, std::nullopt);
 }
 
 }  // namespace

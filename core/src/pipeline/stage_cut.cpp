@@ -222,8 +222,7 @@ Result<void> run_cut_stages(StageRun& run) {
 
     // The pieces are appended by the final mux; only the sound is joined here.
     run.progress.begin(stages::join);
-    run.out.carriers.video = TrackSource{path_text(pieces.front().file), 0};
-    run.out.carriers.videoPieces = std::move(pieces);
+    run.out.carriers.use_pieces(std::move(pieces));
     if (!run.in.info.audio.empty()) {
         // Mutes in what is kept become silence here too: one pass over the
         // sound instead of one for the mutes and one for the cuts.

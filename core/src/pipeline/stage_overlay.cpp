@@ -98,8 +98,7 @@ Result<void> run_overlay_stage(StageRun& run) {
     // When nothing is cut afterwards, the final mux appends the pieces itself;
     // a cut needs one file to find its keyframes in and to split.
     if (!run.in.timeline_moves()) {
-        run.out.carriers.video = TrackSource{path_text(pieces.front().file), 0};
-        run.out.carriers.videoPieces = std::move(pieces);
+        run.out.carriers.use_pieces(std::move(pieces));
         return {};
     }
     const auto joined = run.in.in_work("video.mkv");

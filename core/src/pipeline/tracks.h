@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "util/files.h"
+
 namespace reel {
 
 // One track of one file: the file as a tool argument, and the track's number in
@@ -39,6 +41,12 @@ struct Carriers {
     // file of their own first would write the whole picture once more.
     std::vector<VideoPiece> videoPieces;
     std::vector<TrackSource> audio;  // in the order of the movie's audio tracks
+
+    // The picture becomes `pieces` (not empty), appended by the final mux.
+    void use_pieces(std::vector<VideoPiece> pieces) {
+        video = TrackSource{path_text(pieces.front().file), 0};
+        videoPieces = std::move(pieces);
+    }
 };
 
 }  // namespace reel
