@@ -147,6 +147,41 @@ TEST(MatroskaExtent, AgreesWithMkvmerge) {
     }
 }
 
+// The sound's first packet and codec delay are read from the file where
+// ffprobe and mkvmerge were asked before: the answers must be theirs.
+TEST(MatroskaFirstTime, AgreesWithFfprobeAndMkvmerge) {
+    test::TempDir dir;
+    const auto path = [&](const char* name) { return (dir.path() / name).string(); };
+    const auto ffmpeg = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"-v", "error", "-y"});
+        const auto r = test::run_program(tools().ffmpeg, args);
+        ASSERT_TRUE(r && r->exit_code == 0);
+    };
+    ffmpeg({"-f", "lavfi", "-i", "sine=d=3", "-c:a", "aac", "-output_ts_offset", "1.5", path("late.mka")});
+    ffmpeg({"-f", "lavfi", "-i", "sine=d=3", "-c:a", "ac3", path("ac3.mka")});
+    ffmpeg({"-f", "lavfi", "-i", "sine=d=3", "-c:a", "libopus", path("opus.mka")});
+    const auto merged = test::run_program(*tools().mkvmerge, {"-q", "-o", path("synced.mka"), "--sync", "0:250",
+                                                              path("ac3.mka")});
+    ASSERT_TRUE(merged && merged->exit_code == 0);
+
+    for (const auto* name : {"late.mka", "synced.mka", "ac3.mka"}) {
+        const auto listed = test::run_program(tools().ffprobe, {"-v", "error", "-show_entries", "packet=pts_time",
+                                                               "-read_intervals", "%+#1", "-of", "csv=p=0", path(name)});
+        ASSERT_TRUE(listed && listed->exit_code == 0);
+        const auto read = read_matroska_first_time(path(name), 0);
+        ASSERT_TRUE(read) << name << ": " << read.error();
+        EXPECT_NEAR(*read, std::stod(listed->out), 0.0005) << name;
+    }
+    // ffmpeg reports Opus with its codec delay taken off: not read, and the
+    // delay read from the head is what mkvmerge tells.
+    EXPECT_FALSE(read_matroska_first_time(path("opus.mka"), 0));
+    const auto head = read_matroska_head(path("opus.mka"));
+    const auto identified = mkvmerge_identify(tools(), path("opus.mka"));
+    ASSERT_TRUE(head && identified);
+    EXPECT_GT(head->tracks.at(0).codecDelay, 0u);
+    EXPECT_NEAR(static_cast<double>(head->tracks.at(0).codecDelay) / 1e9, parse_mkvmerge_codec_delay(*identified, 0), 1e-9);
+}
+
 TEST(KeyframeSearch, UpperLimitBoundsTheWindow) {
     const auto movie = test::test_movie(two_second_gop());
     ASSERT_TRUE(movie) << movie.error();

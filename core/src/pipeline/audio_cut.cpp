@@ -342,4 +342,23 @@ std::vector<std::string> first_packets_arguments(const TrackSource& track) {
             "packet=pts_time", "-of", "csv=p=0", track.file};
 }
 
+std::vector<std::string> sound_packets_arguments(const std::string& file, std::size_t tracks) {
+    // The count goes over all the tracks read: ffprobe stops at that many
+    // packets of any of them.
+    return {"-v", "error", "-select_streams", "a", "-read_intervals", fmt::format("%+#{}", 32 * std::max<std::size_t>(tracks, 1)),
+            "-show_entries", "packet=stream_index,pts_time", "-of", "csv=p=0", file};
+}
+
+std::string packets_of_stream(std::string_view listing, std::uint64_t stream) {
+    std::string times;
+    for (const auto& line : split(listing, '\n')) {
+        const auto comma = line.find(',');
+        if (comma == std::string::npos) continue;
+        if (read_number(trim(std::string_view(line).substr(0, comma))) != static_cast<double>(stream)) continue;
+        times += line.substr(comma + 1);
+        times += '\n';
+    }
+    return times;
+}
+
 }  // namespace reel

@@ -144,5 +144,10 @@ std::optional<std::int64_t> samples_per_packet(std::string_view listing, std::in
 std::optional<double> first_packet_time(std::string_view listing);
 
 std::vector<std::string> first_packets_arguments(const TrackSource& track);
+// One listing for every sound track of `file` ("stream,pts" per line): about
+// as many first packets of each of its `tracks` as a listing of one track.
+std::vector<std::string> sound_packets_arguments(const std::string& file, std::size_t tracks);
+// The times of `stream`'s packets in such a listing, as a listing of one track.
+std::string packets_of_stream(std::string_view listing, std::uint64_t stream);
 
 }  // namespace reel

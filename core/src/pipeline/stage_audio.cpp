@@ -11,6 +11,7 @@
 #include "pipeline/progress.h"
 #include "pipeline/run_state.h"
 #include "probe/keyframes.h"
+#include "probe/matroska.h"
 #include "util/files.h"
 
 namespace reel {
@@ -34,13 +35,56 @@ struct TrackWork {
     double codecDelay = 0;
 };
 
-// The time of the first packet of `file`'s only sound track.
+// The time of the first packet of `file`'s only sound track, read from the
+// file itself where it is Matroska.
 Result<double> first_packet_of(const RunContext& ctx, const std::filesystem::path& file) {
+    if (auto read = read_matroska_first_time(path_text(file), 0)) return *read;
     auto listing = run_capture(ctx.tools.ffprobe, first_packets_arguments(TrackSource{path_text(file), 0}));
     if (!listing) return fail(listing.error());
     const auto first = first_packet_time(*listing);
     if (!first) return fail(fmt::format("ffprobe found no sound in {}", path_text(file)));
     return *first;
+}
+
+// The first packets of every track: one listing per carrier file, and one of
+// the track alone where the shared listing holds too few of its packets (a
+// track that starts late).
+Result<std::vector<std::string>> first_packet_listings(const RunContext& ctx, const std::vector<TrackSource>& carriers) {
+    constexpr std::size_t kEnoughPackets = 16;
+    std::map<std::string, std::size_t> tracks_in;
+    for (const auto& carrier : carriers) ++tracks_in[carrier.file];
+    std::map<std::string, std::string> shared;
+    for (const auto& [file, count] : tracks_in) {
+        auto listing = run_capture(ctx.tools.ffprobe, sound_packets_arguments(file, count));
+        if (!listing) return fail(listing.error());
+        shared.emplace(file, std::move(*listing));
+    }
+    std::vector<std::string> listings;
+    for (const auto& carrier : carriers) {
+        auto own = packets_of_stream(shared[carrier.file], carrier.id);
+        if (std::ranges::count(own, '\n') < static_cast<std::ptrdiff_t>(kEnoughPackets)) {
+            auto alone = run_capture(ctx.tools.ffprobe, first_packets_arguments(carrier));
+            if (!alone) return fail(alone.error());
+            own = std::move(*alone);
+        }
+        listings.push_back(std::move(own));
+    }
+    return listings;
+}
+
+// The codec delay of a carrier's track: from the head of a Matroska carrier,
+// else from mkvmerge's identification (read once per file).
+Result<double> codec_delay_of(const RunContext& ctx, const TrackSource& carrier,
+                              std::map<std::string, std::string>& identified) {
+    if (auto head = read_matroska_head(carrier.file); head && carrier.id < head->tracks.size())
+        return static_cast<double>(head->tracks[carrier.id].codecDelay) / 1e9;
+    auto known = identified.find(carrier.file);
+    if (known == identified.end()) {
+        auto report = mkvmerge_identify(ctx.tools, carrier.file);
+        if (!report) return fail(report.error());
+        known = identified.emplace(carrier.file, std::move(*report)).first;
+    }
+    return parse_mkvmerge_codec_delay(known->second, carrier.id);
 }
 
 // Cuts the sound; the first run that reads the source reads its subtitle
@@ -78,17 +122,20 @@ Result<double> rebuild_audio(StageRun& run, const AudioRebuild& rebuild, double 
     const auto& tracks = run.in.info.audio;
     std::vector<TrackWork> work;
     std::vector<SegmentJob> jobs;
+    for (const auto& carrier : run.out.carriers.audio) {
+        if (carrier.syncMs != 0) return fail("A sound track still to be shifted cannot be cut again.");
+    }
+    auto listings = first_packet_listings(ctx, run.out.carriers.audio);
+    if (!listings) return fail(listings.error());
     // Most tracks share one carrier file: it is identified once.
     std::map<std::string, std::string> identified;
     for (std::size_t k = 0; k < tracks.size(); ++k) {
         const auto& track = tracks[k];
         const TrackSource carrier = run.out.carriers.audio[k];
-        if (carrier.syncMs != 0) return fail("A sound track still to be shifted cannot be cut again.");
-        auto listing = run_capture(ctx.tools.ffprobe, first_packets_arguments(carrier));
-        if (!listing) return fail(listing.error());
-        const auto source_samples = samples_per_packet(*listing, track.sampleRate);
+        const auto& listing = (*listings)[k];
+        const auto source_samples = samples_per_packet(listing, track.sampleRate);
         TrackWork w;
-        w.firstPacket = first_packet_time(*listing).value_or(0);
+        w.firstPacket = first_packet_time(listing).value_or(0);
         w.silence.frameSamples = silence_frame_samples(track, source_samples);
         w.silence.sampleRate = track.sampleRate;
         w.silence.file = run.in.in_work(fmt::format("{}-silence-{}.nut", rebuild.name, k));
@@ -98,13 +145,9 @@ Result<double> rebuild_audio(StageRun& run, const AudioRebuild& rebuild, double 
         w.list = run.in.in_work(fmt::format("{}-{}.csv", rebuild.name, k));
         // The segmenter goes by the times as stored, before a codec delay is
         // taken off (Opus): it is told and it answers in those.
-        auto known = identified.find(carrier.file);
-        if (known == identified.end()) {
-            auto report = mkvmerge_identify(ctx.tools, carrier.file);
-            if (!report) return fail(report.error());
-            known = identified.emplace(carrier.file, std::move(*report)).first;
-        }
-        w.codecDelay = parse_mkvmerge_codec_delay(known->second, carrier.id);
+        auto delay = codec_delay_of(ctx, carrier, identified);
+        if (!delay) return fail(delay.error());
+        w.codecDelay = *delay;
         std::vector<double> times = stretch_boundaries(w.stretches);
         for (double& t : times) t += w.codecDelay;
         jobs.push_back({carrier, times, run.in.in_work(fmt::format("{}-{}-%03d.nut", rebuild.name, k)), w.list});

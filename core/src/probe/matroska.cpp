@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <functional>
 
 #include "util/files.h"
 
@@ -25,6 +26,7 @@ constexpr std::uint64_t kTracks = 0x1654AE6B;
 constexpr std::uint64_t kTrackEntry = 0xAE;
 constexpr std::uint64_t kTrackNumber = 0xD7;
 constexpr std::uint64_t kTrackType = 0x83;
+constexpr std::uint64_t kCodecDelay = 0x56AA;
 constexpr std::uint64_t kCues = 0x1C53BB6B;
 constexpr std::uint64_t kCuePoint = 0xBB;
 constexpr std::uint64_t kCueTime = 0xB3;
@@ -145,6 +147,7 @@ void read_tracks(std::string_view body, MatroskaHead& head) {
         children(entry, [&](std::uint64_t field, std::string_view value) {
             if (field == kTrackNumber) track.number = read_uint(value).value_or(0);
             if (field == kTrackType) track.type = read_uint(value).value_or(0);
+            if (field == kCodecDelay) track.codecDelay = read_uint(value).value_or(0);
         });
         head.tracks.push_back(track);
     });
@@ -170,6 +173,39 @@ std::optional<std::string> read_element_at(std::ifstream& file, std::uint64_t of
     auto bytes = read_range(file, offset, element->content + static_cast<std::size_t>(*element->size));
     if (!bytes || !read_element(*bytes, 0)->whole(*bytes)) return std::nullopt;
     return bytes;
+}
+
+
+// The start of a file up to its first cluster: a small read first, a larger
+// one only where that does not hold what is needed (a run with hundreds of
+// pieces reads each one's start).
+Result<MatroskaHead> read_head(std::ifstream& file, const std::string& path) {
+    constexpr std::size_t kMost = std::size_t{1} << 20;
+    std::optional<MatroskaHead> head;
+    for (std::size_t length = std::size_t{64} << 10;; length *= 4) {
+        const auto start = read_range(file, 0, length);
+        if (!start) return fail("cannot read " + path);
+        head = parse_matroska_head(*start);
+        if ((head && head->duration && head->firstCluster) || start->size() < length || length >= kMost) break;
+    }
+    if (!head) return fail("not Matroska: " + path);
+    return std::move(*head);
+}
+
+// Reads the first cluster in growing pieces until `enough` holds for the
+// track starts read so far, the cluster is whole, or 16 MiB were read.
+// Tells whether the cluster was read whole; nothing when it cannot be read.
+std::optional<bool> read_first_cluster(std::ifstream& file, const MatroskaHead& head,
+                                       const std::function<bool(const std::vector<TrackStart>&)>& enough) {
+    constexpr std::size_t kMostBytes = std::size_t{16} << 20;
+    for (std::size_t length = std::size_t{256} << 10;; length *= 4) {
+        const auto cluster = read_range(file, *head.firstCluster, length);
+        if (!cluster) return std::nullopt;
+        const bool satisfied = enough(parse_cluster_starts(*cluster, head.timestampScale));
+        const auto element = read_element(*cluster, 0);
+        const bool whole = element && element->whole(*cluster);
+        if (whole || satisfied || cluster->size() < length || length >= kMostBytes) return whole;
+    }
 }
 
 }  // namespace
@@ -319,47 +355,59 @@ std::vector<TrackStart> parse_cluster_starts(std::string_view bytes, std::uint64
     return starts;
 }
 
+Result<MatroskaHead> read_matroska_head(const std::string& path) {
+    std::ifstream file(path_from_text(path), std::ios::binary);
+    if (!file) return fail("cannot open " + path);
+    return read_head(file, path);
+}
+
 Result<FileExtent> read_matroska_extent(const std::string& path, std::uint64_t stream) {
     std::ifstream file(path_from_text(path), std::ios::binary);
     if (!file) return fail("cannot open " + path);
-    // A run with hundreds of pieces reads each one's start: a small read
-    // first, a larger one only where that does not hold what is needed.
-    constexpr std::size_t kMost = std::size_t{1} << 20;
-    std::optional<MatroskaHead> head;
-    for (std::size_t length = std::size_t{64} << 10;; length *= 4) {
-        const auto start = read_range(file, 0, length);
-        if (!start) return fail("cannot read " + path);
-        head = parse_matroska_head(*start);
-        if ((head && head->duration && head->firstCluster) || start->size() < length || length >= kMost) break;
-    }
-    if (!head || !head->duration || !head->firstCluster) return fail("no duration or cluster in " + path);
+    auto head = read_head(file, path);
+    if (!head) return fail(head.error());
+    if (!head->duration || !head->firstCluster) return fail("no duration or cluster in " + path);
     if (stream >= head->tracks.size() || head->tracks[stream].type != 1) return fail("no such picture track");
     // Pictures shown before the keyframe (open GOPs) follow it closely in the
     // file: the first pictures of the first cluster hold the earliest time.
     // Where even those do not fit, mkvmerge is asked instead.
     // Eight pictures of a film's scene start can exceed a mebibyte (4K: many).
     constexpr std::size_t kEnough = 8;
-    constexpr std::size_t kMostPictures = std::size_t{16} << 20;
     std::vector<TrackStart> starts;
     std::vector<TrackStart>::const_iterator picture;
-    bool whole = false;
-    for (std::size_t length = std::size_t{256} << 10;; length *= 4) {
-        const auto cluster = read_range(file, *head->firstCluster, length);
-        if (!cluster) return fail("cannot read " + path);
-        starts = parse_cluster_starts(*cluster, head->timestampScale);
+    const auto enough = [&](const std::vector<TrackStart>& read) {
+        starts = read;
         picture = std::find_if(starts.begin(), starts.end(),
                                [&](const auto& s) { return s.number == head->tracks[stream].number; });
-        const auto element = read_element(*cluster, 0);
-        whole = element && element->whole(*cluster);
-        if (whole || (picture != starts.end() && picture->blocks >= kEnough) || cluster->size() < length ||
-            length >= kMostPictures)
-            break;
-    }
+        return picture != starts.end() && picture->blocks >= kEnough;
+    };
+    auto whole = read_first_cluster(file, *head, enough);
+    if (!whole) return fail("cannot read " + path);
     if (picture == starts.end()) return fail("no picture in the first cluster of " + path);
-    if (picture->blocks < kEnough && !whole) return fail("too few pictures read in " + path);
+    if (picture->blocks < kEnough && !*whole) return fail("too few pictures read in " + path);
     double earliest = picture->earliest;
     for (const auto& s : starts) earliest = std::min(earliest, s.earliest);
     return FileExtent{earliest + *head->duration, picture->earliest};
+}
+
+Result<double> read_matroska_first_time(const std::string& path, std::uint64_t stream) {
+    std::ifstream file(path_from_text(path), std::ios::binary);
+    if (!file) return fail("cannot open " + path);
+    auto head = read_head(file, path);
+    if (!head) return fail(head.error());
+    if (!head->firstCluster || stream >= head->tracks.size()) return fail("no such track in " + path);
+    // ffmpeg takes a codec delay off the times it reports; the blocks keep it.
+    if (head->tracks[stream].codecDelay != 0) return fail("codec delay in " + path);
+    std::optional<double> first;
+    const auto found = [&](const std::vector<TrackStart>& starts) {
+        for (const auto& s : starts) {
+            if (s.number == head->tracks[stream].number) first = s.earliest;
+        }
+        return first.has_value();
+    };
+    if (!read_first_cluster(file, *head, found)) return fail("cannot read " + path);
+    if (!first) return fail("track not in the first cluster of " + path);
+    return *first;
 }
 
 }  // namespace reel

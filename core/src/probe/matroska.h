@@ -19,6 +19,7 @@ namespace reel {
 struct MatroskaTrack {
     std::uint64_t number = 0;
     std::uint64_t type = 0;  // 1 picture, 2 sound, 17 subtitles
+    std::uint64_t codecDelay = 0;  // nanoseconds (Opus)
 };
 
 // What the beginning of a Matroska file tells: where the cues are (file
@@ -70,6 +71,14 @@ struct TrackStart {
     std::size_t blocks = 0;
 };
 std::vector<TrackStart> parse_cluster_starts(std::string_view bytes, std::uint64_t timestamp_scale);
+
+// The head of the Matroska file at `path` (read up to its first cluster).
+Result<MatroskaHead> read_matroska_head(const std::string& path);
+
+// The time ffprobe gives the first packet of the track it numbers `stream`,
+// read from the file's first cluster. Fails for a track with a codec delay
+// (ffmpeg takes it off its times) and where the first cluster lacks the track.
+Result<double> read_matroska_first_time(const std::string& path, std::uint64_t stream);
 
 // What mkvmerge's identification says of a file it wrote or ffmpeg wrote:
 // where the picture (track ffprobe numbers `stream`) starts and where the

@@ -124,6 +124,11 @@ TEST(PacketSize, FromTheSpanOfTheFirstPackets) {
     EXPECT_EQ(samples_per_packet("-0.007\n0.013\n0.033\n", 48000), 960);
     EXPECT_EQ(samples_per_packet("0\n0.005\n0.047\n0.052\n", 48000), std::nullopt);  // Vorbis: uneven
     EXPECT_EQ(samples_per_packet("N/A\n", 48000), std::nullopt);
+    // A listing of several tracks, taken apart: stream 11 is not stream 1.
+    const std::string shared = "1,0.000000\n2,-0.007000\n11,5.0\n1,0.021000\n2,0.013000\n\n1,N/A\n";
+    EXPECT_EQ(packets_of_stream(shared, 1), "0.000000\n0.021000\nN/A\n");
+    EXPECT_EQ(packets_of_stream(shared, 2), "-0.007000\n0.013000\n");
+    EXPECT_EQ(packets_of_stream(shared, 3), "");
     AudioStreamInfo opus;
     opus.codec = "opus";
     EXPECT_EQ(silence_frame_samples(opus, 960), 960);
