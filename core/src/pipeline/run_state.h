@@ -114,6 +114,29 @@ struct AudioRebuild {
 // counted with the card).
 Result<double> rebuild_audio(StageRun& run, const AudioRebuild& rebuild, double from, double to);
 
+// The two halves of rebuild_audio. The first reads the sound's carriers and
+// cuts them into stretches; it reads the run's inputs only and changes
+// nothing of its products, so it may run beside another stage's tool run, on
+// a context of its own. The second makes the silence, joins the stretches and
+// makes the joined files the sound's carriers.
+struct SoundTrackCut {
+    std::vector<AudioStretch> stretches;
+    SilenceSource silence;
+    std::filesystem::path list;  // the segmenter's list of what it wrote
+    double firstPacket = 0;      // in the carrier
+    double codecDelay = 0;
+};
+struct SoundCut {
+    std::vector<SoundTrackCut> tracks;
+    // Subtitle tracks the same run read out of the source.
+    std::optional<std::vector<SubtitleExtract>> subtitleExtracts;
+};
+// Whether a run that reads the source should read its subtitle tracks too.
+bool wants_subtitles(const StageRun& run);
+Result<SoundCut> cut_sound(RunContext& ctx, const RunInputs& in, const std::vector<TrackSource>& carriers,
+                           const AudioRebuild& rebuild, bool read_subtitles);
+Result<double> join_sound(StageRun& run, const AudioRebuild& rebuild, SoundCut cut, double from, double to);
+
 // A file of the joined picture as mkvmerge sees it (its first frame and end);
 // the caller sets its position.
 Result<VideoPiece> measure_piece(const RunContext& ctx, const std::filesystem::path& file);

@@ -27,14 +27,6 @@ constexpr double kTimestampPrecision = 0.0011;
 constexpr double kLift = 1.0;
 constexpr int kLiftMs = 1000;
 
-struct TrackWork {
-    std::vector<AudioStretch> stretches;
-    SilenceSource silence;
-    std::filesystem::path list;
-    double firstPacket = 0;  // in the carrier
-    double codecDelay = 0;
-};
-
 // The time of the first packet of `file`'s only sound track, read from the
 // file itself where it is Matroska.
 Result<double> first_packet_of(const RunContext& ctx, const std::filesystem::path& file) {
@@ -87,62 +79,64 @@ Result<double> codec_delay_of(const RunContext& ctx, const TrackSource& carrier,
     return parse_mkvmerge_codec_delay(known->second, carrier.id);
 }
 
-// Cuts the sound; the first run that reads the source reads its subtitle
-// tracks too, where the subtitle stage will want them.
-Result<void> run_segmenting(StageRun& run, const std::vector<SegmentJob>& jobs) {
+// Cuts the sound; where `read_subtitles`, a run that reads the source reads
+// its subtitle tracks too, where the subtitle stage will want them.
+Result<void> run_segmenting(RunContext& ctx, const RunInputs& in, bool read_subtitles,
+                            const std::vector<SegmentJob>& jobs, SoundCut& cut) {
     const auto sound_only = segment_arguments(jobs);
     const auto inputs = segment_inputs(jobs);
-    const auto source = std::ranges::find(inputs, run.in.source);
-    if (!run.in.rebuilds_subtitles() || run.out.subtitleExtracts || source == inputs.end())
-        return run_ffmpeg(run.ctx, sound_only, std::nullopt);
-    auto extracts = subtitle_extracts(run.in.sourceInfo, run.in.work, run.in.options.container.holdsPictureSubtitles,
-                                      !run.in.timeline_moves());
-    if (extracts.empty()) return run_ffmpeg(run.ctx, sound_only, std::nullopt);
+    const auto source = std::ranges::find(inputs, in.source);
+    if (!read_subtitles || source == inputs.end()) return run_ffmpeg(ctx, sound_only, std::nullopt);
+    auto extracts = subtitle_extracts(in.sourceInfo, in.work, in.options.container.holdsPictureSubtitles,
+                                      !in.timeline_moves());
+    if (extracts.empty()) return run_ffmpeg(ctx, sound_only, std::nullopt);
     auto args = sound_only;
     for (const auto& extract : extracts) {
         args.insert(args.end(), {"-map", fmt::format("{}:{}", source - inputs.begin(), extract.index)});
         args.insert(args.end(), extract.options.begin(), extract.options.end());
     }
-    auto r = run_ffmpeg(run.ctx, args, std::nullopt);
+    auto r = run_ffmpeg(ctx, args, std::nullopt);
     if (r) {
-        run.out.subtitleExtracts = std::move(extracts);
+        cut.subtitleExtracts = std::move(extracts);
         return r;
     }
-    if (is_cancelled(run.ctx)) return r;
+    if (is_cancelled(ctx)) return r;
     // A subtitle track ffmpeg cannot read must not cost the sound: the
     // subtitle stage reads each track again and drops the broken one.
-    run.ctx.log(fmt::format("cutting the sound without the subtitles: {}", r.error()));
-    return run_ffmpeg(run.ctx, sound_only, std::nullopt);
+    ctx.log(fmt::format("cutting the sound without the subtitles: {}", r.error()));
+    return run_ffmpeg(ctx, sound_only, std::nullopt);
 }
 
 }  // namespace
 
-Result<double> rebuild_audio(StageRun& run, const AudioRebuild& rebuild, double from, double to) {
-    RunContext& ctx = run.ctx;
-    const auto& tracks = run.in.info.audio;
-    std::vector<TrackWork> work;
+bool wants_subtitles(const StageRun& run) { return run.in.rebuilds_subtitles() && !run.out.subtitleExtracts; }
+
+Result<SoundCut> cut_sound(RunContext& ctx, const RunInputs& in, const std::vector<TrackSource>& carriers,
+                          const AudioRebuild& rebuild, bool read_subtitles) {
+    const auto& tracks = in.info.audio;
+    SoundCut cut;
     std::vector<SegmentJob> jobs;
-    for (const auto& carrier : run.out.carriers.audio) {
+    for (const auto& carrier : carriers) {
         if (carrier.syncMs != 0) return fail("A sound track still to be shifted cannot be cut again.");
     }
-    auto listings = first_packet_listings(ctx, run.out.carriers.audio);
+    auto listings = first_packet_listings(ctx, carriers);
     if (!listings) return fail(listings.error());
     // Most tracks share one carrier file: it is identified once.
     std::map<std::string, std::string> identified;
     for (std::size_t k = 0; k < tracks.size(); ++k) {
         const auto& track = tracks[k];
-        const TrackSource carrier = run.out.carriers.audio[k];
+        const TrackSource carrier = carriers[k];
         const auto& listing = (*listings)[k];
         const auto source_samples = samples_per_packet(listing, track.sampleRate);
-        TrackWork w;
+        SoundTrackCut w;
         w.firstPacket = first_packet_time(listing).value_or(0);
         w.silence.frameSamples = silence_frame_samples(track, source_samples);
         w.silence.sampleRate = track.sampleRate;
-        w.silence.file = run.in.in_work(fmt::format("{}-silence-{}.nut", rebuild.name, k));
+        w.silence.file = in.in_work(fmt::format("{}-silence-{}.nut", rebuild.name, k));
         const double frame_seconds = static_cast<double>(source_samples.value_or(w.silence.frameSamples)) /
                                      static_cast<double>(track.sampleRate);
         w.stretches = rebuild.stretches(frame_seconds);
-        w.list = run.in.in_work(fmt::format("{}-{}.csv", rebuild.name, k));
+        w.list = in.in_work(fmt::format("{}-{}.csv", rebuild.name, k));
         // The segmenter goes by the times as stored, before a codec delay is
         // taken off (Opus): it is told and it answers in those.
         auto delay = codec_delay_of(ctx, carrier, identified);
@@ -150,14 +144,20 @@ Result<double> rebuild_audio(StageRun& run, const AudioRebuild& rebuild, double 
         w.codecDelay = *delay;
         std::vector<double> times = stretch_boundaries(w.stretches);
         for (double& t : times) t += w.codecDelay;
-        jobs.push_back({carrier, times, run.in.in_work(fmt::format("{}-{}-%03d.nut", rebuild.name, k)), w.list});
-        work.push_back(std::move(w));
+        jobs.push_back({carrier, times, in.in_work(fmt::format("{}-{}-%03d.nut", rebuild.name, k)), w.list});
+        cut.tracks.push_back(std::move(w));
     }
-    if (auto r = run_segmenting(run, jobs); !r) return fail(r.error());
+    if (auto r = run_segmenting(ctx, in, read_subtitles, jobs, cut); !r) return fail(r.error());
+    return cut;
+}
 
+Result<double> join_sound(StageRun& run, const AudioRebuild& rebuild, SoundCut cut, double from, double to) {
+    RunContext& ctx = run.ctx;
+    const auto& tracks = run.in.info.audio;
+    if (cut.subtitleExtracts) run.out.subtitleExtracts = std::move(cut.subtitleExtracts);
     double first_track_silence = 0;
     for (std::size_t k = 0; k < tracks.size(); ++k) {
-        TrackWork& w = work[k];
+        SoundTrackCut& w = cut.tracks[k];
         auto list = read_file(w.list);
         if (!list) return fail(list.error());
         auto segments = parse_segment_list(*list, run.in.work);
@@ -223,6 +223,12 @@ Result<double> rebuild_audio(StageRun& run, const AudioRebuild& rebuild, double 
             rewrite ? TrackSource{path_text(output), 0} : TrackSource{path_text(joined), 0, -kLiftMs};
     }
     return first_track_silence;
+}
+
+Result<double> rebuild_audio(StageRun& run, const AudioRebuild& rebuild, double from, double to) {
+    auto cut = cut_sound(run.ctx, run.in, run.out.carriers.audio, rebuild, wants_subtitles(run));
+    if (!cut) return fail(cut.error());
+    return join_sound(run, rebuild, std::move(*cut), from, to);
 }
 
 }  // namespace reel

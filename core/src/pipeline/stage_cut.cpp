@@ -163,6 +163,29 @@ Result<void> run_cut_stages(StageRun& run) {
     if (!keeps_pictures) return fail("Everything would be removed; nothing left to write.");
     const CutLayout layout = layout_cut(*plan, cut, fps, run.in.info.duration);
 
+    // Mutes in what is kept become silence in the join too: one pass over the
+    // sound instead of one for the mutes and one for the cuts.
+    const auto mutes = run.in.mutes_join_the_cut() ? run.in.mute_ranges() : std::vector<std::pair<double, double>>{};
+    const AudioRebuild rebuild{"cut",
+                               [&layout, &mutes](double frame) {
+                                   auto stretches = straddle_by_halves(layout.stretches, frame);
+                                   return mutes.empty() ? stretches : mute_within(stretches, mute_stretches(mutes, frame));
+                               },
+                               layout.silence};
+    // The sound is cut from the source while mkvmerge splits the picture: it
+    // needs the plan, not the pieces.
+    SoundCut sound;
+    std::optional<BackgroundRun> cutting_sound;
+    if (!run.in.info.audio.empty()) {
+        cutting_sound.emplace(run.ctx, [&run, &rebuild, &sound, carriers = run.out.carriers.audio,
+                                        read_subtitles = wants_subtitles(run)](RunContext& own) -> Result<void> {
+            auto cut_tracks = cut_sound(own, run.in, carriers, rebuild, read_subtitles);
+            if (!cut_tracks) return fail(cut_tracks.error());
+            sound = std::move(*cut_tracks);
+            return {};
+        });
+    }
+
     const auto split_output = run.in.in_work("seg.mkv");
     std::vector<std::filesystem::path> parts;
     if (!plan->ranges.empty()) {
@@ -223,17 +246,9 @@ Result<void> run_cut_stages(StageRun& run) {
     // The pieces are appended by the final mux; only the sound is joined here.
     run.progress.begin(stages::join);
     run.out.carriers.use_pieces(std::move(pieces));
-    if (!run.in.info.audio.empty()) {
-        // Mutes in what is kept become silence here too: one pass over the
-        // sound instead of one for the mutes and one for the cuts.
-        const auto mutes = run.in.mutes_join_the_cut() ? run.in.mute_ranges() : std::vector<std::pair<double, double>>{};
-        AudioRebuild rebuild{"cut",
-                             [&layout, &mutes](double frame) {
-                                 auto stretches = straddle_by_halves(layout.stretches, frame);
-                                 return mutes.empty() ? stretches : mute_within(stretches, mute_stretches(mutes, frame));
-                             },
-                             layout.silence};
-        auto silence = rebuild_audio(run, rebuild, 0, 1.0);
+    if (cutting_sound) {
+        if (auto r = cutting_sound->collect(); !r) return fail(r.error());
+        auto silence = join_sound(run, rebuild, std::move(sound), 0, 1.0);
         if (!silence) return fail(silence.error());
         run.out.secondsEncoded += *silence;
     }

@@ -1,7 +1,10 @@
 // Running the tools: captured runs and progress runs over the process seam.
 #include <algorithm>
+#include <chrono>
 #include <deque>
 #include <filesystem>
+#include <system_error>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -138,6 +141,58 @@ Result<void> run_with_progress(RunContext& ctx, const std::string& program, std:
 }  // namespace
 
 bool is_cancelled(const RunContext& ctx) { return ctx.cancelled && ctx.cancelled->load(); }
+
+BackgroundRun::BackgroundRun(RunContext& ctx, Work work) : ctx_(ctx), own_(ctx) {
+    own_.cancelled = std::make_shared<std::atomic<bool>>(false);
+    own_.current_child = std::make_shared<std::atomic<std::uint32_t>>(0);
+    own_.sink.progress = [](const ProgressEvent&) {};
+    own_.sink.log = [lock = lock_, lines = lines_](const std::string& line) {
+        const std::lock_guard guard(*lock);
+        lines->push_back(line);
+    };
+    try {
+        // Copied, not moved: the work must still be there if no thread starts.
+        done_ = std::async(std::launch::async, [this, work] { return work(own_); });
+    } catch (const std::system_error&) {
+        // No thread to be had: the work runs now, before the run goes on.
+        ranInline_ = work(own_);
+    }
+}
+
+BackgroundRun::~BackgroundRun() {
+    if (done_.valid()) {
+        stop();
+        done_.wait();
+    }
+    replay_log();
+}
+
+void BackgroundRun::stop() {
+    // The flag first: a child started after the slot was read sees it.
+    own_.cancelled->store(true);
+    kill_process(own_.current_child->load());
+}
+
+void BackgroundRun::replay_log() {
+    const std::lock_guard guard(*lock_);
+    for (const auto& line : *lines_) ctx_.log(line);
+    lines_->clear();
+}
+
+Result<void> BackgroundRun::collect() {
+    if (ranInline_) {
+        replay_log();
+        return *std::exchange(ranInline_, std::nullopt);
+    }
+    if (!done_.valid()) return fail("Background work collected twice.");
+    while (done_.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+        if (is_cancelled(ctx_)) stop();
+    }
+    auto verdict = done_.get();
+    replay_log();
+    if (is_cancelled(ctx_)) return fail("Cancelled");
+    return verdict;
+}
 
 Result<std::string> run_capture(const std::string& program, const std::vector<std::string>& args) {
     auto captured = capture(program, args);

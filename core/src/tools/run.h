@@ -4,7 +4,9 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -81,5 +83,34 @@ Result<std::string> run_capture_bytes(const std::string& program, const std::vec
 Result<void> run_ffmpeg(RunContext& ctx, const std::vector<std::string>& args,
                         std::optional<std::int64_t> expected_frames, const ToolProgress& progress = {});
 Result<void> run_mkvmerge(RunContext& ctx, const std::vector<std::string>& args, const ToolProgress& progress = {});
+
+// Work with tool runs of its own, on a thread beside the run's, while the
+// run goes on with its next tool: two tools reading the same movie at once.
+// The work gets a context of its own (its own child slot, so an interrupt
+// that stops the run's child does not miss it); the run's cancellation
+// reaches it while the run collects it, and its log lines reach the run's
+// log then. Leaving it uncollected stops its tool and waits for it.
+class BackgroundRun {
+public:
+    using Work = std::function<Result<void>(RunContext&)>;
+    BackgroundRun(RunContext& ctx, Work work);
+    ~BackgroundRun();
+    BackgroundRun(const BackgroundRun&) = delete;
+    BackgroundRun& operator=(const BackgroundRun&) = delete;
+
+    // Waits for the work and gives its verdict; once only.
+    Result<void> collect();
+
+private:
+    void stop();
+    void replay_log();
+
+    RunContext& ctx_;
+    RunContext own_;
+    std::shared_ptr<std::mutex> lock_ = std::make_shared<std::mutex>();
+    std::shared_ptr<std::vector<std::string>> lines_ = std::make_shared<std::vector<std::string>>();
+    std::future<Result<void>> done_;
+    std::optional<Result<void>> ranInline_;
+};
 
 }  // namespace reel

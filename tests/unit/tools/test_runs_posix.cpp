@@ -2,8 +2,11 @@
 // failure texts, cancellation and the pipes under load.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "support/fake_tool.h"
 #include "support/temp_dir.h"
@@ -189,6 +192,51 @@ TEST_F(ToolRuns, ChildStoppedThroughTheSlotGivesCancelled) {
     };
     EXPECT_EQ(run_ffmpeg(ctx, {}, 10, progress).error(), "Cancelled");
     EXPECT_EQ(ctx.current_child->load(), 0u);
+}
+
+TEST_F(ToolRuns, WorkBesideTheRunStopsWithItAndLogsIntoItsLog) {
+    // A tool that would outlast the test by far unless it is stopped; it
+    // names itself once it runs.
+    const auto pid_file = dir / "pid";
+    ctx.tools.ffmpeg = fake("ffmpeg", "echo $$ > " + test::shell_quote(pid_file.string()) + "\nexec sleep 30");
+    // What the tool run itself answered: stopped, not ended by itself.
+    std::optional<std::string> answered;
+    const auto work = [&answered](RunContext& own) {
+        auto r = run_ffmpeg(own, {"-i", "beside"}, std::nullopt);
+        answered = r ? "ran to its end" : r.error();
+        return r;
+    };
+    const auto started_tool = [&] {
+        for (int i = 0; i < 1000 && test::slurp(pid_file).empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const auto pid = static_cast<std::uint32_t>(std::stoul(test::slurp(pid_file)));
+        fs::remove(pid_file);
+        return pid;
+    };
+    {
+        BackgroundRun beside(ctx, work);
+        const auto pid = started_tool();
+        ctx.cancelled->store(true);
+        EXPECT_EQ(beside.collect().error(), "Cancelled");
+        EXPECT_FALSE(process_running(pid));
+        EXPECT_EQ(answered, "Cancelled");
+        EXPECT_EQ(ctx.current_child->load(), 0u) << "the run's own slot is not the work's";
+    }
+    ctx.cancelled->store(false);
+    answered.reset();
+    std::uint32_t left_pid = 0;
+    {
+        BackgroundRun left(ctx, work);  // not collected: a failed stage leaves it
+        left_pid = started_tool();
+    }
+    EXPECT_FALSE(process_running(left_pid));
+    EXPECT_EQ(answered, "Cancelled");
+    EXPECT_EQ(std::ranges::count(logged, std::string("> ffmpeg -i beside")), 2);
+
+    ctx.tools.ffmpeg = fake("ffmpeg", "echo 'broken pipe' >&2\nexit 3");
+    BackgroundRun failing(ctx, work);
+    const auto verdict = failing.collect();
+    ASSERT_FALSE(verdict);
+    EXPECT_TRUE(verdict.error().starts_with("ffmpeg exited with exit code: 3")) << verdict.error();
 }
 
 TEST_F(ToolRuns, CurrentChildSlotNamesTheRunningChild) {
