@@ -114,28 +114,23 @@ struct AudioRebuild {
 // counted with the card).
 Result<double> rebuild_audio(StageRun& run, const AudioRebuild& rebuild, double from, double to);
 
-// The two halves of rebuild_audio. The first reads the sound's carriers and
-// cuts them into stretches; it reads the run's inputs only and changes
-// nothing of its products, so it may run beside another stage's tool run, on
-// a context of its own. The second makes the silence, joins the stretches and
-// makes the joined files the sound's carriers.
-struct SoundTrackCut {
-    std::vector<AudioStretch> stretches;
-    SilenceSource silence;
-    std::filesystem::path list;  // the segmenter's list of what it wrote
-    double firstPacket = 0;      // in the carrier
-    double codecDelay = 0;
-};
-struct SoundCut {
-    std::vector<SoundTrackCut> tracks;
-    // Subtitle tracks the same run read out of the source.
+// rebuild_audio in two halves. The first runs the tools: it reads the
+// sound's carriers, cuts them into stretches and joins each track. It reads
+// the run's inputs only and changes nothing of its products, so it may run
+// beside another stage's tool run, on a context of its own. `progress` gives
+// the progress of track k of n (none: no progress). The second makes the
+// result the run's: the sound's carriers and the subtitle tracks read along.
+struct RebuiltSound {
+    std::vector<TrackSource> carriers;
+    double silence = 0;  // seconds one track received in place of muted packets
     std::optional<std::vector<SubtitleExtract>> subtitleExtracts;
 };
+using TrackProgress = std::function<ToolProgress(std::size_t track, std::size_t tracks)>;
+Result<RebuiltSound> make_sound(RunContext& ctx, const RunInputs& in, const std::vector<TrackSource>& carriers,
+                                const AudioRebuild& rebuild, bool read_subtitles, const TrackProgress& progress);
+double use_sound(RunProducts& out, RebuiltSound sound);
 // Whether a run that reads the source should read its subtitle tracks too.
 bool wants_subtitles(const StageRun& run);
-Result<SoundCut> cut_sound(RunContext& ctx, const RunInputs& in, const std::vector<TrackSource>& carriers,
-                           const AudioRebuild& rebuild, bool read_subtitles);
-Result<double> join_sound(StageRun& run, const AudioRebuild& rebuild, SoundCut cut, double from, double to);
 
 // A file of the joined picture as mkvmerge sees it (its first frame and end);
 // the caller sets its position.

@@ -18,6 +18,19 @@ namespace reel {
 
 namespace {
 
+// A sound track cut into stretches, and what joining them needs of it.
+struct SoundTrackCut {
+    std::vector<AudioStretch> stretches;
+    SilenceSource silence;
+    std::filesystem::path list;  // the segmenter's list of what it wrote
+    double firstPacket = 0;      // in the carrier
+    double codecDelay = 0;
+};
+struct SoundCut {
+    std::vector<SoundTrackCut> tracks;
+    std::optional<std::vector<SubtitleExtract>> subtitleExtracts;
+};
+
 // ffmpeg writes Matroska times in whole milliseconds; a track that lands within
 // one of where it should has landed.
 constexpr double kTimestampPrecision = 0.0011;
@@ -107,10 +120,6 @@ Result<void> run_segmenting(RunContext& ctx, const RunInputs& in, bool read_subt
     return run_ffmpeg(ctx, sound_only, std::nullopt);
 }
 
-}  // namespace
-
-bool wants_subtitles(const StageRun& run) { return run.in.rebuilds_subtitles() && !run.out.subtitleExtracts; }
-
 Result<SoundCut> cut_sound(RunContext& ctx, const RunInputs& in, const std::vector<TrackSource>& carriers,
                           const AudioRebuild& rebuild, bool read_subtitles) {
     const auto& tracks = in.info.audio;
@@ -151,16 +160,17 @@ Result<SoundCut> cut_sound(RunContext& ctx, const RunInputs& in, const std::vect
     return cut;
 }
 
-Result<double> join_sound(StageRun& run, const AudioRebuild& rebuild, SoundCut cut, double from, double to) {
-    RunContext& ctx = run.ctx;
-    const auto& tracks = run.in.info.audio;
-    if (cut.subtitleExtracts) run.out.subtitleExtracts = std::move(cut.subtitleExtracts);
-    double first_track_silence = 0;
+Result<RebuiltSound> join_sound(RunContext& ctx, const RunInputs& in, const AudioRebuild& rebuild, SoundCut cut,
+                                const TrackProgress& track_progress) {
+    const auto& tracks = in.info.audio;
+    RebuiltSound rebuilt;
+    rebuilt.subtitleExtracts = std::move(cut.subtitleExtracts);
+    rebuilt.carriers.resize(tracks.size());
     for (std::size_t k = 0; k < tracks.size(); ++k) {
         SoundTrackCut& w = cut.tracks[k];
         auto list = read_file(w.list);
         if (!list) return fail(list.error());
-        auto segments = parse_segment_list(*list, run.in.work);
+        auto segments = parse_segment_list(*list, in.work);
         if (!segments) return fail(segments.error());
         for (auto& segment : *segments) {
             segment.start -= w.codecDelay;
@@ -183,16 +193,14 @@ Result<double> join_sound(StageRun& run, const AudioRebuild& rebuild, SoundCut c
         const auto entries = plan_audio_entries(*segments, w.stretches, rebuild.silence, w.silence, w.firstPacket);
         if (entries.empty()) return fail(fmt::format("Audio track {} has no sound left to write.", k + 1));
         if (k == 0)
-            first_track_silence = silence_seconds(plan_audio_entries(*segments, w.stretches, {}, w.silence, w.firstPacket),
+            rebuilt.silence = silence_seconds(plan_audio_entries(*segments, w.stretches, {}, w.silence, w.firstPacket),
                                                   w.silence);
 
-        const auto script = run.in.in_work(fmt::format("{}-{}.ffconcat", rebuild.name, k));
+        const auto script = in.in_work(fmt::format("{}-{}.ffconcat", rebuild.name, k));
         if (auto written = write_file(script, concat_script(entries)); !written) return fail(written.error());
-        const auto joined = run.in.in_work(fmt::format("{}-{}-joined.mka", rebuild.name, k));
-        const auto output = run.in.in_work(fmt::format("{}-{}.mka", rebuild.name, k));
-        const double share = (to - from) * 0.5 / static_cast<double>(tracks.size());
-        const auto progress = run.progress.slice(from + (to - from) * 0.5 + share * static_cast<double>(k),
-                                                 from + (to - from) * 0.5 + share * static_cast<double>(k + 1));
+        const auto joined = in.in_work(fmt::format("{}-{}-joined.mka", rebuild.name, k));
+        const auto output = in.in_work(fmt::format("{}-{}.mka", rebuild.name, k));
+        const auto progress = track_progress ? track_progress(k, tracks.size()) : ToolProgress{};
         // ffmpeg joins. Where a codec stores a delay (Opus), ffmpeg and
         // mkvmerge read the track's times differently: mkvmerge writes the
         // track the way it will read it in the final mux. Otherwise the final
@@ -219,16 +227,38 @@ Result<double> join_sound(StageRun& run, const AudioRebuild& rebuild, SoundCut c
             if (std::abs(moved) <= kTimestampPrecision) break;
             offset -= moved;
         }
-        run.out.carriers.audio[k] =
-            rewrite ? TrackSource{path_text(output), 0} : TrackSource{path_text(joined), 0, -kLiftMs};
+        rebuilt.carriers[k] = rewrite ? TrackSource{path_text(output), 0} : TrackSource{path_text(joined), 0, -kLiftMs};
     }
-    return first_track_silence;
+    return rebuilt;
+}
+
+}  // namespace
+
+bool wants_subtitles(const StageRun& run) { return run.in.rebuilds_subtitles() && !run.out.subtitleExtracts; }
+
+Result<RebuiltSound> make_sound(RunContext& ctx, const RunInputs& in, const std::vector<TrackSource>& carriers,
+                                const AudioRebuild& rebuild, bool read_subtitles, const TrackProgress& progress) {
+    auto cut = cut_sound(ctx, in, carriers, rebuild, read_subtitles);
+    if (!cut) return fail(cut.error());
+    return join_sound(ctx, in, rebuild, std::move(*cut), progress);
+}
+
+double use_sound(RunProducts& out, RebuiltSound sound) {
+    out.carriers.audio = std::move(sound.carriers);
+    if (sound.subtitleExtracts) out.subtitleExtracts = std::move(sound.subtitleExtracts);
+    return sound.silence;
 }
 
 Result<double> rebuild_audio(StageRun& run, const AudioRebuild& rebuild, double from, double to) {
-    auto cut = cut_sound(run.ctx, run.in, run.out.carriers.audio, rebuild, wants_subtitles(run));
-    if (!cut) return fail(cut.error());
-    return join_sound(run, rebuild, std::move(*cut), from, to);
+    // Cutting takes no progress; the joins share the second half of the slice.
+    const TrackProgress progress = [&run, from, to](std::size_t k, std::size_t tracks) {
+        const double share = (to - from) * 0.5 / static_cast<double>(tracks);
+        return run.progress.slice(from + (to - from) * 0.5 + share * static_cast<double>(k),
+                                  from + (to - from) * 0.5 + share * static_cast<double>(k + 1));
+    };
+    auto sound = make_sound(run.ctx, run.in, run.out.carriers.audio, rebuild, wants_subtitles(run), progress);
+    if (!sound) return fail(sound.error());
+    return use_sound(run.out, std::move(*sound));
 }
 
 }  // namespace reel

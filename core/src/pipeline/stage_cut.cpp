@@ -172,16 +172,16 @@ Result<void> run_cut_stages(StageRun& run) {
                                    return mutes.empty() ? stretches : mute_within(stretches, mute_stretches(mutes, frame));
                                },
                                layout.silence};
-    // The sound is cut from the source while mkvmerge splits the picture: it
-    // needs the plan, not the pieces.
-    SoundCut sound;
-    std::optional<BackgroundRun> cutting_sound;
+    // The sound is cut and joined while mkvmerge splits the picture and the
+    // cards are made: it needs the plan, not the pieces.
+    RebuiltSound sound;
+    std::optional<BackgroundRun> making_sound;
     if (!run.in.info.audio.empty()) {
-        cutting_sound.emplace(run.ctx, [&run, &rebuild, &sound, carriers = run.out.carriers.audio,
-                                        read_subtitles = wants_subtitles(run)](RunContext& own) -> Result<void> {
-            auto cut_tracks = cut_sound(own, run.in, carriers, rebuild, read_subtitles);
-            if (!cut_tracks) return fail(cut_tracks.error());
-            sound = std::move(*cut_tracks);
+        making_sound.emplace(run.ctx, [&run, &rebuild, &sound, carriers = run.out.carriers.audio,
+                                       read_subtitles = wants_subtitles(run)](RunContext& own) -> Result<void> {
+            auto made = make_sound(own, run.in, carriers, rebuild, read_subtitles, {});
+            if (!made) return fail(made.error());
+            sound = std::move(*made);
             return {};
         });
     }
@@ -246,11 +246,9 @@ Result<void> run_cut_stages(StageRun& run) {
     // The pieces are appended by the final mux; only the sound is joined here.
     run.progress.begin(stages::join);
     run.out.carriers.use_pieces(std::move(pieces));
-    if (cutting_sound) {
-        if (auto r = cutting_sound->collect(); !r) return fail(r.error());
-        auto silence = join_sound(run, rebuild, std::move(sound), 0, 1.0);
-        if (!silence) return fail(silence.error());
-        run.out.secondsEncoded += *silence;
+    if (making_sound) {
+        if (auto r = making_sound->collect(); !r) return fail(r.error());
+        run.out.secondsEncoded += use_sound(run.out, std::move(sound));
     }
     return {};
 }
