@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include "encode/encoder.h"
 #include "pipeline/audio_cut.h"
 #include "util/files.h"
 
@@ -102,8 +103,8 @@ std::vector<std::string> piece_pass_arguments(const std::vector<FileJob>& jobs) 
 
 std::vector<std::string> stretch_arguments(const std::string& source, std::uint64_t track,
                                            const std::vector<StretchJob>& jobs,
-                                           const std::vector<std::string>& settings,
-                                           const std::vector<std::string>& keyframes, const std::filesystem::path& stem) {
+                                           const std::vector<std::string>& settings, const std::string& codec,
+                                           const std::filesystem::path& stem) {
     auto args = ffmpeg_prefix(FfmpegRun::Progress);
     for (const auto& job : jobs) {
         // Half a millisecond early: the listed times are whole milliseconds.
@@ -115,21 +116,22 @@ std::vector<std::string> stretch_arguments(const std::string& source, std::uint6
     // and the forced keyframes start each anew.
     std::string graph;
     std::string chain;
-    std::vector<std::string> splits;
+    // Where a stretch begins, the encoder starts anew and the muxer a new file.
+    std::vector<std::int64_t> starts;
     std::int64_t frames = 0;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         graph += fmt::format("[{}:{}]trim=end_frame={}[s{}];", i, track, jobs[i].stretch.frames, i);
         chain += fmt::format("[s{}]", i);
-        if (i > 0) splits.push_back(fmt::format("{}", frames));
+        if (i > 0) starts.push_back(frames);
         frames += jobs[i].stretch.frames;
     }
     graph += fmt::format("{}concat=n={}:v=1:a=0[v]", chain, jobs.size());
     args.insert(args.end(), {"-filter_complex", graph, "-map", "[v]", "-map_metadata", "-1", "-map_chapters", "-1",
                              "-fps_mode", "passthrough"});
     args.insert(args.end(), settings.begin(), settings.end());
-    args.insert(args.end(), keyframes.begin(), keyframes.end());
+    if (const auto keyframes = forced_keyframe_options(codec, starts)) args.insert(args.end(), keyframes->begin(), keyframes->end());
     args.insert(args.end(), {"-f", "segment", "-segment_format", "matroska", "-reset_timestamps", "1"});
-    if (!splits.empty()) args.insert(args.end(), {"-segment_frames", fmt::format("{}", fmt::join(splits, ","))});
+    if (!starts.empty()) args.insert(args.end(), {"-segment_frames", fmt::format("{}", fmt::join(starts, ","))});
     args.push_back(numbered_pattern(path_from_text(path_text(stem) + "-%03d.mkv")));
     return args;
 }

@@ -54,15 +54,15 @@ struct StretchJob {
 };
 // Encodes the pictures of every job's stretch from track `track` of `source`
 // again with `settings` (the card encoder's, so that the stretches join the
-// copied pieces) in one ffmpeg run with one encoder: the stretches follow each
-// other, `keyframes` (forced_keyframe_options at their first frames) starts
-// each anew, and the segment muxer writes job i to stretch_segment(stem, i).
+// copied pieces) in one ffmpeg run with one encoder for `codec`: the stretches
+// follow each other, a forced keyframe (forced_keyframe_options) starts each
+// anew, and the segment muxer writes job i to stretch_segment(stem, i).
 // ffmpeg decodes from the keyframe before each stretch only, and seeks by the
 // listed times.
 std::vector<std::string> stretch_arguments(const std::string& source, std::uint64_t track,
                                            const std::vector<StretchJob>& jobs,
-                                           const std::vector<std::string>& settings,
-                                           const std::vector<std::string>& keyframes, const std::filesystem::path& stem);
+                                           const std::vector<std::string>& settings, const std::string& codec,
+                                           const std::filesystem::path& stem);
 std::filesystem::path stretch_segment(const std::filesystem::path& stem, std::size_t index);
 
 }  // namespace reel

@@ -32,9 +32,9 @@ bool remux_depends_on_start_time(const std::string& container) {
     return container.starts_with("matroska") || container.starts_with("webm");
 }
 
-bool start_time_asks_remux(const std::optional<std::string>& query_output) {
-    if (!query_output) return false;
-    const std::string text(trim(*query_output));
+bool start_time_asks_remux(const std::optional<std::string>& start_time) {
+    if (!start_time) return false;
+    const std::string text(trim(*start_time));
     if (text.empty()) return false;
     // The whole text must be the number ("N/A" and the like do not read).
     const auto value = read_number(text);

@@ -83,9 +83,9 @@ inline constexpr double kOverlayJoinShare = 0.3;
 // container is remuxed, so that picture and sound are read one way (MP4 edit
 // lists, AVI codec ids and transport-stream timing all become plain Matroska).
 bool remux_depends_on_start_time(const std::string& container);
-// ffprobe's start time of the container (absent when it gave none) asks for a remux when it
-// reads as a number further than 0.01 s from zero.
-bool start_time_asks_remux(const std::optional<std::string>& query_output);
+// The container's start time as ffprobe gives it (absent when it gives none)
+// asks for a remux when it reads as a number further than 0.01 s from zero.
+bool start_time_asks_remux(const std::optional<std::string>& start_time);
 // Subtitle formats that can go into Matroska (MP4 timed text after conversion).
 bool matroska_holds_subtitle(const std::string& codec);
 // Copies every stream but data streams and subtitles Matroska cannot hold into Matroska, with timestamps from

@@ -77,19 +77,28 @@ Result<std::vector<std::string>> first_packet_listings(const RunContext& ctx, co
     return listings;
 }
 
-// The codec delay of a carrier's track: from the head of a Matroska carrier,
-// else from mkvmerge's identification (read once per file).
+// What a carrier file tells of its tracks' codec delays, read once per file
+// (most tracks share one): its Matroska head, else mkvmerge's identification.
+struct DelaySource {
+    std::optional<MatroskaHead> head;
+    std::optional<std::string> identified;
+};
+
 Result<double> codec_delay_of(const RunContext& ctx, const TrackSource& carrier,
-                              std::map<std::string, std::string>& identified) {
-    if (auto head = read_matroska_head(carrier.file); head && carrier.id < head->tracks.size())
-        return static_cast<double>(head->tracks[carrier.id].codecDelay) / 1e9;
-    auto known = identified.find(carrier.file);
-    if (known == identified.end()) {
+                              std::map<std::string, DelaySource>& known) {
+    auto [at, first] = known.try_emplace(carrier.file);
+    DelaySource& source = at->second;
+    if (first) {
+        if (auto head = read_matroska_head(carrier.file)) source.head = std::move(*head);
+    }
+    if (source.head && carrier.id < source.head->tracks.size())
+        return static_cast<double>(source.head->tracks[carrier.id].codecDelay) / 1e9;
+    if (!source.identified) {
         auto report = mkvmerge_identify(ctx.tools, carrier.file);
         if (!report) return fail(report.error());
-        known = identified.emplace(carrier.file, std::move(*report)).first;
+        source.identified = std::move(*report);
     }
-    return parse_mkvmerge_codec_delay(known->second, carrier.id);
+    return parse_mkvmerge_codec_delay(*source.identified, carrier.id);
 }
 
 // Cuts the sound; where `read_subtitles`, a run that reads the source reads
@@ -130,8 +139,7 @@ Result<SoundCut> cut_sound(RunContext& ctx, const RunInputs& in, const std::vect
     }
     auto listings = first_packet_listings(ctx, carriers);
     if (!listings) return fail(listings.error());
-    // Most tracks share one carrier file: it is identified once.
-    std::map<std::string, std::string> identified;
+    std::map<std::string, DelaySource> delays;
     for (std::size_t k = 0; k < tracks.size(); ++k) {
         const auto& track = tracks[k];
         const TrackSource carrier = carriers[k];
@@ -148,7 +156,7 @@ Result<SoundCut> cut_sound(RunContext& ctx, const RunInputs& in, const std::vect
         w.list = in.in_work(fmt::format("{}-{}.csv", rebuild.name, k));
         // The segmenter goes by the times as stored, before a codec delay is
         // taken off (Opus): it is told and it answers in those.
-        auto delay = codec_delay_of(ctx, carrier, identified);
+        auto delay = codec_delay_of(ctx, carrier, delays);
         if (!delay) return fail(delay.error());
         w.codecDelay = *delay;
         std::vector<double> times = stretch_boundaries(w.stretches);

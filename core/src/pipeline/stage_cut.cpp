@@ -97,16 +97,12 @@ Result<std::vector<std::optional<std::filesystem::path>>> slot_files(StageRun& r
     std::size_t batch_number = 0;
     // Encodes `jobs` in one run and moves each stretch to its place.
     const auto encode = [&](const std::vector<StretchJob>& jobs, const ToolProgress& progress) -> Result<void> {
-        std::vector<std::int64_t> starts;
         std::int64_t frames = 0;
-        for (const auto& job : jobs) {
-            if (frames > 0) starts.push_back(frames);
-            frames += job.stretch.frames;
-        }
-        const auto keyframes = forced_keyframe_options(run.in.video.codec, starts).value_or(std::vector<std::string>{});
+        for (const auto& job : jobs) frames += job.stretch.frames;
         const auto segments = run.in.in_work(fmt::format("{}-batch{}", stem, batch_number++));
         if (auto r = run_ffmpeg(run.ctx,
-                                stretch_arguments(carrier.file, carrier.id, jobs, run.in.stretchSettings, keyframes, segments),
+                                stretch_arguments(carrier.file, carrier.id, jobs, run.in.stretchSettings,
+                                                  run.in.video.codec, segments),
                                 frames, progress);
             !r)
             return r;

@@ -175,7 +175,6 @@ std::optional<std::string> read_element_at(std::ifstream& file, std::uint64_t of
     return bytes;
 }
 
-
 // The start of a file up to its first cluster: a small read first, a larger
 // one only where that does not hold what is needed (a run with hundreds of
 // pieces reads each one's start).
@@ -192,19 +191,27 @@ Result<MatroskaHead> read_head(std::ifstream& file, const std::string& path) {
     return std::move(*head);
 }
 
-// Reads the first cluster in growing pieces until `enough` holds for the
-// track starts read so far, the cluster is whole, or 16 MiB were read.
-// Tells whether the cluster was read whole; nothing when it cannot be read.
-std::optional<bool> read_first_cluster(std::ifstream& file, const MatroskaHead& head,
-                                       const std::function<bool(const std::vector<TrackStart>&)>& enough) {
+// The track starts of a file's first cluster, and whether it was read whole.
+struct FirstCluster {
+    std::vector<TrackStart> starts;
+    bool whole = false;
+
+    std::vector<TrackStart>::const_iterator track(std::uint64_t number) const {
+        return std::ranges::find(starts, number, &TrackStart::number);
+    }
+};
+
+// Reads the first cluster in growing pieces until `enough` holds for what was
+// read, the cluster is whole, or 16 MiB were read; nothing when it cannot be read.
+std::optional<FirstCluster> read_first_cluster(std::ifstream& file, const MatroskaHead& head,
+                                               const std::function<bool(const FirstCluster&)>& enough) {
     constexpr std::size_t kMostBytes = std::size_t{16} << 20;
     for (std::size_t length = std::size_t{256} << 10;; length *= 4) {
-        const auto cluster = read_range(file, *head.firstCluster, length);
-        if (!cluster) return std::nullopt;
-        const bool satisfied = enough(parse_cluster_starts(*cluster, head.timestampScale));
-        const auto element = read_element(*cluster, 0);
-        const bool whole = element && element->whole(*cluster);
-        if (whole || satisfied || cluster->size() < length || length >= kMostBytes) return whole;
+        const auto bytes = read_range(file, *head.firstCluster, length);
+        if (!bytes) return std::nullopt;
+        const auto element = read_element(*bytes, 0);
+        FirstCluster cluster{parse_cluster_starts(*bytes, head.timestampScale), element && element->whole(*bytes)};
+        if (cluster.whole || enough(cluster) || bytes->size() < length || length >= kMostBytes) return cluster;
     }
 }
 
@@ -373,20 +380,17 @@ Result<FileExtent> read_matroska_extent(const std::string& path, std::uint64_t s
     // Where even those do not fit, mkvmerge is asked instead.
     // Eight pictures of a film's scene start can exceed a mebibyte (4K: many).
     constexpr std::size_t kEnough = 8;
-    std::vector<TrackStart> starts;
-    std::vector<TrackStart>::const_iterator picture;
-    const auto enough = [&](const std::vector<TrackStart>& read) {
-        starts = read;
-        picture = std::find_if(starts.begin(), starts.end(),
-                               [&](const auto& s) { return s.number == head->tracks[stream].number; });
-        return picture != starts.end() && picture->blocks >= kEnough;
-    };
-    auto whole = read_first_cluster(file, *head, enough);
-    if (!whole) return fail("cannot read " + path);
-    if (picture == starts.end()) return fail("no picture in the first cluster of " + path);
-    if (picture->blocks < kEnough && !*whole) return fail("too few pictures read in " + path);
+    const auto number = head->tracks[stream].number;
+    const auto cluster = read_first_cluster(file, *head, [&](const FirstCluster& read) {
+        const auto picture = read.track(number);
+        return picture != read.starts.end() && picture->blocks >= kEnough;
+    });
+    if (!cluster) return fail("cannot read " + path);
+    const auto picture = cluster->track(number);
+    if (picture == cluster->starts.end()) return fail("no picture in the first cluster of " + path);
+    if (picture->blocks < kEnough && !cluster->whole) return fail("too few pictures read in " + path);
     double earliest = picture->earliest;
-    for (const auto& s : starts) earliest = std::min(earliest, s.earliest);
+    for (const auto& s : cluster->starts) earliest = std::min(earliest, s.earliest);
     return FileExtent{earliest + *head->duration, picture->earliest};
 }
 
@@ -398,16 +402,14 @@ Result<double> read_matroska_first_time(const std::string& path, std::uint64_t s
     if (!head->firstCluster || stream >= head->tracks.size()) return fail("no such track in " + path);
     // ffmpeg takes a codec delay off the times it reports; the blocks keep it.
     if (head->tracks[stream].codecDelay != 0) return fail("codec delay in " + path);
-    std::optional<double> first;
-    const auto found = [&](const std::vector<TrackStart>& starts) {
-        for (const auto& s : starts) {
-            if (s.number == head->tracks[stream].number) first = s.earliest;
-        }
-        return first.has_value();
-    };
-    if (!read_first_cluster(file, *head, found)) return fail("cannot read " + path);
-    if (!first) return fail("track not in the first cluster of " + path);
-    return *first;
+    const auto number = head->tracks[stream].number;
+    const auto cluster = read_first_cluster(file, *head, [&](const FirstCluster& read) {
+        return read.track(number) != read.starts.end();
+    });
+    if (!cluster) return fail("cannot read " + path);
+    const auto track = cluster->track(number);
+    if (track == cluster->starts.end()) return fail("track not in the first cluster of " + path);
+    return track->earliest;
 }
 
 }  // namespace reel

@@ -87,15 +87,27 @@ struct TrackJob {
 // failure only when the work folder cannot be written.
 using Rebuilt = Result<std::optional<fs::path>>;
 
+// The track's text: what an earlier run read out, or read from the source now.
+Result<TrackText> track_text(const TrackJob& job) {
+    const auto file = job.extracted();
+    if (!file) return extract_text_track(job.tools, job.source, job.track);
+    auto read = read_file(*file);
+    if (!read) return fail(read.error());
+    return TrackText{.ass = file->extension() == ".ass", .text = std::move(*read)};
+}
+
+// The track alone in a Matroska file of its own, every packet as it was: the
+// copy an earlier run made, or one made now.
+Result<fs::path> matroska_copy(const TrackJob& job) {
+    if (const auto file = job.extracted()) return *file;
+    const fs::path copy = job.file("mkv");
+    auto copied = run_capture(job.tools.ffmpeg, job.extract_arguments({"-c:s", "copy", path_text(copy)}));
+    if (!copied) return fail(copied.error());
+    return copy;
+}
+
 Rebuilt rebuild_text(const TrackJob& job) {
-    Result<TrackText> text = fail("");
-    if (const auto file = job.extracted()) {
-        auto read = read_file(*file);
-        text = read ? Result<TrackText>(TrackText{.ass = file->extension() == ".ass", .text = std::move(*read)})
-                    : fail(read.error());
-    } else {
-        text = extract_text_track(job.tools, job.source, job.track);
-    }
+    auto text = track_text(job);
     if (!text) {
         job.drop("extracted", text.error());
         return std::nullopt;
@@ -110,16 +122,13 @@ Rebuilt rebuild_text(const TrackJob& job) {
     return file;
 }
 
-// The track alone in a Matroska file of its own, every packet as it was.
 Rebuilt copy_track(const TrackJob& job) {
-    if (const auto file = job.extracted()) return *file;
-    const fs::path copy = job.file("mkv");
-    auto copied = run_capture(job.tools.ffmpeg, job.extract_arguments({"-c:s", "copy", path_text(copy)}));
-    if (!copied) {
-        job.drop("copied", copied.error());
+    auto copy = matroska_copy(job);
+    if (!copy) {
+        job.drop("copied", copy.error());
         return std::nullopt;
     }
-    return copy;
+    return *copy;
 }
 
 Rebuilt rebuild_pgs(const TrackJob& job) {
@@ -149,14 +158,12 @@ Rebuilt rebuild_vobsub(const TrackJob& job) {
     }
     const fs::path idx = job.file("idx");
     const fs::path sub = job.file("sub");
-    const auto extracted = job.extracted();
-    const fs::path copy = extracted.value_or(job.file("mkv"));
-    auto copied = extracted ? Result<std::string>() : run_capture(job.tools.ffmpeg, job.extract_arguments({"-c:s", "copy", path_text(copy)}));
-    if (!copied) {
-        job.drop("extracted", copied.error());
+    const auto copy = matroska_copy(job);
+    if (!copy) {
+        job.drop("extracted", copy.error());
         return std::nullopt;
     }
-    auto split = run_capture(*mkvextract, {path_text(copy), "tracks", "0:" + path_text(idx)});
+    auto split = run_capture(*mkvextract, {path_text(*copy), "tracks", "0:" + path_text(idx)});
     auto idx_text = split ? read_file(idx) : fail(split.error());
     auto sub_bytes = idx_text ? read_file(sub) : fail(idx_text.error());
     if (!sub_bytes) {

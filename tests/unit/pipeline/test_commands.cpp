@@ -72,7 +72,7 @@ TEST(PiecePass, DropsLeadingPicturesBeforeTheAnnexBFilter) {
 TEST(StretchArguments, SplitsTheOneEncodedStreamWhereEachStretchBegins) {
     const std::vector<StretchJob> jobs{{{10.0, 10.5, 10.02, 12}, "a.mkv"}, {{20.5, 22.0, 20.52, 38}, "b.mkv"},
                                        {{30.0, 30.4, 30.0, 10}, "c.mkv"}};
-    const auto args = stretch_arguments("in.mkv", 2, jobs, {"-c:v", "libx264"}, {"-forced-idr", "1"}, "/w/100%/enc");
+    const auto args = stretch_arguments("in.mkv", 2, jobs, {"-c:v", "libx264"}, "h264", "/w/100%/enc");
     const auto after = [&args](const std::string& option) {
         const auto at = std::ranges::find(args, option);
         return at == args.end() || at + 1 == args.end() ? std::string() : *(at + 1);
@@ -84,7 +84,7 @@ TEST(StretchArguments, SplitsTheOneEncodedStreamWhereEachStretchBegins) {
               "[0:2]trim=end_frame=12[s0];[1:2]trim=end_frame=38[s1];[2:2]trim=end_frame=10[s2];"
               "[s0][s1][s2]concat=n=3:v=1:a=0[v]");
     // A single stretch is one file: nothing to split.
-    EXPECT_EQ(std::ranges::count(stretch_arguments("in.mkv", 0, {jobs[0]}, {}, {}, "enc"), "-segment_frames"), 0);
+    EXPECT_EQ(std::ranges::count(stretch_arguments("in.mkv", 0, {jobs[0]}, {}, "h264", "enc"), "-segment_frames"), 0);
 }
 
 }  // namespace
