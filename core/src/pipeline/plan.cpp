@@ -315,4 +315,67 @@ Result<CutPlan> plan_pieces(const std::vector<SnappedEdit>& edits, PlanKind kind
     return plan;
 }
 
+KeyframeLookup keyframes_outside(KeyframeLookup lookup, std::vector<std::pair<double, double>> ranges) {
+    return [lookup = std::move(lookup), ranges = std::move(ranges)](double t) -> Result<double> {
+        auto keyframe = lookup(t);
+        if (!keyframe) return keyframe;
+        for (const auto& [start, end] : ranges) {
+            if (*keyframe > start + kFrameTolerance && *keyframe < end - kFrameTolerance)
+                return t - start <= end - t ? start : end;
+        }
+        return keyframe;
+    };
+}
+
+ComposedPlan compose_plans(CutPlan cut) {
+    ComposedPlan composed;
+    for (std::size_t i = 0; i < cut.slots.size(); ++i) composed.origins.push_back({i, 0, std::nullopt});
+    composed.plan = std::move(cut);
+    return composed;
+}
+
+Result<ComposedPlan> compose_plans(const std::vector<SnappedEdit>& text_edits, const CutPlan& cut, double fps,
+                                   const GapContext& gap) {
+    if (gap.frames || !cut.stretches.empty()) return fail("Text cards and exact cuts are not taken from one split.");
+    const double half_frame = 0.5 / fps;
+    ComposedPlan composed;
+    // The source between `from` and `to` as pieces of the cut plan's slot
+    // `cut_slot`, divided as every gap is after a card.
+    const auto add_source = [&](std::size_t cut_slot, double range_start, double from, std::optional<double> to) -> Result<void> {
+        if (to && *to <= from + half_frame) return {};
+        const bool after_card = !composed.plan.slots.empty() && composed.plan.slots.back().kind != PieceSlot::Kind::Piece;
+        const std::size_t first = composed.plan.ranges.size();
+        if (auto r = plan_gap(composed.plan, from, to, after_card, gap); !r) return r;
+        for (std::size_t k = first; k < composed.plan.ranges.size(); ++k)
+            composed.origins.push_back({cut_slot, composed.plan.ranges[k].start - range_start, std::nullopt});
+        return {};
+    };
+    for (std::size_t i = 0; i < cut.slots.size(); ++i) {
+        const auto& slot = cut.slots[i];
+        if (slot.kind != PieceSlot::Kind::Piece) {
+            composed.plan.slots.push_back(slot);
+            composed.origins.push_back({i, 0, std::nullopt});
+            continue;
+        }
+        const auto& range = cut.ranges[slot.index];
+        const double end = range.end.value_or(std::numeric_limits<double>::infinity());
+        double cursor = range.start;
+        for (std::size_t t = 0; t < text_edits.size(); ++t) {
+            const auto& text = text_edits[t];
+            if (text.snappedEnd <= range.start + kSnappedOverlapTolerance || text.snappedStart >= end - kSnappedOverlapTolerance)
+                continue;
+            if (text.snappedStart < range.start - kSnappedOverlapTolerance || text.snappedEnd > end + kSnappedOverlapTolerance)
+                return fail(fmt::format("A cut at {:.3f}s-{:.3f}s would divide the text card at {:.3f}s.", range.start,
+                                        end, text.snappedStart));
+            if (auto r = add_source(i, range.start, cursor, text.snappedStart); !r) return fail(r.error());
+            composed.plan.slots.push_back({PieceSlot::Kind::Card, t, false, false});
+            composed.origins.push_back({i, text.snappedStart - range.start, t});
+            cursor = text.snappedEnd;
+        }
+        const std::optional<double> to = range.end;
+        if (auto r = add_source(i, range.start, cursor, to); !r) return fail(r.error());
+    }
+    return composed;
+}
+
 }  // namespace reel

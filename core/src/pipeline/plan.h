@@ -120,4 +120,31 @@ Result<void> plan_gap(CutPlan& plan, double gap_start, std::optional<double> gap
 enum class PlanKind { Text, Cut };
 Result<CutPlan> plan_pieces(const std::vector<SnappedEdit>& edits, PlanKind kind, double fps, const GapContext& gap);
 
+// `lookup` with no keyframe strictly inside any of `ranges` (the text ranges,
+// whose pictures a card replaces): a time in there gets the nearer of the
+// range's ends, which are keyframes themselves.
+KeyframeLookup keyframes_outside(KeyframeLookup lookup, std::vector<std::pair<double, double>> ranges);
+
+// A cut plan whose pieces come straight from the source although text cards
+// lie over some of its pictures: every piece slot of the cut is divided where
+// a text card starts and ends. One split of the source then serves both.
+struct ComposedSlot {
+    std::size_t cutSlot = 0;  // the slot of the cut plan this is part of
+    double offset = 0;        // from the start of that slot's range
+    // A text card (index into the text edits) in place of source pictures.
+    std::optional<std::size_t> textCard{};
+};
+struct ComposedPlan {
+    CutPlan plan;  // its Card slots index the cut edits, or stand for a text card
+    std::vector<ComposedSlot> origins;  // per slot of `plan`
+};
+// The cut plan as it is, slot for slot.
+ComposedPlan compose_plans(CutPlan cut);
+// The cut plan with the text cards of `text_edits` (snapped at keyframes)
+// put in place of the source pictures they cover, the pieces around them
+// divided as every gap after a card is (`gap` on the source). Fails when a
+// piece of the cut would begin or end inside a text range, or for exact cuts.
+Result<ComposedPlan> compose_plans(const std::vector<SnappedEdit>& text_edits, const CutPlan& cut, double fps,
+                                   const GapContext& gap);
+
 }  // namespace reel

@@ -87,6 +87,11 @@ struct RunProducts {
     // until a run has read them.
     std::optional<std::vector<SubtitleExtract>> subtitleExtracts;
 
+    // Text cards that wait for the cut (per text edit, measured, not yet
+    // placed): when the cut splits the source anyway, it takes the text ranges
+    // out with its own and puts these in their place.
+    std::optional<std::vector<std::optional<VideoPiece>>> textCards;
+
     std::vector<AppliedEdit> applied;
     double secondsEncoded = 0;
     std::vector<std::string>& warnings;

@@ -151,13 +151,24 @@ Result<void> run_cut_stages(StageRun& run) {
     const TrackSource video = run.out.carriers.video;
     auto frames = run.in.frames_for_exact(run.ctx, video.file);
     if (!frames) return fail(frames.error());
-    auto plan = plan_pieces(cut, PlanKind::Cut, fps, run.in.gap_context(run.ctx, video, *frames ? &**frames : nullptr));
+    // Text cards still to be placed: the cut's pieces come from the source,
+    // which holds other pictures where the cards go.
+    const auto& text_cards = run.out.textCards;
+    GapContext gap = run.in.gap_context(run.ctx, video, *frames ? &**frames : nullptr);
+    if (text_cards) {
+        std::vector<std::pair<double, double>> text_ranges;
+        for (const auto& edit : run.in.groups.text) text_ranges.emplace_back(edit.snappedStart, edit.snappedEnd);
+        gap.lookup = keyframes_outside(std::move(gap.lookup), std::move(text_ranges));
+    }
+    auto plan = plan_pieces(cut, PlanKind::Cut, fps, gap);
     if (!plan) return fail(plan.error());
     const bool keeps_pictures = !plan->ranges.empty() || std::ranges::any_of(plan->stretches, [](const EncodedStretch& s) {
         return s.frames > 0;
     });
     if (!keeps_pictures) return fail("Everything would be removed; nothing left to write.");
     const CutLayout layout = layout_cut(*plan, cut, fps, run.in.info.duration);
+    auto composed = text_cards ? compose_plans(run.in.groups.text, *plan, fps, gap) : compose_plans(*plan);
+    if (!composed) return fail(composed.error());
 
     // Mutes in what is kept become silence in the join too: one pass over the
     // sound instead of one for the mutes and one for the cuts.
@@ -182,14 +193,15 @@ Result<void> run_cut_stages(StageRun& run) {
         });
     }
 
+    const CutPlan& pieces_plan = composed->plan;
     const auto split_output = run.in.in_work("seg.mkv");
     std::vector<std::filesystem::path> parts;
-    if (!plan->ranges.empty()) {
-        if (auto r = run_mkvmerge(run.ctx, video_split_arguments(split_output, plan->ranges, video),
+    if (!pieces_plan.ranges.empty()) {
+        if (auto r = run_mkvmerge(run.ctx, video_split_arguments(split_output, pieces_plan.ranges, video),
                                   run.progress.slice(0, 1));
             !r)
             return fail(r.error());
-        parts = split_part_paths(split_output, plan->ranges.size());
+        parts = split_part_paths(split_output, pieces_plan.ranges.size());
     }
 
     run.progress.begin(stages::cards);
@@ -197,32 +209,41 @@ Result<void> run_cut_stages(StageRun& run) {
         plan->slots, [](const PieceSlot& s) { return s.kind == PieceSlot::Kind::Card; }));
     // The stretches and passes take the share of one card, or all when there is none.
     const double share = 1.0 / static_cast<double>(cards + 1);
-    auto files = slot_files(run, *plan, parts, video, "enc", 0, cards == 0 ? 1.0 : share);
+    auto files = slot_files(run, pieces_plan, parts, video, "enc", 0, cards == 0 ? 1.0 : share);
     if (!files) return fail(files.error());
 
     std::vector<VideoPiece> pieces;
     std::size_t rendered = 0;
-    for (std::size_t i = 0; i < plan->slots.size(); ++i) {
-        const auto& slot = plan->slots[i];
+    for (std::size_t i = 0; i < pieces_plan.slots.size(); ++i) {
+        const auto& slot = pieces_plan.slots[i];
+        const auto& origin = composed->origins[i];
+        const double position = layout.slotPositions[origin.cutSlot] + origin.offset;
         if (slot.kind == PieceSlot::Kind::Piece) {
             auto piece = measure_piece(run.ctx, *(*files)[i]);
             if (!piece) return fail(piece.error());
-            piece->position = piece_position(plan->ranges[slot.index], layout.slotPositions[i], *piece);
+            piece->position = piece_position(pieces_plan.ranges[slot.index], position, *piece);
             pieces.push_back(*piece);
             continue;
         }
         if (slot.kind == PieceSlot::Kind::Encoded) {
             if (!(*files)[i]) continue;
-            auto piece = placed_stretch(run.ctx, *(*files)[i], plan->stretches[slot.index], layout.slotPositions[i]);
+            auto piece = placed_stretch(run.ctx, *(*files)[i], pieces_plan.stretches[slot.index], position);
             if (!piece) return fail(piece.error());
             pieces.push_back(*piece);
+            continue;
+        }
+        if (origin.textCard) {
+            if (const auto& card = (*text_cards)[*origin.textCard]) {
+                pieces.push_back(*card);
+                pieces.back().position = position;
+            }
             continue;
         }
         const double from = share * static_cast<double>(rendered + 1);
         const double to = share * static_cast<double>(rendered + 2);
         ++rendered;
         const auto& edit = cut[slot.index];
-        const std::int64_t card_frames = layout.cardFrames[i];
+        const std::int64_t card_frames = layout.cardFrames[origin.cutSlot];
         const CardSpec spec = run.in.card_spec(edit.edit.text, fmt::format("card-{}.mkv", slot.index), card_frames);
         if (auto r = render_card(run, spec, from, to); !r) return fail(r.error());
         run.progress.report(to, std::string(stages::cards.label));
@@ -230,7 +251,7 @@ Result<void> run_cut_stages(StageRun& run) {
         if (!file) return fail(file.error());
         auto piece = measure_piece(run.ctx, *file);
         if (!piece) return fail(piece.error());
-        piece->position = layout.slotPositions[i];
+        piece->position = position;
         pieces.push_back(*piece);
         run.out.applied.push_back(applied_from(edit, static_cast<double>(card_frames) / fps));
     }

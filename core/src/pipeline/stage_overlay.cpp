@@ -1,8 +1,9 @@
-// Stage "overlay": the picture alone is cut around the text ranges, each text
-// range is replaced by a text card lasting exactly as long as the pictures it
-// covers, and the pieces are appended again, every one at its own time: into
-// "video.mkv" when a cut follows, else by the final mux. The sound does not
-// pass through here.
+// Stage "overlay": each text range is replaced by a text card lasting exactly
+// as long as the pictures it covers. The picture alone is cut around the text
+// ranges and the pieces are appended again, every one at its own time, by the
+// final mux; when a cut at keyframes follows, its split does this instead.
+// Exact cuts need the overlaid picture as one file ("video.mkv") to find
+// their frames in. The sound does not pass through here.
 #include <algorithm>
 
 #include <fmt/format.h>
@@ -31,9 +32,15 @@ Result<void> run_overlay_stage(StageRun& run) {
         run.out.applied.push_back(applied_from(edit, edit.snappedEnd - edit.snappedStart));
     }
 
+    // At keyframes, a cut that follows splits the source once for both: it
+    // takes the text ranges out along with its own and places the cards.
+    const bool cut_splits = run.in.timeline_moves() && !index;
+    const double cards_from = cut_splits ? 0.0 : kOverlaySplitShare;
+    const double cards_to = cut_splits ? 1.0 : 1.0 - kOverlayJoinShare;
+
     const auto split_output = run.in.in_work("vid.mkv");
     std::vector<std::filesystem::path> parts;
-    if (!plan->ranges.empty()) {
+    if (!cut_splits && !plan->ranges.empty()) {
         if (auto r = run_mkvmerge(run.ctx, video_split_arguments(split_output, plan->ranges, video),
                                   run.progress.slice(0, kOverlaySplitShare));
             !r)
@@ -44,33 +51,20 @@ Result<void> run_overlay_stage(StageRun& run) {
     const auto card_total = static_cast<std::size_t>(std::ranges::count_if(
         plan->slots, [](const PieceSlot& s) { return s.kind == PieceSlot::Kind::Card; }));
     // The stretches and passes take the share of one card.
-    const double share = (1.0 - kOverlaySplitShare - kOverlayJoinShare) / static_cast<double>(card_total + 1);
-    auto files = slot_files(run, *plan, parts, video, "venc", kOverlaySplitShare, kOverlaySplitShare + share);
-    if (!files) return fail(files.error());
+    const double share = (cards_to - cards_from) / static_cast<double>(card_total + 1);
+    std::vector<std::optional<std::filesystem::path>> files(plan->slots.size());
+    if (!cut_splits) {
+        auto made = slot_files(run, *plan, parts, video, "venc", cards_from, cards_from + share);
+        if (!made) return fail(made.error());
+        files = std::move(*made);
+    }
 
-    std::vector<VideoPiece> pieces;
+    std::vector<std::optional<VideoPiece>> cards(text.size());
     std::size_t rendered = 0;
-    for (std::size_t i = 0; i < plan->slots.size(); ++i) {
-        const auto& slot = plan->slots[i];
-        if (slot.kind == PieceSlot::Kind::Piece) {
-            auto piece = measure_piece(run.ctx, *(*files)[i]);
-            if (!piece) return fail(piece.error());
-            // The timeline does not move here: every piece keeps its own time.
-            const auto& range = plan->ranges[slot.index];
-            piece->position = piece_position(range, range.start, *piece);
-            pieces.push_back(*piece);
-            continue;
-        }
-        if (slot.kind == PieceSlot::Kind::Encoded) {
-            if (!(*files)[i]) continue;
-            const auto& stretch = plan->stretches[slot.index];
-            auto piece = placed_stretch(run.ctx, *(*files)[i], stretch, stretch.start);
-            if (!piece) return fail(piece.error());
-            pieces.push_back(*piece);
-            continue;
-        }
-        const double from = kOverlaySplitShare + share * static_cast<double>(rendered + 1);
-        const double to = kOverlaySplitShare + share * static_cast<double>(rendered + 2);
+    for (const auto& slot : plan->slots) {
+        if (slot.kind != PieceSlot::Kind::Card) continue;
+        const double from = cards_from + share * static_cast<double>(rendered + 1);
+        const double to = cards_from + share * static_cast<double>(rendered + 2);
         ++rendered;
 
         const auto& edit = text[slot.index];
@@ -92,11 +86,36 @@ Result<void> run_overlay_stage(StageRun& run) {
         auto piece = measure_piece(run.ctx, *passed);
         if (!piece) return fail(piece.error());
         piece->position = position;
-        pieces.push_back(*piece);
+        cards[slot.index] = *piece;
+    }
+    if (cut_splits) {
+        run.out.textCards = std::move(cards);
+        return {};
+    }
+
+    std::vector<VideoPiece> pieces;
+    for (std::size_t i = 0; i < plan->slots.size(); ++i) {
+        const auto& slot = plan->slots[i];
+        if (slot.kind == PieceSlot::Kind::Piece) {
+            auto piece = measure_piece(run.ctx, *files[i]);
+            if (!piece) return fail(piece.error());
+            // The timeline does not move here: every piece keeps its own time.
+            const auto& range = plan->ranges[slot.index];
+            piece->position = piece_position(range, range.start, *piece);
+            pieces.push_back(*piece);
+        } else if (slot.kind == PieceSlot::Kind::Encoded) {
+            if (!files[i]) continue;
+            const auto& stretch = plan->stretches[slot.index];
+            auto piece = placed_stretch(run.ctx, *files[i], stretch, stretch.start);
+            if (!piece) return fail(piece.error());
+            pieces.push_back(*piece);
+        } else if (cards[slot.index]) {
+            pieces.push_back(*cards[slot.index]);
+        }
     }
 
     // When nothing is cut afterwards, the final mux appends the pieces itself;
-    // a cut needs one file to find its keyframes in and to split.
+    // an exact cut needs one file to find its frames in and to split.
     if (!run.in.timeline_moves()) {
         run.out.carriers.use_pieces(std::move(pieces));
         return {};

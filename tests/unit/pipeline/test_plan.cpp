@@ -362,6 +362,82 @@ TEST(PlanGap, AsksForTheKeyframeNearFourSecondsIn) {
     EXPECT_EQ(describe(plan), "(250,280)(280,500) | piece0* piece1");
 }
 
+// ---- text cards in the cut's split -------------------------------------------
+
+// Slots of a composed plan: a text card reads "text0", each slot ends with the
+// cut slot it belongs to and its offset there.
+std::string describe(const ComposedPlan& composed) {
+    std::string out = describe(composed.plan).substr(0, describe(composed.plan).find(" |")) + " |";
+    for (std::size_t i = 0; i < composed.plan.slots.size(); ++i) {
+        const auto& slot = composed.plan.slots[i];
+        const auto& origin = composed.origins[i];
+        out += origin.textCard ? fmt::format(" text{}", *origin.textCard)
+               : fmt::format(" {}{}{}", slot.kind == PieceSlot::Kind::Card ? "card" : "piece", slot.index,
+                             slot.needsBitstreamPass ? "*" : "");
+        out += fmt::format("@{}+{}", origin.cutSlot, format_shortest(origin.offset));
+    }
+    return out;
+}
+
+struct ComposeCase {
+    const char* name;
+    std::vector<SnappedEdit> text;
+    std::vector<SnappedEdit> cut;
+    std::string expected;
+};
+
+class ComposePlans : public ::testing::TestWithParam<ComposeCase> {};
+
+TEST_P(ComposePlans, PutTextCardsWhereTheirPicturesWere) {
+    const auto& c = GetParam();
+    std::vector<std::pair<double, double>> ranges;
+    for (const auto& t : c.text) ranges.emplace_back(t.snappedStart, t.snappedEnd);
+    GapContext gap{"h264", 60, keyframes_outside(GridLookup{2, nullptr}, ranges)};
+    auto cut = plan_pieces(c.cut, PlanKind::Cut, 25, gap);
+    ASSERT_TRUE(cut.has_value()) << cut.error();
+    auto composed = compose_plans(c.text, *cut, 25, gap);
+    ASSERT_TRUE(composed.has_value()) << composed.error();
+    EXPECT_EQ(describe(*composed), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ComposePlans,
+    ::testing::Values(
+        // What follows the text card once the remove is gone is a piece after
+        // a card, though neither plan alone says so.
+        ComposeCase{"RemoveRightAfterText", {snapped(EditAction::TextOverVideo, 4, 6)}, {snapped(EditAction::Remove, 6, 8)},
+                    "(0,40)(80,120)(120,open) | piece0@0+0 text0@0+4 piece1*@1+0 piece2@1+4"},
+        ComposeCase{"TextRightAfterTitleCard",
+                    {snapped(EditAction::TextOverVideo, 12, 14)},
+                    {snapped(EditAction::Replace, 10, 12)},
+                    "(0,100)(140,160)(160,open) | piece0@0+0 card0@1+0 text0@2+0 piece1*@2+2 piece2@3+0"},
+        ComposeCase{"TwoTextsInOnePiece",
+                    {snapped(EditAction::TextOverVideo, 10, 12), snapped(EditAction::TextOverVideo, 30, 32)},
+                    {snapped(EditAction::Remove, 50, 52)},
+                    "(0,100)(120,160)(160,300)(320,360)(360,500)(520,open) | piece0@0+0 text0@0+10 piece1*@0+12 "
+                    "piece2@0+16 text1@0+30 piece3*@0+32 piece4@0+36 piece5@1+0"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ComposePlans, ACutInsideATextRangeIsRefused) {
+    CutPlan cut;
+    cut.slots.push_back({PieceSlot::Kind::Piece, 0, false, false});
+    cut.ranges.push_back({0, 5.0});
+    GapContext gap{"h264", 60, GridLookup{2, nullptr}};
+    auto composed = compose_plans({snapped(EditAction::TextOverVideo, 4, 6)}, cut, 25, gap);
+    ASSERT_FALSE(composed.has_value());
+    EXPECT_EQ(composed.error(), "A cut at 0.000s-5.000s would divide the text card at 4.000s.");
+}
+
+TEST(KeyframesOutside, TimesInsideATextRangeGetItsNearerEnd) {
+    const auto lookup = keyframes_outside(GridLookup{2, nullptr}, {{10, 20}});
+    for (const auto& [t, expected] : std::vector<std::pair<double, double>>{
+             {13, 10}, {15, 10}, {16.5, 20}, {9.5, 10}, {20.5, 20}, {21.5, 22}}) {
+        auto got = lookup(t);
+        ASSERT_TRUE(got.has_value());
+        EXPECT_DOUBLE_EQ(*got, expected) << t;
+    }
+}
+
 // ---- Timeline and map_range --------------------------------------------------
 
 TEST(Timeline, OffsetsAreRunningSums) {
