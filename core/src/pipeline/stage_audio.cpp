@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <memory>
 
 #include <fmt/format.h>
 
@@ -168,75 +169,108 @@ Result<SoundCut> cut_sound(RunContext& ctx, const RunInputs& in, const std::vect
     return cut;
 }
 
+// One track of a join: its carrier, and for the first track the seconds of
+// silence it received in place of muted packets.
+struct JoinedTrack {
+    TrackSource carrier;
+    double silence = 0;
+};
+
+Result<JoinedTrack> join_track(RunContext& ctx, const RunInputs& in, const AudioRebuild& rebuild, SoundTrackCut& w,
+                               std::size_t k, const ToolProgress& progress) {
+    const auto& track = in.info.audio[k];
+    JoinedTrack done;
+    auto list = read_file(w.list);
+    if (!list) return fail(list.error());
+    auto segments = parse_segment_list(*list, in.work);
+    if (!segments) return fail(segments.error());
+    for (auto& segment : *segments) {
+        segment.start -= w.codecDelay;
+        segment.end -= w.codecDelay;
+    }
+    // The silence is made first: where its packets start decides where the
+    // entries that use it are opened.
+    const double packet = static_cast<double>(w.silence.frameSamples) / static_cast<double>(w.silence.sampleRate);
+    const auto longest = longest_silence(*segments, w.stretches, rebuild.silence, w.silence);
+    if (longest > 0) {
+        // Three packets to spare: the encoder's priming and the outpoints'
+        // half-packet margin.
+        auto args = silence_file_arguments(track, w.silence.frameSamples, longest + 3 * packet, w.silence.file);
+        if (!args) return fail(args.error());
+        if (auto r = run_ffmpeg(ctx, *args, std::nullopt); !r) return fail(r.error());
+        auto first = first_packet_of(ctx, w.silence.file);
+        if (!first) return fail(first.error());
+        w.silence.firstPacket = *first;
+    }
+    const auto entries = plan_audio_entries(*segments, w.stretches, rebuild.silence, w.silence, w.firstPacket);
+    if (entries.empty()) return fail(fmt::format("Audio track {} has no sound left to write.", k + 1));
+    if (k == 0)
+        done.silence =
+            silence_seconds(plan_audio_entries(*segments, w.stretches, {}, w.silence, w.firstPacket), w.silence);
+
+    const auto script = in.in_work(fmt::format("{}-{}.ffconcat", rebuild.name, k));
+    if (auto written = write_file(script, concat_script(entries)); !written) return fail(written.error());
+    const auto joined = in.in_work(fmt::format("{}-{}-joined.mka", rebuild.name, k));
+    const auto output = in.in_work(fmt::format("{}-{}.mka", rebuild.name, k));
+    // ffmpeg joins. Where a codec stores a delay (Opus), ffmpeg and
+    // mkvmerge read the track's times differently: mkvmerge writes the
+    // track the way it will read it in the final mux. Otherwise the final
+    // mux takes the lift off as it reads ffmpeg's file. Either way the
+    // track is checked where it starts and, if it moved, joined once more
+    // with the shift taken off.
+    const bool rewrite = w.codecDelay != 0;
+    const double expected = entries.front().position;
+    double offset = entries.front().inpointAt;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (auto r = run_ffmpeg(ctx, concat_arguments(script, offset + kLift, joined), std::nullopt); !r)
+            return fail(r.error());
+        if (rewrite) {
+            if (auto r = run_mkvmerge(ctx, {"-o", path_text(output), "--sync", fmt::format("0:{}", -kLiftMs),
+                                            path_text(joined)},
+                                      progress);
+                !r)
+                return fail(r.error());
+        }
+        auto actual = first_packet_of(ctx, rewrite ? output : joined);
+        if (!actual) return fail(actual.error());
+        // Times in ffmpeg's Matroska files are whole milliseconds.
+        const double moved = *actual - (rewrite ? expected : expected + kLift);
+        if (std::abs(moved) <= kTimestampPrecision) break;
+        offset -= moved;
+    }
+    done.carrier = rewrite ? TrackSource{path_text(output), 0} : TrackSource{path_text(joined), 0, -kLiftMs};
+    return done;
+}
+
 Result<RebuiltSound> join_sound(RunContext& ctx, const RunInputs& in, const AudioRebuild& rebuild, SoundCut cut,
                                 const TrackProgress& track_progress) {
-    const auto& tracks = in.info.audio;
+    const std::size_t count = in.info.audio.size();
     RebuiltSound rebuilt;
     rebuilt.subtitleExtracts = std::move(cut.subtitleExtracts);
-    rebuilt.carriers.resize(tracks.size());
-    for (std::size_t k = 0; k < tracks.size(); ++k) {
-        SoundTrackCut& w = cut.tracks[k];
-        auto list = read_file(w.list);
-        if (!list) return fail(list.error());
-        auto segments = parse_segment_list(*list, in.work);
-        if (!segments) return fail(segments.error());
-        for (auto& segment : *segments) {
-            segment.start -= w.codecDelay;
-            segment.end -= w.codecDelay;
+    std::vector<std::optional<JoinedTrack>> joined(count);
+    // Without progress to show, the tracks are joined side by side: a join is
+    // a few short tool runs that mostly wait for the tool to start.
+    std::vector<std::unique_ptr<BackgroundRun>> beside;
+    if (!track_progress) {
+        for (std::size_t k = 1; k < count; ++k) {
+            beside.push_back(std::make_unique<BackgroundRun>(ctx, [&, k](RunContext& own) -> Result<void> {
+                auto track = join_track(own, in, rebuild, cut.tracks[k], k, {});
+                if (!track) return fail(track.error());
+                joined[k] = std::move(*track);
+                return {};
+            }));
         }
-        // The silence is made first: where its packets start decides where the
-        // entries that use it are opened.
-        const double packet = static_cast<double>(w.silence.frameSamples) / static_cast<double>(w.silence.sampleRate);
-        const auto longest = longest_silence(*segments, w.stretches, rebuild.silence, w.silence);
-        if (longest > 0) {
-            // Three packets to spare: the encoder's priming and the outpoints'
-            // half-packet margin.
-            auto args = silence_file_arguments(tracks[k], w.silence.frameSamples, longest + 3 * packet, w.silence.file);
-            if (!args) return fail(args.error());
-            if (auto r = run_ffmpeg(ctx, *args, std::nullopt); !r) return fail(r.error());
-            auto first = first_packet_of(ctx, w.silence.file);
-            if (!first) return fail(first.error());
-            w.silence.firstPacket = *first;
-        }
-        const auto entries = plan_audio_entries(*segments, w.stretches, rebuild.silence, w.silence, w.firstPacket);
-        if (entries.empty()) return fail(fmt::format("Audio track {} has no sound left to write.", k + 1));
-        if (k == 0)
-            rebuilt.silence = silence_seconds(plan_audio_entries(*segments, w.stretches, {}, w.silence, w.firstPacket),
-                                                  w.silence);
-
-        const auto script = in.in_work(fmt::format("{}-{}.ffconcat", rebuild.name, k));
-        if (auto written = write_file(script, concat_script(entries)); !written) return fail(written.error());
-        const auto joined = in.in_work(fmt::format("{}-{}-joined.mka", rebuild.name, k));
-        const auto output = in.in_work(fmt::format("{}-{}.mka", rebuild.name, k));
-        const auto progress = track_progress ? track_progress(k, tracks.size()) : ToolProgress{};
-        // ffmpeg joins. Where a codec stores a delay (Opus), ffmpeg and
-        // mkvmerge read the track's times differently: mkvmerge writes the
-        // track the way it will read it in the final mux. Otherwise the final
-        // mux takes the lift off as it reads ffmpeg's file. Either way the
-        // track is checked where it starts and, if it moved, joined once more
-        // with the shift taken off.
-        const bool rewrite = w.codecDelay != 0;
-        const double expected = entries.front().position;
-        double offset = entries.front().inpointAt;
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            if (auto r = run_ffmpeg(ctx, concat_arguments(script, offset + kLift, joined), std::nullopt); !r)
-                return fail(r.error());
-            if (rewrite) {
-                if (auto r = run_mkvmerge(ctx, {"-o", path_text(output), "--sync", fmt::format("0:{}", -kLiftMs),
-                                                path_text(joined)},
-                                          progress);
-                    !r)
-                    return fail(r.error());
-            }
-            auto actual = first_packet_of(ctx, rewrite ? output : joined);
-            if (!actual) return fail(actual.error());
-            // Times in ffmpeg's Matroska files are whole milliseconds.
-            const double moved = *actual - (rewrite ? expected : expected + kLift);
-            if (std::abs(moved) <= kTimestampPrecision) break;
-            offset -= moved;
-        }
-        rebuilt.carriers[k] = rewrite ? TrackSource{path_text(output), 0} : TrackSource{path_text(joined), 0, -kLiftMs};
     }
+    for (std::size_t k = 0; k < (beside.empty() ? count : 1); ++k) {
+        auto track = join_track(ctx, in, rebuild, cut.tracks[k], k, track_progress ? track_progress(k, count) : ToolProgress{});
+        if (!track) return fail(track.error());
+        joined[k] = std::move(*track);
+    }
+    for (auto& run : beside) {
+        if (auto r = run->collect(); !r) return fail(r.error());
+    }
+    for (auto& track : joined) rebuilt.carriers.push_back(track->carrier);
+    rebuilt.silence = joined.empty() ? 0 : joined.front()->silence;
     return rebuilt;
 }
 
