@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include "encode/encoder.h"
+#include "pipeline/commands.h"
 #include "pipeline/paths.h"
 #include "pipeline/pipeline.h"
 #include "pipeline/progress.h"
@@ -62,12 +63,12 @@ CardSpec RunInputs::card_spec(const std::string& text, const std::string& name, 
     return spec;
 }
 
-Result<void> render_card(StageRun& run, const CardSpec& spec, double from, double to) {
-    auto args = card_args(spec, run.in.drawtext);
+Result<std::filesystem::path> make_card(RunContext& ctx, const RunInputs& in, const CardSpec& spec,
+                                        const ToolProgress& progress) {
+    auto args = card_args(spec, in.drawtext);
     if (!args) return fail(args.error());
-    if (auto r = run_ffmpeg(run.ctx, *args, spec.frames, run.progress.slice(from, to)); !r) return r;
-    run.out.secondsEncoded += static_cast<double>(spec.frames) / run.in.fps;
-    return {};
+    if (auto r = run_ffmpeg(ctx, *args, spec.frames, progress); !r) return fail(r.error());
+    return bitstream_pass(ctx, in.video, spec.output);
 }
 
 namespace {

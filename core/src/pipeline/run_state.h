@@ -87,10 +87,10 @@ struct RunProducts {
     // until a run has read them.
     std::optional<std::vector<SubtitleExtract>> subtitleExtracts;
 
-    // Text cards that wait for the cut (per text edit, measured, not yet
-    // placed): when the cut splits the source anyway, it takes the text ranges
-    // out with its own and puts these in their place.
-    std::optional<std::vector<std::optional<VideoPiece>>> textCards;
+    // Text cards that wait for the cut (per text edit): when the cut splits
+    // the source anyway, it takes the text ranges out with its own and makes
+    // these cards, beside the split, for their place.
+    std::optional<std::vector<CardSpec>> textCards;
 
     std::vector<AppliedEdit> applied;
     double secondsEncoded = 0;
@@ -148,9 +148,11 @@ double first_frame_position(double range_start, double output_start, const Video
 // The same for a piece of a plan, whose first picture may be a leading one.
 double piece_position(const PieceRange& range, double output_start, const VideoPiece& piece);
 
-// Renders `spec` within the slice [from, to] of the current stage and counts
-// its frames as encoded.
-Result<void> render_card(StageRun& run, const CardSpec& spec, double from, double to);
+// Renders `spec` and returns the file that joins the picture: the card
+// itself, or its Annex B form. Reads the run's inputs only, so it may run
+// beside another stage's tool run; the caller counts the frames as encoded.
+Result<std::filesystem::path> make_card(RunContext& ctx, const RunInputs& in, const CardSpec& spec,
+                                        const ToolProgress& progress);
 
 // The file each slot of `plan` joins with: the carrier's split part of a
 // piece, through the filters it asks for, and the encoded file of a stretch

@@ -193,7 +193,32 @@ Result<void> run_cut_stages(StageRun& run) {
         });
     }
 
+    // The cards need the plan only: they are made beside the split too.
     const CutPlan& pieces_plan = composed->plan;
+    std::vector<std::optional<CardSpec>> card_specs(pieces_plan.slots.size());
+    for (std::size_t i = 0; i < pieces_plan.slots.size(); ++i) {
+        const auto& slot = pieces_plan.slots[i];
+        if (slot.kind != PieceSlot::Kind::Card) continue;
+        const auto& origin = composed->origins[i];
+        card_specs[i] = origin.textCard ? (*text_cards)[*origin.textCard]
+                                        : run.in.card_spec(cut[slot.index].edit.text,
+                                                           fmt::format("card-{}.mkv", slot.index),
+                                                           layout.cardFrames[origin.cutSlot]);
+    }
+    std::vector<std::filesystem::path> card_files(pieces_plan.slots.size());
+    std::optional<BackgroundRun> making_cards;
+    if (std::ranges::any_of(card_specs, [](const auto& spec) { return spec.has_value(); })) {
+        making_cards.emplace(run.ctx, [&run, &card_specs, &card_files](RunContext& own) -> Result<void> {
+            for (std::size_t i = 0; i < card_specs.size(); ++i) {
+                if (!card_specs[i]) continue;
+                auto file = make_card(own, run.in, *card_specs[i], {});
+                if (!file) return fail(file.error());
+                card_files[i] = std::move(*file);
+            }
+            return {};
+        });
+    }
+
     const auto split_output = run.in.in_work("seg.mkv");
     std::vector<std::filesystem::path> parts;
     if (!pieces_plan.ranges.empty()) {
@@ -205,12 +230,16 @@ Result<void> run_cut_stages(StageRun& run) {
     }
 
     run.progress.begin(stages::cards);
-    const auto cards = static_cast<std::size_t>(std::ranges::count_if(
+    const auto title_cards = static_cast<std::size_t>(std::ranges::count_if(
         plan->slots, [](const PieceSlot& s) { return s.kind == PieceSlot::Kind::Card; }));
-    // The stretches and passes take the share of one card, or all when there is none.
-    const double share = 1.0 / static_cast<double>(cards + 1);
-    auto files = slot_files(run, pieces_plan, parts, video, "enc", 0, cards == 0 ? 1.0 : share);
+    // The stretches and passes take the share of one card, or all when there
+    // is none; each title card is reported as it takes its place.
+    const double share = 1.0 / static_cast<double>(title_cards + 1);
+    auto files = slot_files(run, pieces_plan, parts, video, "enc", 0, title_cards == 0 ? 1.0 : share);
     if (!files) return fail(files.error());
+    if (making_cards) {
+        if (auto r = making_cards->collect(); !r) return fail(r.error());
+    }
 
     std::vector<VideoPiece> pieces;
     std::size_t rendered = 0;
@@ -232,28 +261,15 @@ Result<void> run_cut_stages(StageRun& run) {
             pieces.push_back(*piece);
             continue;
         }
-        if (origin.textCard) {
-            if (const auto& card = (*text_cards)[*origin.textCard]) {
-                pieces.push_back(*card);
-                pieces.back().position = position;
-            }
-            continue;
-        }
-        const double from = share * static_cast<double>(rendered + 1);
-        const double to = share * static_cast<double>(rendered + 2);
-        ++rendered;
-        const auto& edit = cut[slot.index];
-        const std::int64_t card_frames = layout.cardFrames[origin.cutSlot];
-        const CardSpec spec = run.in.card_spec(edit.edit.text, fmt::format("card-{}.mkv", slot.index), card_frames);
-        if (auto r = render_card(run, spec, from, to); !r) return fail(r.error());
-        run.progress.report(to, std::string(stages::cards.label));
-        auto file = bitstream_pass(run.ctx, run.in.video, spec.output);
-        if (!file) return fail(file.error());
-        auto piece = measure_piece(run.ctx, *file);
+        auto piece = measure_piece(run.ctx, card_files[i]);
         if (!piece) return fail(piece.error());
         piece->position = position;
         pieces.push_back(*piece);
-        run.out.applied.push_back(applied_from(edit, static_cast<double>(card_frames) / fps));
+        run.out.secondsEncoded += static_cast<double>(card_specs[i]->frames) / fps;
+        if (!origin.textCard) {
+            run.out.applied.push_back(applied_from(cut[slot.index], static_cast<double>(card_specs[i]->frames) / fps));
+            run.progress.report(share * static_cast<double>(++rendered + 1), std::string(stages::cards.label));
+        }
     }
     for (const auto& edit : cut) {
         if (!edit_kind(edit.edit.action).takesText) run.out.applied.push_back(applied_from(edit, std::nullopt));

@@ -33,10 +33,10 @@ Result<void> run_overlay_stage(StageRun& run) {
     }
 
     // At keyframes, a cut that follows splits the source once for both: it
-    // takes the text ranges out along with its own and places the cards.
+    // takes the text ranges out along with its own and makes the cards.
     const bool cut_splits = run.in.timeline_moves() && !index;
-    const double cards_from = cut_splits ? 0.0 : kOverlaySplitShare;
-    const double cards_to = cut_splits ? 1.0 : 1.0 - kOverlayJoinShare;
+    const double cards_from = kOverlaySplitShare;
+    const double cards_to = 1.0 - kOverlayJoinShare;
 
     const auto split_output = run.in.in_work("vid.mkv");
     std::vector<std::filesystem::path> parts;
@@ -60,6 +60,7 @@ Result<void> run_overlay_stage(StageRun& run) {
     }
 
     std::vector<std::optional<VideoPiece>> cards(text.size());
+    std::vector<CardSpec> specs(text.size());
     std::size_t rendered = 0;
     for (const auto& slot : plan->slots) {
         if (slot.kind != PieceSlot::Kind::Card) continue;
@@ -80,16 +81,20 @@ Result<void> run_overlay_stage(StageRun& run) {
             if (card_frames == 0) continue;
         }
         const CardSpec spec = run.in.card_spec(edit.edit.text, fmt::format("overlay-{}.mkv", slot.index), card_frames);
-        if (auto r = render_card(run, spec, from, to); !r) return r;
-        auto passed = bitstream_pass(run.ctx, run.in.video, spec.output);
-        if (!passed) return fail(passed.error());
-        auto piece = measure_piece(run.ctx, *passed);
+        if (cut_splits) {
+            specs[slot.index] = spec;
+            continue;
+        }
+        auto file = make_card(run.ctx, run.in, spec, run.progress.slice(from, to));
+        if (!file) return fail(file.error());
+        run.out.secondsEncoded += static_cast<double>(spec.frames) / run.in.fps;
+        auto piece = measure_piece(run.ctx, *file);
         if (!piece) return fail(piece.error());
         piece->position = position;
         cards[slot.index] = *piece;
     }
     if (cut_splits) {
-        run.out.textCards = std::move(cards);
+        run.out.textCards = std::move(specs);
         return {};
     }
 
