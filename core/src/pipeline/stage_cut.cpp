@@ -144,6 +144,27 @@ Result<VideoPiece> placed_stretch(const RunContext& ctx, const std::filesystem::
     return piece;
 }
 
+namespace {
+
+// The card of each card slot: a title card of the cut, or a text card that
+// the overlay left to the cut.
+std::vector<std::optional<CardSpec>> cards_to_make(const StageRun& run, const ComposedPlan& composed,
+                                                   const CutLayout& layout) {
+    std::vector<std::optional<CardSpec>> specs(composed.plan.slots.size());
+    for (std::size_t i = 0; i < composed.plan.slots.size(); ++i) {
+        const auto& slot = composed.plan.slots[i];
+        if (slot.kind != PieceSlot::Kind::Card) continue;
+        const auto& origin = composed.origins[i];
+        specs[i] = origin.textCard ? (*run.out.textCards)[*origin.textCard]
+                                   : run.in.card_spec(run.in.groups.cut[slot.index].edit.text,
+                                                      fmt::format("card-{}.mkv", slot.index),
+                                                      layout.cardFrames[origin.cutSlot]);
+    }
+    return specs;
+}
+
+}  // namespace
+
 Result<void> run_cut_stages(StageRun& run) {
     run.progress.begin(stages::split);
     const auto& cut = run.in.groups.cut;
@@ -195,16 +216,7 @@ Result<void> run_cut_stages(StageRun& run) {
 
     // The cards need the plan only: they are made beside the split too.
     const CutPlan& pieces_plan = composed->plan;
-    std::vector<std::optional<CardSpec>> card_specs(pieces_plan.slots.size());
-    for (std::size_t i = 0; i < pieces_plan.slots.size(); ++i) {
-        const auto& slot = pieces_plan.slots[i];
-        if (slot.kind != PieceSlot::Kind::Card) continue;
-        const auto& origin = composed->origins[i];
-        card_specs[i] = origin.textCard ? (*text_cards)[*origin.textCard]
-                                        : run.in.card_spec(cut[slot.index].edit.text,
-                                                           fmt::format("card-{}.mkv", slot.index),
-                                                           layout.cardFrames[origin.cutSlot]);
-    }
+    const auto card_specs = cards_to_make(run, *composed, layout);
     std::vector<std::filesystem::path> card_files(pieces_plan.slots.size());
     std::optional<BackgroundRun> making_cards;
     if (std::ranges::any_of(card_specs, [](const auto& spec) { return spec.has_value(); })) {
