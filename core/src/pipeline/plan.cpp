@@ -342,7 +342,7 @@ Result<ComposedPlan> compose_plans(const std::vector<SnappedEdit>& text_edits, c
     // The source between `from` and `to` as pieces of the cut plan's slot
     // `cut_slot`, divided as every gap is after a card.
     const auto add_source = [&](std::size_t cut_slot, double range_start, double from, std::optional<double> to) -> Result<void> {
-        if (to && *to <= from + half_frame) return {};
+        if (to.value_or(gap.duration) <= from + half_frame) return {};
         const bool after_card = !composed.plan.slots.empty() && composed.plan.slots.back().kind != PieceSlot::Kind::Piece;
         const std::size_t first = composed.plan.ranges.size();
         if (auto r = plan_gap(composed.plan, from, to, after_card, gap); !r) return r;

@@ -415,7 +415,10 @@ INSTANTIATE_TEST_SUITE_P(
                     {snapped(EditAction::TextOverVideo, 10, 12), snapped(EditAction::TextOverVideo, 30, 32)},
                     {snapped(EditAction::Remove, 50, 52)},
                     "(0,100)(120,160)(160,300)(320,360)(360,500)(520,open) | piece0@0+0 text0@0+10 piece1*@0+12 "
-                    "piece2@0+16 text1@0+30 piece3*@0+32 piece4@0+36 piece5@1+0"}),
+                    "piece2@0+16 text1@0+30 piece3*@0+32 piece4@0+36 piece5@1+0"},
+        // Nothing of the source is left after a text card that runs to the end.
+        ComposeCase{"TextToTheEnd", {snapped(EditAction::TextOverVideo, 50, 60)}, {snapped(EditAction::Remove, 10, 12)},
+                    "(0,100)(120,500) | piece0@0+0 piece1@1+0 text0@1+38"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ComposePlans, ACutInsideATextRangeIsRefused) {
