@@ -58,8 +58,11 @@ std::vector<std::string> colour_params(const VideoStreamInfo& video) {
 }
 
 std::string x264_params(std::int64_t gop, const VideoStreamInfo& video) {
+    // repeat-headers: every keyframe carries its own SPS and PPS, so that the
+    // pictures decode after source pictures with other parameter sets
+    // without a second pass over the file.
     std::vector<std::string> items{fmt::format("keyint={}", gop), fmt::format("min-keyint={}", gop / 2),
-                                   "bframes=0"};
+                                   "repeat-headers=1", "bframes=0"};
     for (auto& item : colour_params(video)) items.push_back(std::move(item));
     return fmt::format("{}", fmt::join(items, ":"));
 }

@@ -66,17 +66,6 @@ std::vector<std::string> bitstream_pass_arguments(const std::filesystem::path& p
     return args;
 }
 
-Result<std::filesystem::path> bitstream_pass(RunContext& ctx, const VideoStreamInfo& video,
-                                             const std::filesystem::path& piece) {
-    const auto filter = annexb_filter(video.codec);
-    if (!filter) return piece;
-    const auto output = bitstream_pass_path(piece);
-    if (auto r = run_ffmpeg(ctx, bitstream_pass_arguments(piece, *filter, output), std::nullopt); !r) {
-        return fail(r.error());
-    }
-    return output;
-}
-
 std::optional<std::string> piece_filters(const std::string& codec, bool annexb, bool drop_leading) {
     std::vector<std::string> chain;
     // Positive for the packets shown before the first one, 0 for the rest

@@ -26,11 +26,6 @@ std::optional<std::string> annexb_filter(const std::string& codec);
 std::filesystem::path bitstream_pass_path(const std::filesystem::path& piece);
 std::vector<std::string> bitstream_pass_arguments(const std::filesystem::path& piece, const std::string& filter,
                                                   const std::filesystem::path& output);
-// Rewrites an H.264 or HEVC piece into the Annex B form so that it can follow an
-// encoded card in one track; returns the path to use in the piece's place (the
-// piece itself for other codecs, when nothing runs).
-Result<std::filesystem::path> bitstream_pass(RunContext& ctx, const VideoStreamInfo& video,
-                                             const std::filesystem::path& piece);
 
 // The "-bsf:v" chain of a copied piece: `drop_leading` drops the pictures
 // shown before its first keyframe (an open GOP's leading pictures, whose

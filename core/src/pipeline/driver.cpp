@@ -68,7 +68,7 @@ Result<std::filesystem::path> make_card(RunContext& ctx, const RunInputs& in, co
     auto args = card_args(spec, in.drawtext);
     if (!args) return fail(args.error());
     if (auto r = run_ffmpeg(ctx, *args, spec.frames, progress); !r) return fail(r.error());
-    return bitstream_pass(ctx, in.video, spec.output);
+    return spec.output;
 }
 
 namespace {

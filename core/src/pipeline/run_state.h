@@ -148,9 +148,10 @@ double first_frame_position(double range_start, double output_start, const Video
 // The same for a piece of a plan, whose first picture may be a leading one.
 double piece_position(const PieceRange& range, double output_start, const VideoPiece& piece);
 
-// Renders `spec` and returns the file that joins the picture: the card
-// itself, or its Annex B form. Reads the run's inputs only, so it may run
-// beside another stage's tool run; the caller counts the frames as encoded.
+// Renders `spec` and returns the file that joins the picture (H.264 and HEVC
+// cards carry their parameter sets at every keyframe). Reads the run's inputs
+// only, so it may run beside another stage's tool run; the caller counts the
+// frames as encoded.
 Result<std::filesystem::path> make_card(RunContext& ctx, const RunInputs& in, const CardSpec& spec,
                                         const ToolProgress& progress);
 

@@ -76,14 +76,9 @@ Result<std::vector<std::optional<std::filesystem::path>>> slot_files(StageRun& r
             }
         } else if (slot.kind == PieceSlot::Kind::Encoded && plan.stretches[slot.index].frames > 0) {
             stretches.push_back({plan.stretches[slot.index], run.in.in_work(fmt::format("{}-{}.mkv", stem, slot.index))});
+            // As a card, the stretch carries its parameter sets at every
+            // keyframe already: it needs no pass of its own.
             files[i] = stretches.back().output;
-            // As a card: the encoder's own headers go into the Annex B form
-            // from the file (the encoder writes Annex B already, which the
-            // filter would pass through without them).
-            if (const auto annexb = annexb_filter(run.in.video.codec)) {
-                passes.push_back({*files[i], bitstream_pass_path(*files[i]), *annexb});
-                files[i] = passes.back().output;
-            }
         }
     }
 

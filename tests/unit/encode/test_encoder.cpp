@@ -38,7 +38,7 @@ TEST(MatchEncoder, H264WorkedExample) {
     v.colorPrimaries = v.colorTransfer = v.colorSpace = "bt709";
     v.colorRange = "tv";
     const Args expected{"-c:v", "libx264", "-preset", "fast", "-crf", "18", "-profile:v", "high", "-level:v", "4.1",
-                        "-x264-params", "keyint=48:min-keyint=24:bframes=0:colorprim=bt709:transfer=bt709:colormatrix=bt709",
+                        "-x264-params", "keyint=48:min-keyint=24:repeat-headers=1:bframes=0:colorprim=bt709:transfer=bt709:colormatrix=bt709",
                         "-bf", "0", "-pix_fmt", "yuv420p", "-color_range", "tv", "-color_primaries", "bt709",
                         "-color_trc", "bt709", "-colorspace", "bt709"};
     EXPECT_EQ(settings(v), expected);
@@ -67,15 +67,15 @@ TEST(MatchEncoder, KeyframeIntervalFromFrameRate) {
         std::string x264, g;
     };
     const Case cases[] = {
-        {24000, 1001, "keyint=48:min-keyint=24:bframes=0", "48"},
-        {25, 1, "keyint=50:min-keyint=25:bframes=0", "50"},
-        {30000, 1001, "keyint=60:min-keyint=30:bframes=0", "60"},
-        {60000, 1001, "keyint=120:min-keyint=60:bframes=0", "120"},
-        {1, 2, "keyint=1:min-keyint=0:bframes=0", "1"},
-        {0, 1, "keyint=1:min-keyint=0:bframes=0", "1"},
+        {24000, 1001, "keyint=48:min-keyint=24:repeat-headers=1:bframes=0", "48"},
+        {25, 1, "keyint=50:min-keyint=25:repeat-headers=1:bframes=0", "50"},
+        {30000, 1001, "keyint=60:min-keyint=30:repeat-headers=1:bframes=0", "60"},
+        {60000, 1001, "keyint=120:min-keyint=60:repeat-headers=1:bframes=0", "120"},
+        {1, 2, "keyint=1:min-keyint=0:repeat-headers=1:bframes=0", "1"},
+        {0, 1, "keyint=1:min-keyint=0:repeat-headers=1:bframes=0", "1"},
         // Absurd rates clamp instead of overflowing.
         {std::numeric_limits<std::int64_t>::max(), 1,
-         "keyint=9223372036854775807:min-keyint=4611686018427387903:bframes=0", "9223372036854775807"},
+         "keyint=9223372036854775807:min-keyint=4611686018427387903:repeat-headers=1:bframes=0", "9223372036854775807"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.num << "/" << c.den);
@@ -175,7 +175,7 @@ TEST(MatchEncoder, H264CarriesColourOnlyInColourParamsAndTail) {
     v.chromaLocation = "center";
     v.colorSpace = "bt709";
     const Args args = settings(v);
-    EXPECT_EQ(option_value(args, "-x264-params"), "keyint=50:min-keyint=25:bframes=0:colormatrix=bt709");
+    EXPECT_EQ(option_value(args, "-x264-params"), "keyint=50:min-keyint=25:repeat-headers=1:bframes=0:colormatrix=bt709");
     const Args tail(args.end() - 10, args.end());
     EXPECT_EQ(tail, (Args{"-bf", "0", "-pix_fmt", "yuv420p", "-color_range", "pc", "-colorspace", "bt709",
                           "-chroma_sample_location", "center"}));
