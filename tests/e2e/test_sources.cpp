@@ -99,6 +99,10 @@ std::vector<SourceCase> source_cases() {
     broadcast.container = "ts";
     broadcast.start_offset = 1.4;
     broadcast.audio = {{.codec = "ac3", .language = "eng", .is_default = true}, {.language = "spa"}};
+    // More sound tracks than are joined at once, in three codecs.
+    auto languages = base;
+    languages.audio = {{.language = "eng", .is_default = true}, {.codec = "ac3", .language = "ger"},
+                       {.language = "fre"}, {.codec = "flac", .language = "spa"}, {.language = "ita"}};
     auto subtitled = base;
     // MP4 always enables one track of every kind: a default one keeps the
     // stream lists comparable.
@@ -133,6 +137,8 @@ std::vector<SourceCase> source_cases() {
         {"RotatedPhone", phone, {edit("a", EditAction::Remove, 10, 14)}, "mkv", {}, {}, same_date_and_turn},
         {"RotatedPhoneToMp4", phone, {edit("a", EditAction::Remove, 10, 14)}, "mp4", {}, {}, same_date_and_turn},
         {"LateTransportStream", broadcast, {edit("a", EditAction::Remove, 10, 14)}},
+        {"FiveLanguages", languages,
+         {edit("a", EditAction::Remove, 4, 8), edit("b", EditAction::TextOverVideo, 12, 15, "T")}},
         {"PicturesCannotGoIntoMp4", subtitled, {edit("a", EditAction::Mute, 2, 3)}, "mp4",
          {"Subtitle track 2 (ger) is image based (hdmv_pgs_subtitle) and was left out because MP4 cannot hold it."},
          {3}},

@@ -40,6 +40,9 @@ constexpr double kTimestampPrecision = 0.0011;
 // milliseconds, so nothing is rounded).
 constexpr double kLift = 1.0;
 constexpr int kLiftMs = 1000;
+// Sound tracks joined at once beside the split; a movie with many language
+// tracks would otherwise start all their tool runs together.
+constexpr std::size_t kJoinsAtOnce = 3;
 
 // The time of the first packet of `file`'s only sound track, read from the
 // file itself where it is Matroska.
@@ -248,26 +251,29 @@ Result<RebuiltSound> join_sound(RunContext& ctx, const RunInputs& in, const Audi
     RebuiltSound rebuilt;
     rebuilt.subtitleExtracts = std::move(cut.subtitleExtracts);
     std::vector<std::optional<JoinedTrack>> joined(count);
-    // Without progress to show, the tracks are joined side by side: a join is
-    // a few short tool runs that mostly wait for the tool to start.
-    std::vector<std::unique_ptr<BackgroundRun>> beside;
-    if (!track_progress) {
-        for (std::size_t k = 1; k < count; ++k) {
-            beside.push_back(std::make_unique<BackgroundRun>(ctx, [&, k](RunContext& own) -> Result<void> {
-                auto track = join_track(own, in, rebuild, cut.tracks[k], k, {});
-                if (!track) return fail(track.error());
-                joined[k] = std::move(*track);
-                return {};
-            }));
-        }
-    }
-    for (std::size_t k = 0; k < (beside.empty() ? count : 1); ++k) {
-        auto track = join_track(ctx, in, rebuild, cut.tracks[k], k, track_progress ? track_progress(k, count) : ToolProgress{});
+    const auto join = [&](RunContext& on, std::size_t k, const ToolProgress& progress) -> Result<void> {
+        auto track = join_track(on, in, rebuild, cut.tracks[k], k, progress);
         if (!track) return fail(track.error());
         joined[k] = std::move(*track);
-    }
-    for (auto& run : beside) {
-        if (auto r = run->collect(); !r) return fail(r.error());
+        return {};
+    };
+    if (track_progress) {
+        for (std::size_t k = 0; k < count; ++k) {
+            if (auto r = join(ctx, k, track_progress(k, count)); !r) return fail(r.error());
+        }
+    } else {
+        // Without progress to show, a few tracks are joined side by side: a
+        // join is a few short tool runs that mostly wait for the tool to start.
+        for (std::size_t first = 0; first < count; first += kJoinsAtOnce) {
+            std::vector<std::unique_ptr<BackgroundRun>> beside;
+            for (std::size_t k = first + 1; k < std::min(first + kJoinsAtOnce, count); ++k)
+                beside.push_back(std::make_unique<BackgroundRun>(
+                    ctx, [&join, k](RunContext& own) { return join(own, k, {}); }));
+            if (auto r = join(ctx, first, {}); !r) return fail(r.error());
+            for (auto& run : beside) {
+                if (auto r = run->collect(); !r) return fail(r.error());
+            }
+        }
     }
     for (auto& track : joined) rebuilt.carriers.push_back(track->carrier);
     rebuilt.silence = joined.empty() ? 0 : joined.front()->silence;

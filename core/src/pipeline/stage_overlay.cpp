@@ -18,29 +18,48 @@
 
 namespace reel {
 
+namespace {
+
+// The card for text edit `number`. Exact cuts: it takes the place of exactly
+// the pictures it covers (none: no frames). At keyframes: frames by time, not
+// by count, since a phone's variable frame rate would otherwise make the card
+// shorter or longer than what it covers.
+CardSpec text_card(const RunInputs& in, const SnappedEdit& edit, std::size_t number, const FrameIndex* index) {
+    const std::int64_t frames = index ? frames_between(*index, edit.snappedStart, edit.snappedEnd)
+                                      : title_card_frames(edit.snappedEnd - edit.snappedStart, in.fps);
+    return in.card_spec(edit.edit.text, fmt::format("overlay-{}.mkv", number), frames);
+}
+
+}  // namespace
+
 Result<void> run_overlay_stage(StageRun& run) {
     run.progress.begin(stages::overlay);
     const auto& text = run.in.groups.text;
     const TrackSource video = run.out.carriers.video;
+
+    for (const auto& edit : text) {
+        run.out.applied.push_back(applied_from(edit, edit.snappedEnd - edit.snappedStart));
+    }
+    // At keyframes, a cut that follows splits the source once for both: it
+    // takes the text ranges out along with its own and makes the cards.
+    if (run.in.timeline_moves() && !run.in.exact) {
+        std::vector<CardSpec> specs;
+        for (std::size_t i = 0; i < text.size(); ++i) specs.push_back(text_card(run.in, text[i], i, nullptr));
+        run.out.textCards = std::move(specs);
+        return {};
+    }
 
     auto frames = run.in.frames_for_exact(run.ctx, video.file);
     if (!frames) return fail(frames.error());
     const FrameIndex* index = *frames ? &**frames : nullptr;
     auto plan = plan_pieces(text, PlanKind::Text, run.in.fps, run.in.gap_context(run.ctx, video, index));
     if (!plan) return fail(plan.error());
-    for (const auto& edit : text) {
-        run.out.applied.push_back(applied_from(edit, edit.snappedEnd - edit.snappedStart));
-    }
-
-    // At keyframes, a cut that follows splits the source once for both: it
-    // takes the text ranges out along with its own and makes the cards.
-    const bool cut_splits = run.in.timeline_moves() && !index;
     const double cards_from = kOverlaySplitShare;
     const double cards_to = 1.0 - kOverlayJoinShare;
 
     const auto split_output = run.in.in_work("vid.mkv");
     std::vector<std::filesystem::path> parts;
-    if (!cut_splits && !plan->ranges.empty()) {
+    if (!plan->ranges.empty()) {
         if (auto r = run_mkvmerge(run.ctx, video_split_arguments(split_output, plan->ranges, video),
                                   run.progress.slice(0, kOverlaySplitShare));
             !r)
@@ -52,15 +71,10 @@ Result<void> run_overlay_stage(StageRun& run) {
         plan->slots, [](const PieceSlot& s) { return s.kind == PieceSlot::Kind::Card; }));
     // The stretches and passes take the share of one card.
     const double share = (cards_to - cards_from) / static_cast<double>(card_total + 1);
-    std::vector<std::optional<std::filesystem::path>> files(plan->slots.size());
-    if (!cut_splits) {
-        auto made = slot_files(run, *plan, parts, video, "venc", cards_from, cards_from + share);
-        if (!made) return fail(made.error());
-        files = std::move(*made);
-    }
+    auto files = slot_files(run, *plan, parts, video, "venc", cards_from, cards_from + share);
+    if (!files) return fail(files.error());
 
     std::vector<std::optional<VideoPiece>> cards(text.size());
-    std::vector<CardSpec> specs(text.size());
     std::size_t rendered = 0;
     for (const auto& slot : plan->slots) {
         if (slot.kind != PieceSlot::Kind::Card) continue;
@@ -69,49 +83,33 @@ Result<void> run_overlay_stage(StageRun& run) {
         ++rendered;
 
         const auto& edit = text[slot.index];
-        // Exact cuts: the card takes the place of exactly the pictures it
-        // covers. At keyframes: frames by time, not by count, since a phone's
-        // variable frame rate would otherwise make the card shorter or longer
-        // than what it covers.
-        std::int64_t card_frames = title_card_frames(edit.snappedEnd - edit.snappedStart, run.in.fps);
-        double position = edit.snappedStart;
-        if (index) {
-            card_frames = frames_between(*index, edit.snappedStart, edit.snappedEnd);
-            position = first_frame_from(*index, edit.snappedStart).value_or(edit.snappedStart);
-            if (card_frames == 0) continue;
-        }
-        const CardSpec spec = run.in.card_spec(edit.edit.text, fmt::format("overlay-{}.mkv", slot.index), card_frames);
-        if (cut_splits) {
-            specs[slot.index] = spec;
-            continue;
-        }
+        const CardSpec spec = text_card(run.in, edit, slot.index, index);
+        if (spec.frames == 0) continue;
         auto file = make_card(run.ctx, run.in, spec, run.progress.slice(from, to));
         if (!file) return fail(file.error());
         run.out.secondsEncoded += static_cast<double>(spec.frames) / run.in.fps;
         auto piece = measure_piece(run.ctx, *file);
         if (!piece) return fail(piece.error());
-        piece->position = position;
+        // Exact cuts: the card's first picture is where the first picture it covers was.
+        piece->position = index ? first_frame_from(*index, edit.snappedStart).value_or(edit.snappedStart)
+                                : edit.snappedStart;
         cards[slot.index] = *piece;
-    }
-    if (cut_splits) {
-        run.out.textCards = std::move(specs);
-        return {};
     }
 
     std::vector<VideoPiece> pieces;
     for (std::size_t i = 0; i < plan->slots.size(); ++i) {
         const auto& slot = plan->slots[i];
         if (slot.kind == PieceSlot::Kind::Piece) {
-            auto piece = measure_piece(run.ctx, *files[i]);
+            auto piece = measure_piece(run.ctx, *(*files)[i]);
             if (!piece) return fail(piece.error());
             // The timeline does not move here: every piece keeps its own time.
             const auto& range = plan->ranges[slot.index];
             piece->position = piece_position(range, range.start, *piece);
             pieces.push_back(*piece);
         } else if (slot.kind == PieceSlot::Kind::Encoded) {
-            if (!files[i]) continue;
+            if (!(*files)[i]) continue;
             const auto& stretch = plan->stretches[slot.index];
-            auto piece = placed_stretch(run.ctx, *files[i], stretch, stretch.start);
+            auto piece = placed_stretch(run.ctx, *(*files)[i], stretch, stretch.start);
             if (!piece) return fail(piece.error());
             pieces.push_back(*piece);
         } else if (cards[slot.index]) {
