@@ -59,13 +59,6 @@ std::filesystem::path bitstream_pass_path(const std::filesystem::path& piece) {
     return piece.parent_path() / (path_text(piece.stem()) + "-ib.mkv");
 }
 
-std::vector<std::string> bitstream_pass_arguments(const std::filesystem::path& piece, const std::string& filter,
-                                                  const std::filesystem::path& output) {
-    auto args = ffmpeg_prefix(FfmpegRun::Progress);
-    args.insert(args.end(), {"-i", path_text(piece), "-map", "0", "-c", "copy", "-bsf:v", filter, path_text(output)});
-    return args;
-}
-
 std::optional<std::string> piece_filters(const std::string& codec, bool annexb, bool drop_leading) {
     std::vector<std::string> chain;
     // Positive for the packets shown before the first one, 0 for the rest

@@ -24,8 +24,6 @@ std::vector<std::filesystem::path> split_part_paths(const std::filesystem::path&
 std::optional<std::string> annexb_filter(const std::string& codec);
 // "{stem}-ib.mkv" beside `piece`.
 std::filesystem::path bitstream_pass_path(const std::filesystem::path& piece);
-std::vector<std::string> bitstream_pass_arguments(const std::filesystem::path& piece, const std::string& filter,
-                                                  const std::filesystem::path& output);
 
 // The "-bsf:v" chain of a copied piece: `drop_leading` drops the pictures
 // shown before its first keyframe (an open GOP's leading pictures, whose

@@ -5,7 +5,6 @@
 #include <fmt/format.h>
 
 #include "encode/encoder.h"
-#include "pipeline/commands.h"
 #include "pipeline/paths.h"
 #include "pipeline/pipeline.h"
 #include "pipeline/progress.h"

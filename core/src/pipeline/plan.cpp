@@ -329,7 +329,7 @@ KeyframeLookup keyframes_outside(KeyframeLookup lookup, std::vector<std::pair<do
 
 ComposedPlan compose_plans(CutPlan cut) {
     ComposedPlan composed;
-    for (std::size_t i = 0; i < cut.slots.size(); ++i) composed.origins.push_back({i, 0, std::nullopt});
+    for (std::size_t i = 0; i < cut.slots.size(); ++i) composed.origins.push_back({i, 0, false});
     composed.plan = std::move(cut);
     return composed;
 }
@@ -347,14 +347,14 @@ Result<ComposedPlan> compose_plans(const std::vector<SnappedEdit>& text_edits, c
         const std::size_t first = composed.plan.ranges.size();
         if (auto r = plan_gap(composed.plan, from, to, after_card, gap); !r) return r;
         for (std::size_t k = first; k < composed.plan.ranges.size(); ++k)
-            composed.origins.push_back({cut_slot, composed.plan.ranges[k].start - range_start, std::nullopt});
+            composed.origins.push_back({cut_slot, composed.plan.ranges[k].start - range_start, false});
         return {};
     };
     for (std::size_t i = 0; i < cut.slots.size(); ++i) {
         const auto& slot = cut.slots[i];
         if (slot.kind != PieceSlot::Kind::Piece) {
             composed.plan.slots.push_back(slot);
-            composed.origins.push_back({i, 0, std::nullopt});
+            composed.origins.push_back({i, 0, false});
             continue;
         }
         const auto& range = cut.ranges[slot.index];
@@ -369,11 +369,10 @@ Result<ComposedPlan> compose_plans(const std::vector<SnappedEdit>& text_edits, c
                                         end, text.snappedStart));
             if (auto r = add_source(i, range.start, cursor, text.snappedStart); !r) return fail(r.error());
             composed.plan.slots.push_back({PieceSlot::Kind::Card, t, false, false});
-            composed.origins.push_back({i, text.snappedStart - range.start, t});
+            composed.origins.push_back({i, text.snappedStart - range.start, true});
             cursor = text.snappedEnd;
         }
-        const std::optional<double> to = range.end;
-        if (auto r = add_source(i, range.start, cursor, to); !r) return fail(r.error());
+        if (auto r = add_source(i, range.start, cursor, range.end); !r) return fail(r.error());
     }
     return composed;
 }

@@ -131,11 +131,11 @@ KeyframeLookup keyframes_outside(KeyframeLookup lookup, std::vector<std::pair<do
 struct ComposedSlot {
     std::size_t cutSlot = 0;  // the slot of the cut plan this is part of
     double offset = 0;        // from the start of that slot's range
-    // A text card (index into the text edits) in place of source pictures.
-    std::optional<std::size_t> textCard{};
+    // A text card in place of source pictures (its slot indexes the text edits).
+    bool textCard = false;
 };
 struct ComposedPlan {
-    CutPlan plan;  // its Card slots index the cut edits, or stand for a text card
+    CutPlan plan;  // its Card slots index the cut edits, or the text edits for a text card
     std::vector<ComposedSlot> origins;  // per slot of `plan`
 };
 // The cut plan as it is, slot for slot.

@@ -172,8 +172,8 @@ Result<SoundCut> cut_sound(RunContext& ctx, const RunInputs& in, const std::vect
     return cut;
 }
 
-// One track of a join: its carrier, and for the first track the seconds of
-// silence it received in place of muted packets.
+// One track of a join: its carrier, and the seconds of silence it received
+// in place of muted packets.
 struct JoinedTrack {
     TrackSource carrier;
     double silence = 0;
@@ -207,9 +207,7 @@ Result<JoinedTrack> join_track(RunContext& ctx, const RunInputs& in, const Audio
     }
     const auto entries = plan_audio_entries(*segments, w.stretches, rebuild.silence, w.silence, w.firstPacket);
     if (entries.empty()) return fail(fmt::format("Audio track {} has no sound left to write.", k + 1));
-    if (k == 0)
-        done.silence =
-            silence_seconds(plan_audio_entries(*segments, w.stretches, {}, w.silence, w.firstPacket), w.silence);
+    done.silence = silence_seconds(plan_audio_entries(*segments, w.stretches, {}, w.silence, w.firstPacket), w.silence);
 
     const auto script = in.in_work(fmt::format("{}-{}.ffconcat", rebuild.name, k));
     if (auto written = write_file(script, concat_script(entries)); !written) return fail(written.error());
@@ -257,22 +255,17 @@ Result<RebuiltSound> join_sound(RunContext& ctx, const RunInputs& in, const Audi
         joined[k] = std::move(*track);
         return {};
     };
-    if (track_progress) {
-        for (std::size_t k = 0; k < count; ++k) {
-            if (auto r = join(ctx, k, track_progress(k, count)); !r) return fail(r.error());
-        }
-    } else {
-        // Without progress to show, a few tracks are joined side by side: a
-        // join is a few short tool runs that mostly wait for the tool to start.
-        for (std::size_t first = 0; first < count; first += kJoinsAtOnce) {
-            std::vector<std::unique_ptr<BackgroundRun>> beside;
-            for (std::size_t k = first + 1; k < std::min(first + kJoinsAtOnce, count); ++k)
-                beside.push_back(std::make_unique<BackgroundRun>(
-                    ctx, [&join, k](RunContext& own) { return join(own, k, {}); }));
-            if (auto r = join(ctx, first, {}); !r) return fail(r.error());
-            for (auto& run : beside) {
-                if (auto r = run->collect(); !r) return fail(r.error());
-            }
+    // Without progress to show, a few tracks are joined side by side: a join
+    // is a few short tool runs that mostly wait for the tool to start.
+    const std::size_t at_once = track_progress ? 1 : kJoinsAtOnce;
+    for (std::size_t first = 0; first < count; first += at_once) {
+        std::vector<std::unique_ptr<BackgroundRun>> beside;
+        for (std::size_t k = first + 1; k < std::min(first + at_once, count); ++k)
+            beside.push_back(std::make_unique<BackgroundRun>(ctx, [&join, k](RunContext& own) { return join(own, k, {}); }));
+        if (auto r = join(ctx, first, track_progress ? track_progress(first, count) : ToolProgress{}); !r)
+            return fail(r.error());
+        for (auto& run : beside) {
+            if (auto r = run->collect(); !r) return fail(r.error());
         }
     }
     for (auto& track : joined) rebuilt.carriers.push_back(track->carrier);

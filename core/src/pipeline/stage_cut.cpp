@@ -150,7 +150,7 @@ std::vector<std::optional<CardSpec>> cards_to_make(const StageRun& run, const Co
         const auto& slot = composed.plan.slots[i];
         if (slot.kind != PieceSlot::Kind::Card) continue;
         const auto& origin = composed.origins[i];
-        specs[i] = origin.textCard ? (*run.out.textCards)[*origin.textCard]
+        specs[i] = origin.textCard ? (*run.out.textCards)[slot.index]
                                    : run.in.card_spec(run.in.groups.cut[slot.index].edit.text,
                                                       fmt::format("card-{}.mkv", slot.index),
                                                       layout.cardFrames[origin.cutSlot]);

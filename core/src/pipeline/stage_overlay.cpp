@@ -54,8 +54,6 @@ Result<void> run_overlay_stage(StageRun& run) {
     const FrameIndex* index = *frames ? &**frames : nullptr;
     auto plan = plan_pieces(text, PlanKind::Text, run.in.fps, run.in.gap_context(run.ctx, video, index));
     if (!plan) return fail(plan.error());
-    const double cards_from = kOverlaySplitShare;
-    const double cards_to = 1.0 - kOverlayJoinShare;
 
     const auto split_output = run.in.in_work("vid.mkv");
     std::vector<std::filesystem::path> parts;
@@ -70,16 +68,33 @@ Result<void> run_overlay_stage(StageRun& run) {
     const auto card_total = static_cast<std::size_t>(std::ranges::count_if(
         plan->slots, [](const PieceSlot& s) { return s.kind == PieceSlot::Kind::Card; }));
     // The stretches and passes take the share of one card.
-    const double share = (cards_to - cards_from) / static_cast<double>(card_total + 1);
-    auto files = slot_files(run, *plan, parts, video, "venc", cards_from, cards_from + share);
+    const double share = (1.0 - kOverlaySplitShare - kOverlayJoinShare) / static_cast<double>(card_total + 1);
+    auto files = slot_files(run, *plan, parts, video, "venc", kOverlaySplitShare, kOverlaySplitShare + share);
     if (!files) return fail(files.error());
 
-    std::vector<std::optional<VideoPiece>> cards(text.size());
+    std::vector<VideoPiece> pieces;
     std::size_t rendered = 0;
-    for (const auto& slot : plan->slots) {
-        if (slot.kind != PieceSlot::Kind::Card) continue;
-        const double from = cards_from + share * static_cast<double>(rendered + 1);
-        const double to = cards_from + share * static_cast<double>(rendered + 2);
+    for (std::size_t i = 0; i < plan->slots.size(); ++i) {
+        const auto& slot = plan->slots[i];
+        if (slot.kind == PieceSlot::Kind::Piece) {
+            auto piece = measure_piece(run.ctx, *(*files)[i]);
+            if (!piece) return fail(piece.error());
+            // The timeline does not move here: every piece keeps its own time.
+            const auto& range = plan->ranges[slot.index];
+            piece->position = piece_position(range, range.start, *piece);
+            pieces.push_back(*piece);
+            continue;
+        }
+        if (slot.kind == PieceSlot::Kind::Encoded) {
+            if (!(*files)[i]) continue;
+            const auto& stretch = plan->stretches[slot.index];
+            auto piece = placed_stretch(run.ctx, *(*files)[i], stretch, stretch.start);
+            if (!piece) return fail(piece.error());
+            pieces.push_back(*piece);
+            continue;
+        }
+        const double from = kOverlaySplitShare + share * static_cast<double>(rendered + 1);
+        const double to = kOverlaySplitShare + share * static_cast<double>(rendered + 2);
         ++rendered;
 
         const auto& edit = text[slot.index];
@@ -93,28 +108,7 @@ Result<void> run_overlay_stage(StageRun& run) {
         // Exact cuts: the card's first picture is where the first picture it covers was.
         piece->position = index ? first_frame_from(*index, edit.snappedStart).value_or(edit.snappedStart)
                                 : edit.snappedStart;
-        cards[slot.index] = *piece;
-    }
-
-    std::vector<VideoPiece> pieces;
-    for (std::size_t i = 0; i < plan->slots.size(); ++i) {
-        const auto& slot = plan->slots[i];
-        if (slot.kind == PieceSlot::Kind::Piece) {
-            auto piece = measure_piece(run.ctx, *(*files)[i]);
-            if (!piece) return fail(piece.error());
-            // The timeline does not move here: every piece keeps its own time.
-            const auto& range = plan->ranges[slot.index];
-            piece->position = piece_position(range, range.start, *piece);
-            pieces.push_back(*piece);
-        } else if (slot.kind == PieceSlot::Kind::Encoded) {
-            if (!(*files)[i]) continue;
-            const auto& stretch = plan->stretches[slot.index];
-            auto piece = placed_stretch(run.ctx, *(*files)[i], stretch, stretch.start);
-            if (!piece) return fail(piece.error());
-            pieces.push_back(*piece);
-        } else if (cards[slot.index]) {
-            pieces.push_back(*cards[slot.index]);
-        }
+        pieces.push_back(*piece);
     }
 
     // When nothing is cut afterwards, the final mux appends the pieces itself;

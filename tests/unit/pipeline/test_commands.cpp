@@ -56,7 +56,7 @@ TEST(BitstreamPass, OnlyH264AndHevcNeedIt) {
 TEST(BitstreamPass, WritesBesideThePiece) {
     EXPECT_EQ(bitstream_pass_path("/w/seg-002.mkv"), std::filesystem::path("/w/seg-002-ib.mkv"));
     EXPECT_EQ(bitstream_pass_path("/w/card-1.mkv"), std::filesystem::path("/w/card-1-ib.mkv"));
-    EXPECT_EQ(bitstream_pass_arguments("/w/card-1.mkv", "hevc_mp4toannexb", "/w/card-1-ib.mkv"),
+    EXPECT_EQ(piece_pass_arguments({{"/w/card-1.mkv", "/w/card-1-ib.mkv", "hevc_mp4toannexb"}}),
               (Args{"-hide_banner", "-loglevel", "error", "-y", "-progress", "pipe:1", "-nostats", "-i", "/w/card-1.mkv",
                     "-map", "0", "-c", "copy", "-bsf:v", "hevc_mp4toannexb", "/w/card-1-ib.mkv"}));
 }

@@ -371,7 +371,7 @@ std::string describe(const ComposedPlan& composed) {
     for (std::size_t i = 0; i < composed.plan.slots.size(); ++i) {
         const auto& slot = composed.plan.slots[i];
         const auto& origin = composed.origins[i];
-        out += origin.textCard ? fmt::format(" text{}", *origin.textCard)
+        out += origin.textCard ? fmt::format(" text{}", slot.index)
                : fmt::format(" {}{}{}", slot.kind == PieceSlot::Kind::Card ? "card" : "piece", slot.index,
                              slot.needsBitstreamPass ? "*" : "");
         out += fmt::format("@{}+{}", origin.cutSlot, format_shortest(origin.offset));
