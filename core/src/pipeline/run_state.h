@@ -155,15 +155,20 @@ double piece_position(const PieceRange& range, double output_start, const VideoP
 Result<std::filesystem::path> make_card(RunContext& ctx, const RunInputs& in, const CardSpec& spec,
                                         const ToolProgress& progress);
 
-// The file each slot of `plan` joins with: the carrier's split part of a
-// piece, through the filters it asks for, and the encoded file of a stretch
-// (named "{stem}-{index}.mkv"); absent for cards and for stretches without
-// pictures. Made in few tool runs within the slice [from, to] of the current
-// stage; the stretches count as encoded.
-Result<std::vector<std::optional<std::filesystem::path>>> slot_files(StageRun& run, const CutPlan& plan,
-                                                                     const std::vector<std::filesystem::path>& parts,
-                                                                     const TrackSource& carrier,
-                                                                     const std::string& stem, double from, double to);
+// A file for each slot of a plan, where it has one.
+using SlotFiles = std::vector<std::optional<std::filesystem::path>>;
+// The encoded file of each stretch of `plan` with pictures ("{stem}-{slot}.mkv"),
+// several stretches to one ffmpeg run. Reads the run's inputs only, so it may
+// run beside another tool run; the caller counts them as encoded
+// (stretch_seconds).
+Result<SlotFiles> encode_stretches(RunContext& ctx, const RunInputs& in, const CutPlan& plan,
+                                   const TrackSource& carrier, const std::string& stem, const ToolProgress& progress);
+double stretch_seconds(const CutPlan& plan, double fps);
+// `files` (the encoded stretches) with the file each piece slot joins with:
+// the carrier's split part, through the filters it asks for. The passes fill
+// the slice [from, to] of the current stage.
+Result<SlotFiles> slot_files(StageRun& run, const CutPlan& plan, const std::vector<std::filesystem::path>& parts,
+                             SlotFiles files, double from, double to);
 // Where the first picture of an encoded stretch lands when its start lands at `position`.
 Result<VideoPiece> placed_stretch(const RunContext& ctx, const std::filesystem::path& file,
                                   const EncodedStretch& stretch, double position);

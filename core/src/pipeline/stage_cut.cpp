@@ -58,47 +58,33 @@ std::vector<std::vector<Job>> batches(const std::vector<Job>& jobs, std::size_t 
 
 }  // namespace
 
-Result<std::vector<std::optional<std::filesystem::path>>> slot_files(StageRun& run, const CutPlan& plan,
-                                                                     const std::vector<std::filesystem::path>& parts,
-                                                                     const TrackSource& carrier,
-                                                                     const std::string& stem, double from, double to) {
-    std::vector<std::optional<std::filesystem::path>> files(plan.slots.size());
-    std::vector<FileJob> passes;
+Result<SlotFiles> encode_stretches(RunContext& ctx, const RunInputs& in, const CutPlan& plan,
+                                   const TrackSource& carrier, const std::string& stem, const ToolProgress& progress) {
+    SlotFiles files(plan.slots.size());
     std::vector<StretchJob> stretches;
     for (std::size_t i = 0; i < plan.slots.size(); ++i) {
         const auto& slot = plan.slots[i];
-        if (slot.kind == PieceSlot::Kind::Piece) {
-            const auto& part = parts[slot.index];
-            files[i] = part;
-            if (auto filters = piece_filters(run.in.video.codec, slot.needsBitstreamPass, slot.dropLeading)) {
-                passes.push_back({part, bitstream_pass_path(part), *filters});
-                files[i] = passes.back().output;
-            }
-        } else if (slot.kind == PieceSlot::Kind::Encoded && plan.stretches[slot.index].frames > 0) {
-            stretches.push_back({plan.stretches[slot.index], run.in.in_work(fmt::format("{}-{}.mkv", stem, slot.index))});
-            // As a card, the stretch carries its parameter sets at every
-            // keyframe already: it needs no pass of its own.
-            files[i] = stretches.back().output;
-        }
+        if (slot.kind != PieceSlot::Kind::Encoded || plan.stretches[slot.index].frames == 0) continue;
+        stretches.push_back({plan.stretches[slot.index], in.in_work(fmt::format("{}-{}.mkv", stem, slot.index))});
+        // As a card, the stretch carries its parameter sets at every
+        // keyframe already: it needs no pass of its own.
+        files[i] = stretches.back().output;
     }
 
     // Where the encoder cannot be made to start a stretch anew mid-stream,
     // each stretch gets an encoder of its own.
-    const bool joins = forced_keyframe_options(run.in.video.codec, {}).has_value();
-    const auto pass_runs = batches(passes, kPassBatch);
-    const auto stretch_runs = batches(stretches, joins ? stretch_batch(run.in.video) : 1);
-    const double step = (to - from) / static_cast<double>(std::max<std::size_t>(pass_runs.size() + stretch_runs.size(), 1));
-    double at = from;
+    const bool joins = forced_keyframe_options(in.video.codec, {}).has_value();
+    const auto runs = batches(stretches, joins ? stretch_batch(in.video) : 1);
     std::size_t batch_number = 0;
     // Encodes `jobs` in one run and moves each stretch to its place.
-    const auto encode = [&](const std::vector<StretchJob>& jobs, const ToolProgress& progress) -> Result<void> {
+    const auto encode = [&](const std::vector<StretchJob>& jobs, const ToolProgress& part) -> Result<void> {
         std::int64_t frames = 0;
         for (const auto& job : jobs) frames += job.stretch.frames;
-        const auto segments = run.in.in_work(fmt::format("{}-batch{}", stem, batch_number++));
-        if (auto r = run_ffmpeg(run.ctx,
-                                stretch_arguments(carrier.file, carrier.id, jobs, run.in.stretchSettings,
-                                                  run.in.video.codec, segments),
-                                frames, progress);
+        const auto segments = in.in_work(fmt::format("{}-batch{}", stem, batch_number++));
+        if (auto r = run_ffmpeg(ctx,
+                                stretch_arguments(carrier.file, carrier.id, jobs, in.stretchSettings, in.video.codec,
+                                                  segments),
+                                frames, part);
             !r)
             return r;
         for (std::size_t i = 0; i < jobs.size(); ++i) {
@@ -108,22 +94,51 @@ Result<std::vector<std::optional<std::filesystem::path>>> slot_files(StageRun& r
         }
         return {};
     };
-    for (const auto& jobs : stretch_runs) {
-        auto done = encode(jobs, run.progress.slice(at, at + step));
+    for (std::size_t n = 0; n < runs.size(); ++n) {
+        const auto& jobs = runs[n];
+        const ToolProgress part = [&progress, n, total = static_cast<double>(runs.size())](double fraction) {
+            if (progress) progress((static_cast<double>(n) + fraction) / total);
+        };
+        auto done = encode(jobs, part);
         // Stretches are joined in one filter graph, which refuses pictures
         // whose size changes from one stretch to the next: each is then
         // encoded on its own.
-        if (!done && jobs.size() > 1 && !is_cancelled(run.ctx)) {
-            run.ctx.log(fmt::format("encoding the stretches one by one: {}", done.error()));
+        if (!done && jobs.size() > 1 && !is_cancelled(ctx)) {
+            ctx.log(fmt::format("encoding the stretches one by one: {}", done.error()));
             for (const auto& job : jobs) {
                 if (done = encode({job}, {}); !done) break;
             }
         }
         if (!done) return fail(done.error());
-        at += step;
-        for (const auto& job : jobs) run.out.secondsEncoded += static_cast<double>(job.stretch.frames) / run.in.fps;
     }
-    for (const auto& jobs : pass_runs) {
+    return files;
+}
+
+double stretch_seconds(const CutPlan& plan, double fps) {
+    double seconds = 0;
+    for (const auto& slot : plan.slots) {
+        if (slot.kind == PieceSlot::Kind::Encoded) seconds += static_cast<double>(plan.stretches[slot.index].frames) / fps;
+    }
+    return seconds;
+}
+
+Result<SlotFiles> slot_files(StageRun& run, const CutPlan& plan, const std::vector<std::filesystem::path>& parts,
+                             SlotFiles files, double from, double to) {
+    std::vector<FileJob> passes;
+    for (std::size_t i = 0; i < plan.slots.size(); ++i) {
+        const auto& slot = plan.slots[i];
+        if (slot.kind != PieceSlot::Kind::Piece) continue;
+        const auto& part = parts[slot.index];
+        files[i] = part;
+        if (auto filters = piece_filters(run.in.video.codec, slot.needsBitstreamPass, slot.dropLeading)) {
+            passes.push_back({part, bitstream_pass_path(part), *filters});
+            files[i] = passes.back().output;
+        }
+    }
+    const auto runs = batches(passes, kPassBatch);
+    const double step = (to - from) / static_cast<double>(std::max<std::size_t>(runs.size(), 1));
+    double at = from;
+    for (const auto& jobs : runs) {
         if (auto r = run_ffmpeg(run.ctx, piece_pass_arguments(jobs), std::nullopt, run.progress.slice(at, at + step)); !r)
             return fail(r.error());
         at += step;
@@ -226,6 +241,20 @@ Result<void> run_cut_stages(StageRun& run) {
         });
     }
 
+    // With --exact, the stretches are encoded from the source beside the split
+    // as well: the encoder is busy with the processor while mkvmerge mostly
+    // waits on the disk.
+    SlotFiles encoded(pieces_plan.slots.size());
+    std::optional<BackgroundRun> encoding;
+    if (!pieces_plan.stretches.empty()) {
+        encoding.emplace(run.ctx, [&run, &pieces_plan, &encoded, &video](RunContext& own) -> Result<void> {
+            auto made = encode_stretches(own, run.in, pieces_plan, video, "enc", {});
+            if (!made) return fail(made.error());
+            encoded = std::move(*made);
+            return {};
+        });
+    }
+
     const auto split_output = run.in.in_work("seg.mkv");
     std::vector<std::filesystem::path> parts;
     if (!pieces_plan.ranges.empty()) {
@@ -242,7 +271,11 @@ Result<void> run_cut_stages(StageRun& run) {
     // The stretches and passes take the share of one card, or all when there
     // is none; each title card is reported as it takes its place.
     const double share = 1.0 / static_cast<double>(title_cards + 1);
-    auto files = slot_files(run, pieces_plan, parts, video, "enc", 0, title_cards == 0 ? 1.0 : share);
+    if (encoding) {
+        if (auto r = encoding->collect(); !r) return fail(r.error());
+        run.out.secondsEncoded += stretch_seconds(pieces_plan, fps);
+    }
+    auto files = slot_files(run, pieces_plan, parts, std::move(encoded), 0, title_cards == 0 ? 1.0 : share);
     if (!files) return fail(files.error());
     if (making_cards) {
         if (auto r = making_cards->collect(); !r) return fail(r.error());

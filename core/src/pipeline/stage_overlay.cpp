@@ -69,7 +69,11 @@ Result<void> run_overlay_stage(StageRun& run) {
         plan->slots, [](const PieceSlot& s) { return s.kind == PieceSlot::Kind::Card; }));
     // The stretches and passes take the share of one card.
     const double share = (1.0 - kOverlaySplitShare - kOverlayJoinShare) / static_cast<double>(card_total + 1);
-    auto files = slot_files(run, *plan, parts, video, "venc", kOverlaySplitShare, kOverlaySplitShare + share);
+    auto encoded = encode_stretches(run.ctx, run.in, *plan, video, "venc",
+                                    run.progress.slice(kOverlaySplitShare, kOverlaySplitShare + share));
+    if (!encoded) return fail(encoded.error());
+    run.out.secondsEncoded += stretch_seconds(*plan, run.in.fps);
+    auto files = slot_files(run, *plan, parts, std::move(*encoded), kOverlaySplitShare + share, kOverlaySplitShare + share);
     if (!files) return fail(files.error());
 
     std::vector<VideoPiece> pieces;
