@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "support/temp_dir.h"
+#include "probe/probe.h"
 #include "test_pipeline_support.h"
 #include "util/files.h"
 
@@ -51,6 +52,10 @@ TEST(PipelineRemove, KeepsEveryOtherFrameBitIdenticalAndReportsSnappedTimes) {
 
     const double removed = (first.actualEnd - first.actualStart) + (second.actualEnd - second.actualStart);
     EXPECT_NEAR(report.duration, report.originalDuration - removed, 1.0 / 25);
+    // The length is read from the file's header: it must be the one ffprobe sees.
+    const auto written = probe_media(e2e::tools(), path_text(output));
+    ASSERT_TRUE(written.has_value()) << written.error();
+    EXPECT_NEAR(report.duration, written->duration, 1e-6);
 
     std::vector<std::string> kept;
     for (std::size_t n = 0; n < source_frames.size(); ++n) {

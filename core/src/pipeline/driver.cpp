@@ -232,6 +232,16 @@ Result<void> run_subs_stage(StageRun& run) {
 
 namespace {
 
+// The length of the written file: a Matroska file states it in its header,
+// which saves a tool start; anything else is asked of ffprobe.
+Result<double> written_duration(const RunContext& ctx, const std::filesystem::path& file) {
+    if (auto head = read_matroska_head(path_text(file)); head && head->duration && *head->duration > 0)
+        return *head->duration;
+    auto written = probe_media(ctx.tools, path_text(file));
+    if (!written) return fail(written.error());
+    return written->duration;
+}
+
 Result<RunReport> run_stages(RunContext& ctx, StageProgress& progress, RunInputs& in, RunProducts& out) {
     if (auto r = prepare(ctx, progress, in, out.warnings); !r) return fail(r.error());
     out.carriers.video = TrackSource{in.source, in.sourceInfo.video->index};
@@ -260,13 +270,13 @@ Result<RunReport> run_stages(RunContext& ctx, StageProgress& progress, RunInputs
         !placed)
         return fail(placed.error());
 
-    auto written = probe_media(ctx.tools, path_text(in.options.output));
+    auto written = written_duration(ctx, in.options.output);
     if (!written) return fail(written.error());
     progress.begin(stages::done);
 
     RunReport report;
     report.output = path_text(in.options.output);
-    report.duration = written->duration;
+    report.duration = *written;
     report.originalDuration = in.info.duration;
     report.applied = std::move(out.applied);
     report.secondsEncoded = out.secondsEncoded;
