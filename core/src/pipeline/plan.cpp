@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 
 #include <fmt/format.h>
 
@@ -375,6 +376,31 @@ Result<ComposedPlan> compose_plans(const std::vector<SnappedEdit>& text_edits, c
         if (auto r = add_source(i, range.start, cursor, range.end); !r) return fail(r.error());
     }
     return composed;
+}
+
+std::vector<std::vector<std::size_t>> card_groups(const std::vector<std::optional<std::int64_t>>& lengths,
+                                                  std::size_t at_once) {
+    std::map<std::int64_t, std::vector<std::size_t>> by_length;
+    for (std::size_t i = 0; i < lengths.size(); ++i) {
+        if (lengths[i]) by_length[*lengths[i]].push_back(i);
+    }
+    std::vector<std::pair<std::int64_t, std::vector<std::size_t>>> sets;
+    for (auto& [length, indices] : by_length)
+        sets.emplace_back(std::max<std::int64_t>(length, 1) * static_cast<std::int64_t>(indices.size()), std::move(indices));
+    // The longest first, each to the group with the fewest frames so far.
+    std::ranges::stable_sort(sets, std::greater{}, &decltype(sets)::value_type::first);
+    std::vector<std::pair<std::int64_t, std::vector<std::size_t>>> groups(std::min(std::max<std::size_t>(at_once, 1), sets.size()));
+    for (auto& [frames, indices] : sets) {
+        auto& group = *std::ranges::min_element(groups, std::less{}, &decltype(groups)::value_type::first);
+        group.first += frames;
+        group.second.insert(group.second.end(), indices.begin(), indices.end());
+    }
+    std::vector<std::vector<std::size_t>> out;
+    for (auto& [frames, indices] : groups) {
+        std::ranges::sort(indices);
+        out.push_back(std::move(indices));
+    }
+    return out;
 }
 
 }  // namespace reel

@@ -147,4 +147,11 @@ ComposedPlan compose_plans(CutPlan cut);
 Result<ComposedPlan> compose_plans(const std::vector<SnappedEdit>& text_edits, const CutPlan& cut, double fps,
                                    const GapContext& gap);
 
+// Which cards are rendered side by side: at most `at_once` groups of indices
+// into `lengths` (a card's frame count; absent where there is no card), with
+// totals of frames as close as can be. Cards of one length stay in one group,
+// one after the other, since their text files are named by the length.
+std::vector<std::vector<std::size_t>> card_groups(const std::vector<std::optional<std::int64_t>>& lengths,
+                                                  std::size_t at_once);
+
 }  // namespace reel

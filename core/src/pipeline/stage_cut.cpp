@@ -2,6 +2,7 @@
 // title card is rendered for every card edit, and pictures and sound are put
 // back together with every piece at the place the layout gives it.
 #include <algorithm>
+#include <memory>
 
 #include <fmt/format.h>
 
@@ -46,6 +47,9 @@ std::size_t stretch_batch(const VideoStreamInfo& video) {
 }
 // Copies in one ffmpeg run.
 constexpr std::size_t kPassBatch = 16;
+// Cards rendered at once beside the split: a long text card alone would
+// otherwise keep the join waiting after the split is done.
+constexpr std::size_t kCardsAtOnce = 2;
 
 template <typename Job>
 std::vector<std::vector<Job>> batches(const std::vector<Job>& jobs, std::size_t size) {
@@ -228,17 +232,21 @@ Result<void> run_cut_stages(StageRun& run) {
     const CutPlan& pieces_plan = composed->plan;
     const auto card_specs = cards_to_make(run, *composed, layout);
     std::vector<std::filesystem::path> card_files(pieces_plan.slots.size());
-    std::optional<BackgroundRun> making_cards;
-    if (std::ranges::any_of(card_specs, [](const auto& spec) { return spec.has_value(); })) {
-        making_cards.emplace(run.ctx, [&run, &card_specs, &card_files](RunContext& own) -> Result<void> {
-            for (std::size_t i = 0; i < card_specs.size(); ++i) {
-                if (!card_specs[i]) continue;
-                auto file = make_card(own, run.in, *card_specs[i], {});
-                if (!file) return fail(file.error());
-                card_files[i] = std::move(*file);
-            }
-            return {};
-        });
+    std::vector<std::optional<std::int64_t>> card_lengths(card_specs.size());
+    for (std::size_t i = 0; i < card_specs.size(); ++i) {
+        if (card_specs[i]) card_lengths[i] = card_specs[i]->frames;
+    }
+    std::vector<std::unique_ptr<BackgroundRun>> making_cards;
+    for (auto& group : card_groups(card_lengths, kCardsAtOnce)) {
+        making_cards.push_back(std::make_unique<BackgroundRun>(
+            run.ctx, [&run, &card_specs, &card_files, group = std::move(group)](RunContext& own) -> Result<void> {
+                for (const std::size_t i : group) {
+                    auto file = make_card(own, run.in, *card_specs[i], {});
+                    if (!file) return fail(file.error());
+                    card_files[i] = std::move(*file);
+                }
+                return {};
+            }));
     }
 
     // With --exact, the stretches are encoded from the source beside the split
@@ -277,8 +285,8 @@ Result<void> run_cut_stages(StageRun& run) {
     }
     auto files = slot_files(run, pieces_plan, parts, std::move(encoded), 0, title_cards == 0 ? 1.0 : share);
     if (!files) return fail(files.error());
-    if (making_cards) {
-        if (auto r = making_cards->collect(); !r) return fail(r.error());
+    for (auto& making : making_cards) {
+        if (auto r = making->collect(); !r) return fail(r.error());
     }
 
     std::vector<VideoPiece> pieces;

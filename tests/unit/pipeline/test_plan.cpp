@@ -431,6 +431,25 @@ TEST(ComposePlans, ACutInsideATextRangeIsRefused) {
     EXPECT_EQ(composed.error(), "A cut at 0.000s-5.000s would divide the text card at 4.000s.");
 }
 
+TEST(CardGroups, SpreadTheFramesAndKeepOneLengthTogether) {
+    using Groups = std::vector<std::vector<std::size_t>>;
+    const std::optional<std::int64_t> none;
+    const struct {
+        std::vector<std::optional<std::int64_t>> lengths;
+        std::size_t at_once;
+        Groups expected;
+    } cases[] = {
+        {{none, 75, none, 500, 250}, 2, {{3}, {1, 4}}},
+        // Two cards of one length write the same text file: never side by side.
+        {{75, 75, 500}, 2, {{2}, {0, 1}}},
+        {{75, 75}, 2, {{0, 1}}},
+        {{100, 90, 80, 70}, 2, {{0, 3}, {1, 2}}},
+        {{100, 90}, 1, {{0, 1}}},
+        {{none, none}, 2, {}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(card_groups(c.lengths, c.at_once), c.expected);
+}
+
 TEST(KeyframesOutside, TimesInsideATextRangeGetItsNearerEnd) {
     const auto lookup = keyframes_outside(GridLookup{2, nullptr}, {{10, 20}});
     for (const auto& [t, expected] : std::vector<std::pair<double, double>>{
