@@ -88,10 +88,12 @@ std::vector<std::string> stretch_arguments(const std::string& source, std::uint6
                                            const std::vector<std::string>& settings, const std::string& codec,
                                            const std::filesystem::path& stem) {
     auto args = ffmpeg_prefix(FfmpegRun::Progress);
+    // The seek drops nothing and the times stay the file's own: the filter
+    // keeps each stretch's pictures from its first one on.
+    args.push_back("-copyts");
     for (const auto& job : jobs) {
-        // Half a millisecond early: the listed times are whole milliseconds.
-        const double seek = std::max(job.stretch.firstFrame - 0.0005, 0.0);
-        args.insert(args.end(), {"-seek_timestamp", "1", "-ss", fmt::format("{:.6f}", seek), "-i", source});
+        args.insert(args.end(), {"-seek_timestamp", "1", "-noaccurate_seek", "-ss",
+                                 fmt::format("{:.6f}", stretch_seek(job.stretch)), "-i", source});
     }
     // One encoder for the whole batch: its start and its frames in flight cost
     // more than the few pictures of a stretch. The stretches follow each other
@@ -102,7 +104,9 @@ std::vector<std::string> stretch_arguments(const std::string& source, std::uint6
     std::vector<std::int64_t> starts;
     std::int64_t frames = 0;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
-        graph += fmt::format("[{}:{}]trim=end_frame={}[s{}];", i, track, jobs[i].stretch.frames, i);
+        // Half a millisecond early: the listed times are whole milliseconds.
+        graph += fmt::format("[{}:{}]trim=start={:.6f},setpts=PTS-STARTPTS,trim=end_frame={}[s{}];", i, track,
+                             std::max(jobs[i].stretch.firstFrame - 0.0005, 0.0), jobs[i].stretch.frames, i);
         chain += fmt::format("[s{}]", i);
         if (i > 0) starts.push_back(frames);
         frames += jobs[i].stretch.frames;
@@ -116,6 +120,24 @@ std::vector<std::string> stretch_arguments(const std::string& source, std::uint6
     if (!starts.empty()) args.insert(args.end(), {"-segment_frames", fmt::format("{}", fmt::join(starts, ","))});
     args.push_back(numbered_pattern(path_from_text(path_text(stem) + "-%03d.mkv")));
     return args;
+}
+
+double stretch_seek(const EncodedStretch& stretch) {
+    // Where a file may hold reordered pictures, ffmpeg seeks 3/23 s before the
+    // time it is given (its guard for files indexed by decode time), elsewhere
+    // to the time itself, and lands on the last keyframe at or before. The
+    // keyframe plus that guard lands on the keyframe either way, unless the
+    // next one is nearer; then just before the next one lands on it or on an
+    // earlier one, which costs decoding but loses no picture. Without a
+    // keyframe listed, just before the first picture is as safe.
+    constexpr double kGuard = 3.0 / 23.0 + 0.0005;
+    constexpr double kEarly = 0.0005;
+    double seek = stretch.firstFrame - kEarly;
+    if (stretch.keyframe) {
+        seek = *stretch.keyframe + kGuard;
+        if (stretch.nextKeyframe) seek = std::min(seek, *stretch.nextKeyframe - kEarly);
+    }
+    return std::max(seek, 0.0);
 }
 
 std::filesystem::path stretch_segment(const std::filesystem::path& stem, std::size_t index) {

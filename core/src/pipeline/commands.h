@@ -50,12 +50,15 @@ struct StretchJob {
 // copied pieces) in one ffmpeg run with one encoder for `codec`: the stretches
 // follow each other, a forced keyframe (forced_keyframe_options) starts each
 // anew, and the segment muxer writes job i to stretch_segment(stem, i).
-// ffmpeg decodes from the keyframe before each stretch only, and seeks by the
-// listed times.
+// ffmpeg decodes from the keyframe before each stretch only (stretch_seek),
+// and keeps the pictures from the stretch's first one by their listed times.
 std::vector<std::string> stretch_arguments(const std::string& source, std::uint64_t track,
                                            const std::vector<StretchJob>& jobs,
                                            const std::vector<std::string>& settings, const std::string& codec,
                                            const std::filesystem::path& stem);
 std::filesystem::path stretch_segment(const std::filesystem::path& stem, std::size_t index);
+// The time ffmpeg is told to seek to for `stretch`: one that lands on the
+// keyframe its decoding starts from.
+double stretch_seek(const EncodedStretch& stretch);
 
 }  // namespace reel

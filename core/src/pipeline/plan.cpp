@@ -44,8 +44,13 @@ void add_piece(CutPlan& plan, PieceRange range, bool drop_leading, const GapCont
 // its sound); the stage then encodes nothing for it.
 void add_stretch(CutPlan& plan, double start, double end, const FrameIndex& index) {
     plan.slots.push_back({PieceSlot::Kind::Encoded, plan.stretches.size(), false, false});
-    plan.stretches.push_back(
-        {start, end, first_frame_from(index, start).value_or(start), frames_between(index, start, end)});
+    EncodedStretch stretch{start, end, first_frame_from(index, start).value_or(start), frames_between(index, start, end)};
+    const auto& keys = index.keyframes;
+    const auto after = std::upper_bound(keys.begin(), keys.end(), stretch.firstFrame + kFrameTolerance,
+                                        [](double v, const IndexedKeyframe& k) { return v < k.time; });
+    if (after != keys.begin()) stretch.keyframe = std::prev(after)->time;
+    if (after != keys.end()) stretch.nextKeyframe = after->time;
+    plan.stretches.push_back(stretch);
 }
 
 // Exact cuts: the gap's pictures from its start to the first keyframe, and

@@ -53,6 +53,10 @@ struct EncodedStretch {
     double end = 0;
     double firstFrame = 0;
     std::int64_t frames = 0;
+    // The keyframe its decoding starts from (the last one at or before its
+    // first picture) and the next one, where the listing has them.
+    std::optional<double> keyframe;
+    std::optional<double> nextKeyframe;
 };
 
 struct PieceSlot {

@@ -71,7 +71,7 @@ TEST(PiecePass, DropsLeadingPicturesBeforeTheAnnexBFilter) {
 // begins, and must not read a '%' of the user's folder as its own.
 TEST(StretchArguments, SplitsTheOneEncodedStreamWhereEachStretchBegins) {
     const std::vector<StretchJob> jobs{{{10.0, 10.5, 10.02, 12}, "a.mkv"}, {{20.5, 22.0, 20.52, 38}, "b.mkv"},
-                                       {{30.0, 30.4, 30.0, 10}, "c.mkv"}};
+                                       {{0.0, 0.4, 0.0, 10}, "c.mkv"}};
     const auto args = stretch_arguments("in.mkv", 2, jobs, {"-c:v", "libx264"}, "h264", "/w/100%/enc");
     const auto after = [&args](const std::string& option) {
         const auto at = std::ranges::find(args, option);
@@ -81,10 +81,38 @@ TEST(StretchArguments, SplitsTheOneEncodedStreamWhereEachStretchBegins) {
     EXPECT_EQ(args.back(), "/w/100%%/enc-%03d.mkv");
     EXPECT_EQ(stretch_segment("/w/100%/enc", 1), std::filesystem::path("/w/100%/enc-001.mkv"));
     EXPECT_EQ(after("-filter_complex"),
-              "[0:2]trim=end_frame=12[s0];[1:2]trim=end_frame=38[s1];[2:2]trim=end_frame=10[s2];"
+              "[0:2]trim=start=10.019500,setpts=PTS-STARTPTS,trim=end_frame=12[s0];"
+              "[1:2]trim=start=20.519500,setpts=PTS-STARTPTS,trim=end_frame=38[s1];"
+              "[2:2]trim=start=0.000000,setpts=PTS-STARTPTS,trim=end_frame=10[s2];"
               "[s0][s1][s2]concat=n=3:v=1:a=0[v]");
     // A single stretch is one file: nothing to split.
     EXPECT_EQ(std::ranges::count(stretch_arguments("in.mkv", 0, {jobs[0]}, {}, "h264", "enc"), "-segment_frames"), 0);
+}
+
+// The seek must land on the keyframe the stretch decodes from, whether or not
+// ffmpeg takes its 3/23 s off, and never after the stretch's first picture.
+TEST(StretchSeek, LandsOnTheKeyframeWithOrWithoutFfmpegsGuard) {
+    const double guard = 3.0 / 23.0;
+    const struct {
+        EncodedStretch stretch;
+        double lowest;   // the seek less ffmpeg's guard must not fall below it ...
+        double highest;  // ... and the seek itself must stay below this
+    } cases[] = {
+        {{100.5, 102, 100.52, 38, 100.0, 102.0}, 100.0, 102.0},
+        {{100.0, 100.5, 100.0, 12, 100.0, 102.0}, 100.0, 102.0},
+        // A keyframe 0.1 s later: no seek lands on the first for both.
+        {{5.02, 5.1, 5.04, 2, 5.0, 5.1}, 0.0, 5.1},
+        {{0, 0.4, 0, 10, 0.0, 2.0}, 0.0, 2.0},
+    };
+    for (const auto& c : cases) {
+        const double seek = stretch_seek(c.stretch);
+        EXPECT_LT(seek, c.highest) << c.stretch.firstFrame;
+        if (c.lowest > 0) {
+            EXPECT_GE(seek - guard, c.lowest) << c.stretch.firstFrame;
+        }
+    }
+    // Nothing listed: just before the first picture, as ever.
+    EXPECT_DOUBLE_EQ(stretch_seek({20.5, 22, 20.52, 38}), 20.5195);
 }
 
 }  // namespace
