@@ -44,7 +44,12 @@ void add_piece(CutPlan& plan, PieceRange range, bool drop_leading, const GapCont
 // its sound); the stage then encodes nothing for it.
 void add_stretch(CutPlan& plan, double start, double end, const FrameIndex& index) {
     plan.slots.push_back({PieceSlot::Kind::Encoded, plan.stretches.size(), false, false});
-    EncodedStretch stretch{start, end, first_frame_from(index, start).value_or(start), frames_between(index, start, end)};
+    EncodedStretch stretch{.start = start,
+                           .end = end,
+                           .firstFrame = first_frame_from(index, start).value_or(start),
+                           .frames = frames_between(index, start, end),
+                           .keyframe = std::nullopt,
+                           .nextKeyframe = std::nullopt};
     const auto& keys = index.keyframes;
     const auto after = std::upper_bound(keys.begin(), keys.end(), stretch.firstFrame + kFrameTolerance,
                                         [](double v, const IndexedKeyframe& k) { return v < k.time; });

@@ -70,8 +70,9 @@ TEST(PiecePass, DropsLeadingPicturesBeforeTheAnnexBFilter) {
 // One encoder for a batch: the segment muxer must split where each stretch
 // begins, and must not read a '%' of the user's folder as its own.
 TEST(StretchArguments, SplitsTheOneEncodedStreamWhereEachStretchBegins) {
-    const std::vector<StretchJob> jobs{{{10.0, 10.5, 10.02, 12}, "a.mkv"}, {{20.5, 22.0, 20.52, 38}, "b.mkv"},
-                                       {{0.0, 0.4, 0.0, 10}, "c.mkv"}};
+    const std::vector<StretchJob> jobs{{{10.0, 10.5, 10.02, 12, {}, {}}, "a.mkv"},
+                                       {{20.5, 22.0, 20.52, 38, {}, {}}, "b.mkv"},
+                                       {{0.0, 0.4, 0.0, 10, {}, {}}, "c.mkv"}};
     const auto args = stretch_arguments("in.mkv", 2, jobs, {"-c:v", "libx264"}, "h264", "/w/100%/enc");
     const auto after = [&args](const std::string& option) {
         const auto at = std::ranges::find(args, option);
@@ -112,7 +113,7 @@ TEST(StretchSeek, LandsOnTheKeyframeWithOrWithoutFfmpegsGuard) {
         }
     }
     // Nothing listed: just before the first picture, as ever.
-    EXPECT_DOUBLE_EQ(stretch_seek({20.5, 22, 20.52, 38}), 20.5195);
+    EXPECT_DOUBLE_EQ(stretch_seek({20.5, 22, 20.52, 38, {}, {}}), 20.5195);
 }
 
 }  // namespace
