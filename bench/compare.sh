@@ -3,11 +3,12 @@
 # realistic size (built once and cached, see bench/common.sh), in one run: cp,
 # mkvmerge's one-command cut keeping the same ranges, and reelmender with ten
 # removes, an edit list of 200 removes, every edit kind and, where the program
-# offers it, --exact. Prints the median wall time of RUNS runs, its ratio to cp
-# and to the mkvmerge cut, peak memory (largest single process), reelmender's
-# own CPU time apart from its children, the CPU time of the whole process tree
-# and the load average before the row (the machine may be shared: only ratios
-# within one run count).
+# offers it, --exact. Runs every command once per round, RUNS rounds, so that a
+# change in the machine's load weighs on every row alike; prints the median wall
+# time of each command, its ratio to cp and to the mkvmerge cut, peak memory
+# (largest single process), reelmender's own CPU time apart from its children,
+# the CPU time of the whole process tree and the load average before its first
+# run (the machine may be shared: only ratios within one run count).
 #
 # Usage: bench/compare.sh [--reencode] [RUNS]   (default 3)
 #        bench/compare.sh --stages              (same as bench/stages.sh)
@@ -29,7 +30,7 @@ source "$here/common.sh"
 bench_prepare
 define_edits
 cd "$bench_work"
-measure=(python3 "$here/measure.py" "$runs")
+measure=(python3 "$here/measure.py" 1)
 
 reencode_minute() {
   ffmpeg -hide_banner -loglevel error -y -ss 0 -t 60 -i "$movie" -map 0:v -map 0:a \
@@ -39,18 +40,16 @@ export -f reencode_minute
 export movie bench_work
 
 results="$bench_work/results.tsv"
-rm -f "$results"
+rm -f "$results" "$results.runs"
+# Rows are collected first and measured in rounds: one run of every row per round.
+names=() scales=() commands=()
 row() {  # name, wall-time scale, measure options..., --, command...
-  local name="$1" scale="$2" load wall rss cpu tree
+  names+=("$1")
+  scales+=("$2")
   shift 2
-  load=$(load_now)
-  read -r wall rss cpu tree < <("${measure[@]}" "$@")
-  wall=$(python3 -c "print(f'{$wall*$scale:.3f}')")
-  tree=$(python3 -c "print(f'{$tree*$scale:.2f}')")
-  printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$name" "$wall" "$rss" "$cpu" "$tree" "$load" >>"$results"
-  echo "bench: $name: $wall s (load $load)" >&2
+  commands+=("$(printf '%q ' "$@")")
 }
-missing_row() { printf '%s\t-\t-\t-\t-\t-\n' "$1" >>"$results"; }
+missing_row() { names+=("$1"); scales+=(1); commands+=(""); }
 
 # Outputs go next to each other in the work folder, as a user's would.
 row "cp (copy of the file)" 1 -- cp "$movie" copy.mkv
@@ -70,9 +69,40 @@ if ((reencode)); then
   row "ffmpeg re-encode (1 min x 20)" 20 -- bash -c reencode_minute
 fi
 
+# One line per run: row number, wall, peak, own CPU, tree CPU, load before.
+for ((round = 1; round <= runs; round++)); do
+  for i in "${!names[@]}"; do
+    [[ -n "${commands[$i]}" ]] || continue
+    load=$(load_now)
+    eval "args=(${commands[$i]})"
+    read -r wall rss cpu tree < <("${measure[@]}" "${args[@]}")
+    printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$i" "$wall" "$rss" "$cpu" "$tree" "$load" >>"$results.runs"
+    echo "bench: round $round: ${names[$i]}: $wall s (load $load)" >&2
+  done
+done
+# The medians, one line a row in the order above; a row without runs gets dashes.
+for i in "${!names[@]}"; do printf '%s\t%s\n' "${names[$i]}" "${scales[$i]}"; done >"$results.rows"
+python3 - "$results.rows" "$results.runs" <<'EOF' >"$results"
+import statistics, sys
+rows = [line.rstrip("\n").split("\t") for line in open(sys.argv[1])]
+runs = [line.rstrip("\n").split("\t") for line in open(sys.argv[2])]
+for i, (name, scale) in enumerate(rows):
+    mine = [r for r in runs if int(r[0]) == i]
+    if not mine:
+        print(f"{name}\t-\t-\t-\t-\t-")
+        continue
+    s = float(scale)
+    wall = statistics.median(float(r[1]) for r in mine) * s
+    rss = max(int(r[2]) for r in mine)
+    cpu = statistics.median(float(r[3]) for r in mine)
+    tree = statistics.median(float(r[4]) for r in mine) * s
+    print(f"{name}\t{wall:.3f}\t{rss}\t{cpu:.3f}\t{tree:.2f}\t{mine[0][5]}")
+EOF
+rm -f "$results.rows" "$results.runs"
+
 echo
 describe_movie
-echo "runs per row: $runs; load average at the end: $(load_now)"
+echo "rounds (runs per row): $runs; load average at the end: $(load_now)"
 python3 - "$results" <<'EOF'
 import sys
 rows = [line.rstrip("\n").split("\t") for line in open(sys.argv[1])]
