@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -169,6 +170,14 @@ double stretch_seconds(const CutPlan& plan, double fps);
 // the slice [from, to] of the current stage.
 Result<SlotFiles> slot_files(StageRun& run, const CutPlan& plan, const std::vector<std::filesystem::path>& parts,
                              SlotFiles files, double from, double to);
+// Renders every card of `specs` into `files` (same index) beside what the
+// caller runs next, at most two side by side (card_groups). `specs` and
+// `files` must outlive the runs; collect them all before reading `files`.
+std::vector<std::unique_ptr<BackgroundRun>> make_cards_beside(StageRun& run,
+                                                              const std::vector<std::optional<CardSpec>>& specs,
+                                                              std::vector<std::filesystem::path>& files);
+// Waits for every run; the first failure.
+Result<void> collect_all(std::vector<std::unique_ptr<BackgroundRun>>& runs);
 // Where the first picture of an encoded stretch lands when its start lands at `position`.
 Result<VideoPiece> placed_stretch(const RunContext& ctx, const std::filesystem::path& file,
                                   const EncodedStretch& stretch, double position);

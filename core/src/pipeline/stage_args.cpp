@@ -108,6 +108,20 @@ std::vector<std::string> mux_arguments(const MuxInputs& in) {
     std::vector<std::string> files;
     for (const MuxTrack* track : ordered)
         if (std::find(files.begin(), files.end(), track->source.file) == files.end()) files.push_back(track->source.file);
+    // The source's own subtitles, chapters, tags and attachments come with the
+    // tracks taken from it, where the rebuilt subtitles do not have to come
+    // between: mkvmerge reads a file once per input, the whole movie where an
+    // input takes any of its tracks.
+    const bool extras_along = in.subtitleArgs.empty() && std::ranges::find(files, in.source) != files.end() &&
+                              (in.videoPieces.empty() || path_text(in.videoPieces.front().file) != in.source);
+    const auto no_extras = [&args, &in](bool along) {
+        if (!along) {
+            append(args, {"--no-subtitles", "--no-chapters", "--no-global-tags", "--no-attachments"});
+            return;
+        }
+        if (!in.sourceSubtitles) args.emplace_back("--no-subtitles");
+        if (!in.sourceChapters) args.emplace_back("--no-chapters");
+    };
     for (const auto& file : files) {
         std::vector<const MuxTrack*> group;
         for (const MuxTrack* track : ordered)
@@ -118,7 +132,7 @@ std::vector<std::string> mux_arguments(const MuxInputs& in) {
         else append(args, {"--video-tracks", video_ids});
         if (audio_ids.empty()) args.emplace_back("--no-audio");
         else append(args, {"--audio-tracks", audio_ids});
-        append(args, {"--no-subtitles", "--no-chapters", "--no-global-tags", "--no-attachments"});
+        no_extras(extras_along && file == in.source);
         for (const MuxTrack* track : group) track_properties(args, *track);
         if (!in.videoPieces.empty() && file == path_text(in.videoPieces.front().file)) {
             const auto chain = video_join_inputs(in.videoPieces);
@@ -128,10 +142,10 @@ std::vector<std::string> mux_arguments(const MuxInputs& in) {
         }
     }
 
+    if (extras_along) return args;
     args.insert(args.end(), in.subtitleArgs.begin(), in.subtitleArgs.end());
     append(args, {"--no-video", "--no-audio"});
-    if (!in.sourceSubtitles) args.emplace_back("--no-subtitles");
-    if (!in.sourceChapters) args.emplace_back("--no-chapters");
+    no_extras(true);
     args.push_back(in.source);
     return args;
 }

@@ -150,6 +150,35 @@ Result<SlotFiles> slot_files(StageRun& run, const CutPlan& plan, const std::vect
     return files;
 }
 
+std::vector<std::unique_ptr<BackgroundRun>> make_cards_beside(StageRun& run,
+                                                              const std::vector<std::optional<CardSpec>>& specs,
+                                                              std::vector<std::filesystem::path>& files) {
+    std::vector<std::optional<std::int64_t>> lengths(specs.size());
+    for (std::size_t i = 0; i < specs.size(); ++i) {
+        if (specs[i]) lengths[i] = specs[i]->frames;
+    }
+    std::vector<std::unique_ptr<BackgroundRun>> making;
+    for (auto& group : card_groups(lengths, kCardsAtOnce)) {
+        making.push_back(std::make_unique<BackgroundRun>(
+            run.ctx, [&run, &specs, &files, group = std::move(group)](RunContext& own) -> Result<void> {
+                for (const std::size_t i : group) {
+                    auto file = make_card(own, run.in, *specs[i], {});
+                    if (!file) return fail(file.error());
+                    files[i] = std::move(*file);
+                }
+                return {};
+            }));
+    }
+    return making;
+}
+
+Result<void> collect_all(std::vector<std::unique_ptr<BackgroundRun>>& runs) {
+    for (auto& run : runs) {
+        if (auto r = run->collect(); !r) return fail(r.error());
+    }
+    return {};
+}
+
 Result<VideoPiece> placed_stretch(const RunContext& ctx, const std::filesystem::path& file,
                                   const EncodedStretch& stretch, double position) {
     auto piece = measure_piece(ctx, file);
@@ -232,22 +261,7 @@ Result<void> run_cut_stages(StageRun& run) {
     const CutPlan& pieces_plan = composed->plan;
     const auto card_specs = cards_to_make(run, *composed, layout);
     std::vector<std::filesystem::path> card_files(pieces_plan.slots.size());
-    std::vector<std::optional<std::int64_t>> card_lengths(card_specs.size());
-    for (std::size_t i = 0; i < card_specs.size(); ++i) {
-        if (card_specs[i]) card_lengths[i] = card_specs[i]->frames;
-    }
-    std::vector<std::unique_ptr<BackgroundRun>> making_cards;
-    for (auto& group : card_groups(card_lengths, kCardsAtOnce)) {
-        making_cards.push_back(std::make_unique<BackgroundRun>(
-            run.ctx, [&run, &card_specs, &card_files, group = std::move(group)](RunContext& own) -> Result<void> {
-                for (const std::size_t i : group) {
-                    auto file = make_card(own, run.in, *card_specs[i], {});
-                    if (!file) return fail(file.error());
-                    card_files[i] = std::move(*file);
-                }
-                return {};
-            }));
-    }
+    auto making_cards = make_cards_beside(run, card_specs, card_files);
 
     // With --exact, the stretches are encoded from the source beside the split
     // as well: the encoder is busy with the processor while mkvmerge mostly
@@ -285,9 +299,7 @@ Result<void> run_cut_stages(StageRun& run) {
     }
     auto files = slot_files(run, pieces_plan, parts, std::move(encoded), 0, title_cards == 0 ? 1.0 : share);
     if (!files) return fail(files.error());
-    for (auto& making : making_cards) {
-        if (auto r = making->collect(); !r) return fail(r.error());
-    }
+    if (auto r = collect_all(making_cards); !r) return fail(r.error());
 
     std::vector<VideoPiece> pieces;
     std::size_t rendered = 0;

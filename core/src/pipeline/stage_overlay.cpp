@@ -55,6 +55,27 @@ Result<void> run_overlay_stage(StageRun& run) {
     auto plan = plan_pieces(text, PlanKind::Text, run.in.fps, run.in.gap_context(run.ctx, video, index));
     if (!plan) return fail(plan.error());
 
+    // The cards and the stretches need the plan only: they are made beside the split.
+    std::vector<std::optional<CardSpec>> specs(plan->slots.size());
+    for (std::size_t i = 0; i < plan->slots.size(); ++i) {
+        const auto& slot = plan->slots[i];
+        if (slot.kind != PieceSlot::Kind::Card) continue;
+        CardSpec spec = text_card(run.in, text[slot.index], slot.index, index);
+        if (spec.frames > 0) specs[i] = std::move(spec);
+    }
+    std::vector<std::filesystem::path> card_files(plan->slots.size());
+    auto making_cards = make_cards_beside(run, specs, card_files);
+    SlotFiles encoded(plan->slots.size());
+    std::optional<BackgroundRun> encoding;
+    if (!plan->stretches.empty()) {
+        encoding.emplace(run.ctx, [&run, &plan, &encoded, &video](RunContext& own) -> Result<void> {
+            auto made = encode_stretches(own, run.in, *plan, video, "venc", {});
+            if (!made) return fail(made.error());
+            encoded = std::move(*made);
+            return {};
+        });
+    }
+
     const auto split_output = run.in.in_work("vid.mkv");
     std::vector<std::filesystem::path> parts;
     if (!plan->ranges.empty()) {
@@ -69,12 +90,13 @@ Result<void> run_overlay_stage(StageRun& run) {
         plan->slots, [](const PieceSlot& s) { return s.kind == PieceSlot::Kind::Card; }));
     // The stretches and passes take the share of one card.
     const double share = (1.0 - kOverlaySplitShare - kOverlayJoinShare) / static_cast<double>(card_total + 1);
-    auto encoded = encode_stretches(run.ctx, run.in, *plan, video, "venc",
-                                    run.progress.slice(kOverlaySplitShare, kOverlaySplitShare + share));
-    if (!encoded) return fail(encoded.error());
-    run.out.secondsEncoded += stretch_seconds(*plan, run.in.fps);
-    auto files = slot_files(run, *plan, parts, std::move(*encoded), kOverlaySplitShare + share, kOverlaySplitShare + share);
+    if (encoding) {
+        if (auto r = encoding->collect(); !r) return fail(r.error());
+        run.out.secondsEncoded += stretch_seconds(*plan, run.in.fps);
+    }
+    auto files = slot_files(run, *plan, parts, std::move(encoded), kOverlaySplitShare, kOverlaySplitShare + share);
     if (!files) return fail(files.error());
+    if (auto r = collect_all(making_cards); !r) return fail(r.error());
 
     std::vector<VideoPiece> pieces;
     std::size_t rendered = 0;
@@ -97,22 +119,18 @@ Result<void> run_overlay_stage(StageRun& run) {
             pieces.push_back(*piece);
             continue;
         }
-        const double from = kOverlaySplitShare + share * static_cast<double>(rendered + 1);
-        const double to = kOverlaySplitShare + share * static_cast<double>(rendered + 2);
         ++rendered;
-
+        if (!specs[i]) continue;
         const auto& edit = text[slot.index];
-        const CardSpec spec = text_card(run.in, edit, slot.index, index);
-        if (spec.frames == 0) continue;
-        auto file = make_card(run.ctx, run.in, spec, run.progress.slice(from, to));
-        if (!file) return fail(file.error());
-        run.out.secondsEncoded += static_cast<double>(spec.frames) / run.in.fps;
-        auto piece = measure_piece(run.ctx, *file);
+        run.out.secondsEncoded += static_cast<double>(specs[i]->frames) / run.in.fps;
+        auto piece = measure_piece(run.ctx, card_files[i]);
         if (!piece) return fail(piece.error());
         // Exact cuts: the card's first picture is where the first picture it covers was.
         piece->position = index ? first_frame_from(*index, edit.snappedStart).value_or(edit.snappedStart)
                                 : edit.snappedStart;
         pieces.push_back(*piece);
+        run.progress.report(kOverlaySplitShare + share * static_cast<double>(rendered + 1),
+                            std::string(stages::overlay.label));
     }
 
     // When nothing is cut afterwards, the final mux appends the pieces itself;

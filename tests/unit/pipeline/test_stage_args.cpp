@@ -122,6 +122,9 @@ TEST(Mux, OneInputPerCarrierInTheMovieOrderWithEveryTrackProperty) {
     EXPECT_TRUE(has({"--no-video", "--no-audio", "--no-subtitles", "--no-chapters", "/m/a.mkv"}));
 }
 
+// Each input of the source reads the whole movie: its sound and its extras
+// (subtitles, chapters, tags, attachments) share one unless rebuilt
+// subtitles must come between them.
 TEST(Mux, TracksOfOneFileShareAnInput) {
     MuxInputs in;
     in.target = "/w/final.mkv";
@@ -131,15 +134,21 @@ TEST(Mux, TracksOfOneFileShareAnInput) {
     in.tracks = {mux_track("/w/video.mkv", 0, true, 0), mux_track("/m/a.mkv", 1, false, 1),
                  mux_track("/m/a.mkv", 3, false, 3)};
     auto args = mux_arguments(in);
-    EXPECT_EQ(std::count(args.begin(), args.end(), "/m/a.mkv"), 2);  // the sound, then the extras
-    const Args sound{"--no-video", "--audio-tracks", "1,3"};
-    EXPECT_NE(std::search(args.begin(), args.end(), sound.begin(), sound.end()), args.end());
-    EXPECT_EQ(Args(args.end() - 3, args.end()), (Args{"--no-video", "--no-audio", "/m/a.mkv"}));
+    EXPECT_EQ(std::count(args.begin(), args.end(), "/m/a.mkv"), 1);
+    EXPECT_EQ(args.back(), "/m/a.mkv");
+    const Args along{"--no-video", "--audio-tracks", "1,3", "--language"};
+    EXPECT_NE(std::search(args.begin(), args.end(), along.begin(), along.end()), args.end());
 
-    // Subtitles rebuilt to mask words on a still timeline: the chapters still come from the source.
+    // Subtitles rebuilt to mask words on a still timeline: the sound, the
+    // rebuilt subtitles, then the source's chapters.
     in.sourceSubtitles = false;
+    in.subtitleArgs = {"/w/sub-00.srt"};
     args = mux_arguments(in);
-    EXPECT_EQ(Args(args.end() - 4, args.end()), (Args{"--no-video", "--no-audio", "--no-subtitles", "/m/a.mkv"}));
+    EXPECT_EQ(std::count(args.begin(), args.end(), "/m/a.mkv"), 2);
+    const Args sound{"--no-video", "--audio-tracks", "1,3", "--no-subtitles", "--no-chapters"};
+    EXPECT_NE(std::search(args.begin(), args.end(), sound.begin(), sound.end()), args.end());
+    EXPECT_EQ(Args(args.end() - 5, args.end()),
+              (Args{"/w/sub-00.srt", "--no-video", "--no-audio", "--no-subtitles", "/m/a.mkv"}));
 }
 
 TEST(Mux, SegmentDateFromCreationTime) {
