@@ -5,8 +5,9 @@ for: the largest single process, not a sum), the median CPU time the command's
 own process used apart from its children, and the median CPU time of the whole
 process tree.
 
-Each run starts after a sync, so that writing back the previous run's output
-is not charged to the next one. Exit statuses other than 0 fail unless listed
+Each run starts after a sync and a pause of two seconds, so that writing back
+the previous run's output, and the kernel's deferred work on the files it freed
+(telling the disk which blocks are free), are not charged to the next one. Exit statuses other than 0 fail unless listed
 with --ok (mkvmerge ends with 1 when it only warned).
 
 Usage: measure.py RUNS [--ok 0,1] -- COMMAND [ARGS...]
@@ -33,6 +34,7 @@ def own_cpu(pid):
 
 def run_once(cmd, ok):
     os.sync()
+    time.sleep(2)
     start = time.perf_counter()
     proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     last_cpu = 0.0
