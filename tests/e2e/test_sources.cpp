@@ -139,6 +139,8 @@ std::vector<SourceCase> source_cases() {
         {"LateTransportStream", broadcast, {edit("a", EditAction::Remove, 10, 14)}},
         {"FiveLanguages", languages,
          {edit("a", EditAction::Remove, 4, 8), edit("b", EditAction::TextOverVideo, 12, 15, "T")}},
+        // The picture stays the source's, the sound is rebuilt: the subtitles still come last.
+        {"MuteKeepsTheTrackOrder", subtitled, {edit("a", EditAction::Mute, 2, 3)}},
         {"PicturesCannotGoIntoMp4", subtitled, {edit("a", EditAction::Mute, 2, 3)}, "mp4",
          {"Subtitle track 2 (ger) is image based (hdmv_pgs_subtitle) and was left out because MP4 cannot hold it."},
          {3}},

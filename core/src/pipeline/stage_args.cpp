@@ -109,10 +109,11 @@ std::vector<std::string> mux_arguments(const MuxInputs& in) {
     for (const MuxTrack* track : ordered)
         if (std::find(files.begin(), files.end(), track->source.file) == files.end()) files.push_back(track->source.file);
     // The source's own subtitles, chapters, tags and attachments come with the
-    // tracks taken from it, where the rebuilt subtitles do not have to come
-    // between: mkvmerge reads a file once per input, the whole movie where an
-    // input takes any of its tracks.
-    const bool extras_along = in.subtitleArgs.empty() && std::ranges::find(files, in.source) != files.end() &&
+    // tracks taken from it where that input is the last one anyway (no rebuilt
+    // track follows; the order of the tracks stays the movie's): mkvmerge
+    // reads a file once per input, the whole movie where an input takes any of
+    // its tracks.
+    const bool extras_along = in.subtitleArgs.empty() && !files.empty() && files.back() == in.source &&
                               (in.videoPieces.empty() || path_text(in.videoPieces.front().file) != in.source);
     const auto no_extras = [&args, &in](bool along) {
         if (!along) {

@@ -149,6 +149,14 @@ TEST(Mux, TracksOfOneFileShareAnInput) {
     EXPECT_NE(std::search(args.begin(), args.end(), sound.begin(), sound.end()), args.end());
     EXPECT_EQ(Args(args.end() - 5, args.end()),
               (Args{"/w/sub-00.srt", "--no-video", "--no-audio", "--no-subtitles", "/m/a.mkv"}));
+
+    // Muted sound after the source's picture: its subtitles must still come last.
+    in.sourceSubtitles = true;
+    in.subtitleArgs.clear();
+    in.tracks = {mux_track("/m/a.mkv", 0, true, 0), mux_track("/w/muted-0.mka", 0, false, 1)};
+    args = mux_arguments(in);
+    EXPECT_EQ(std::count(args.begin(), args.end(), "/m/a.mkv"), 2);
+    EXPECT_EQ(Args(args.end() - 3, args.end()), (Args{"--no-video", "--no-audio", "/m/a.mkv"}));
 }
 
 TEST(Mux, SegmentDateFromCreationTime) {
