@@ -109,12 +109,22 @@ std::vector<std::string> mux_arguments(const MuxInputs& in) {
     for (const MuxTrack* track : ordered)
         if (std::find(files.begin(), files.end(), track->source.file) == files.end()) files.push_back(track->source.file);
     // The source's own subtitles, chapters, tags and attachments come with the
-    // tracks taken from it where that input is the last one anyway (no rebuilt
-    // track follows; the order of the tracks stays the movie's): mkvmerge
-    // reads a file once per input, the whole movie where an input takes any of
-    // its tracks.
-    const bool extras_along = in.subtitleArgs.empty() && !files.empty() && files.back() == in.source &&
+    // tracks taken from it: mkvmerge reads a file once per input, the whole
+    // movie where an input takes any of its tracks. Where rebuilt tracks
+    // follow that input, the track order puts them back before the source's
+    // subtitles (each input is one file when no pieces are chained).
+    const bool source_last = !files.empty() && files.back() == in.source;
+    const bool extras_along = in.subtitleArgs.empty() && std::ranges::find(files, in.source) != files.end() &&
+                              (source_last || in.videoPieces.empty()) &&
                               (in.videoPieces.empty() || path_text(in.videoPieces.front().file) != in.source);
+    if (extras_along && !source_last) {
+        std::vector<std::string> order;
+        for (const MuxTrack* track : ordered) {
+            const auto file = std::ranges::find(files, track->source.file) - files.begin();
+            order.push_back(fmt::format("{}:{}", file, track->source.id));
+        }
+        append(args, {"--track-order", fmt::format("{}", fmt::join(order, ","))});
+    }
     const auto no_extras = [&args, &in](bool along) {
         if (!along) {
             append(args, {"--no-subtitles", "--no-chapters", "--no-global-tags", "--no-attachments"});
