@@ -29,6 +29,12 @@ constexpr double kMinCardSeconds = 0.5;
 // Listed picture times are whole milliseconds: times this close are the same.
 constexpr double kFrameTolerance = 0.0005;
 
+// The first keyframe after `t` (one on `t` is at it, not after).
+std::vector<IndexedKeyframe>::const_iterator keyframe_after(const std::vector<IndexedKeyframe>& keys, double t) {
+    return std::upper_bound(keys.begin(), keys.end(), t + kFrameTolerance,
+                            [](double v, const IndexedKeyframe& k) { return v < k.time; });
+}
+
 bool needs_annexb(const std::string& codec) { return codec == "h264" || codec == "hevc"; }
 
 // The piece slot for `range`; a piece that follows an encoded slot (card or
@@ -51,8 +57,7 @@ void add_stretch(CutPlan& plan, double start, double end, const FrameIndex& inde
                            .keyframe = std::nullopt,
                            .nextKeyframe = std::nullopt};
     const auto& keys = index.keyframes;
-    const auto after = std::upper_bound(keys.begin(), keys.end(), stretch.firstFrame + kFrameTolerance,
-                                        [](double v, const IndexedKeyframe& k) { return v < k.time; });
+    const auto after = keyframe_after(keys, stretch.firstFrame);
     if (after != keys.begin()) stretch.keyframe = std::prev(after)->time;
     if (after != keys.end()) stretch.nextKeyframe = after->time;
     plan.stretches.push_back(stretch);
@@ -82,8 +87,7 @@ void plan_exact_gap(CutPlan& plan, double gap_start, std::optional<double> gap_e
     std::optional<double> copy_to;
     std::optional<double> pictures_end;
     if (gap_end) {
-        auto last = std::upper_bound(keys.begin(), keys.end(), end + kFrameTolerance,
-                                     [](double v, const IndexedKeyframe& k) { return v < k.time; });
+        auto last = keyframe_after(keys, end);
         if (last == keys.begin()) {
             add_stretch(plan, gap_start, end, index);
             return;

@@ -158,12 +158,12 @@ Result<std::filesystem::path> make_card(RunContext& ctx, const RunInputs& in, co
 
 // A file for each slot of a plan, where it has one.
 using SlotFiles = std::vector<std::optional<std::filesystem::path>>;
-// The encoded file of each stretch of `plan` with pictures ("{stem}-{slot}.mkv"),
-// several stretches to one ffmpeg run. Reads the run's inputs only, so it may
-// run beside another tool run; the caller counts them as encoded
-// (stretch_seconds).
-Result<SlotFiles> encode_stretches(RunContext& ctx, const RunInputs& in, const CutPlan& plan,
-                                   const TrackSource& carrier, const std::string& stem, const ToolProgress& progress);
+// Encodes each stretch of `plan` that holds pictures into `files` (same slot,
+// "{stem}-{slot}.mkv"), several to one ffmpeg run, beside what the caller runs
+// next; null when the plan has no stretch. `plan`, `carrier` and `files` must
+// outlive the run; once it is collected, stretch_seconds counts them as encoded.
+std::unique_ptr<BackgroundRun> encode_stretches_beside(StageRun& run, const CutPlan& plan, const TrackSource& carrier,
+                                                       std::string stem, SlotFiles& files);
 double stretch_seconds(const CutPlan& plan, double fps);
 // `files` (the encoded stretches) with the file each piece slot joins with:
 // the carrier's split part, through the filters it asks for. The passes fill

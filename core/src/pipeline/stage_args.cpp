@@ -115,8 +115,7 @@ std::vector<std::string> mux_arguments(const MuxInputs& in) {
     // subtitles (each input is one file when no pieces are chained).
     const bool source_last = !files.empty() && files.back() == in.source;
     const bool extras_along = in.subtitleArgs.empty() && std::ranges::find(files, in.source) != files.end() &&
-                              (source_last || in.videoPieces.empty()) &&
-                              (in.videoPieces.empty() || path_text(in.videoPieces.front().file) != in.source);
+                              (source_last || in.videoPieces.empty());
     if (extras_along && !source_last) {
         std::vector<std::string> order;
         for (const MuxTrack* track : ordered) {
@@ -125,7 +124,7 @@ std::vector<std::string> mux_arguments(const MuxInputs& in) {
         }
         append(args, {"--track-order", fmt::format("{}", fmt::join(order, ","))});
     }
-    const auto no_extras = [&args, &in](bool along) {
+    const auto source_extras = [&args, &in](bool along) {
         if (!along) {
             append(args, {"--no-subtitles", "--no-chapters", "--no-global-tags", "--no-attachments"});
             return;
@@ -143,7 +142,7 @@ std::vector<std::string> mux_arguments(const MuxInputs& in) {
         else append(args, {"--video-tracks", video_ids});
         if (audio_ids.empty()) args.emplace_back("--no-audio");
         else append(args, {"--audio-tracks", audio_ids});
-        no_extras(extras_along && file == in.source);
+        source_extras(extras_along && file == in.source);
         for (const MuxTrack* track : group) track_properties(args, *track);
         if (!in.videoPieces.empty() && file == path_text(in.videoPieces.front().file)) {
             const auto chain = video_join_inputs(in.videoPieces);
@@ -156,7 +155,7 @@ std::vector<std::string> mux_arguments(const MuxInputs& in) {
     if (extras_along) return args;
     args.insert(args.end(), in.subtitleArgs.begin(), in.subtitleArgs.end());
     append(args, {"--no-video", "--no-audio"});
-    no_extras(true);
+    source_extras(true);
     args.push_back(in.source);
     return args;
 }

@@ -60,11 +60,10 @@ std::vector<std::vector<Job>> batches(const std::vector<Job>& jobs, std::size_t 
     return out;
 }
 
-}  // namespace
-
-Result<SlotFiles> encode_stretches(RunContext& ctx, const RunInputs& in, const CutPlan& plan,
-                                   const TrackSource& carrier, const std::string& stem, const ToolProgress& progress) {
-    SlotFiles files(plan.slots.size());
+// Encodes the stretches of `plan` that hold pictures into `files`. Reads the
+// run's inputs only.
+Result<void> encode_stretches(RunContext& ctx, const RunInputs& in, const CutPlan& plan, const TrackSource& carrier,
+                              const std::string& stem, SlotFiles& files) {
     std::vector<StretchJob> stretches;
     for (std::size_t i = 0; i < plan.slots.size(); ++i) {
         const auto& slot = plan.slots[i];
@@ -81,14 +80,14 @@ Result<SlotFiles> encode_stretches(RunContext& ctx, const RunInputs& in, const C
     const auto runs = batches(stretches, joins ? stretch_batch(in.video) : 1);
     std::size_t batch_number = 0;
     // Encodes `jobs` in one run and moves each stretch to its place.
-    const auto encode = [&](const std::vector<StretchJob>& jobs, const ToolProgress& part) -> Result<void> {
+    const auto encode = [&](const std::vector<StretchJob>& jobs) -> Result<void> {
         std::int64_t frames = 0;
         for (const auto& job : jobs) frames += job.stretch.frames;
         const auto segments = in.in_work(fmt::format("{}-batch{}", stem, batch_number++));
         if (auto r = run_ffmpeg(ctx,
                                 stretch_arguments(carrier.file, carrier.id, jobs, in.stretchSettings, in.video.codec,
                                                   segments),
-                                frames, part);
+                                frames);
             !r)
             return r;
         for (std::size_t i = 0; i < jobs.size(); ++i) {
@@ -98,24 +97,31 @@ Result<SlotFiles> encode_stretches(RunContext& ctx, const RunInputs& in, const C
         }
         return {};
     };
-    for (std::size_t n = 0; n < runs.size(); ++n) {
-        const auto& jobs = runs[n];
-        const ToolProgress part = [&progress, n, total = static_cast<double>(runs.size())](double fraction) {
-            if (progress) progress((static_cast<double>(n) + fraction) / total);
-        };
-        auto done = encode(jobs, part);
+    for (const auto& jobs : runs) {
+        auto done = encode(jobs);
         // Stretches are joined in one filter graph, which refuses pictures
         // whose size changes from one stretch to the next: each is then
         // encoded on its own.
         if (!done && jobs.size() > 1 && !is_cancelled(ctx)) {
             ctx.log(fmt::format("encoding the stretches one by one: {}", done.error()));
             for (const auto& job : jobs) {
-                if (done = encode({job}, {}); !done) break;
+                if (done = encode({job}); !done) break;
             }
         }
         if (!done) return fail(done.error());
     }
-    return files;
+    return {};
+}
+
+}  // namespace
+
+std::unique_ptr<BackgroundRun> encode_stretches_beside(StageRun& run, const CutPlan& plan, const TrackSource& carrier,
+                                                       std::string stem, SlotFiles& files) {
+    if (plan.stretches.empty()) return nullptr;
+    return std::make_unique<BackgroundRun>(
+        run.ctx, [&run, &plan, &carrier, &files, stem = std::move(stem)](RunContext& own) {
+            return encode_stretches(own, run.in, plan, carrier, stem, files);
+        });
 }
 
 double stretch_seconds(const CutPlan& plan, double fps) {
@@ -267,15 +273,7 @@ Result<void> run_cut_stages(StageRun& run) {
     // as well: the encoder is busy with the processor while mkvmerge mostly
     // waits on the disk.
     SlotFiles encoded(pieces_plan.slots.size());
-    std::optional<BackgroundRun> encoding;
-    if (!pieces_plan.stretches.empty()) {
-        encoding.emplace(run.ctx, [&run, &pieces_plan, &encoded, &video](RunContext& own) -> Result<void> {
-            auto made = encode_stretches(own, run.in, pieces_plan, video, "enc", {});
-            if (!made) return fail(made.error());
-            encoded = std::move(*made);
-            return {};
-        });
-    }
+    auto encoding = encode_stretches_beside(run, pieces_plan, video, "enc", encoded);
 
     const auto split_output = run.in.in_work("seg.mkv");
     std::vector<std::filesystem::path> parts;

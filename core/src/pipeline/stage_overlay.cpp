@@ -66,15 +66,7 @@ Result<void> run_overlay_stage(StageRun& run) {
     std::vector<std::filesystem::path> card_files(plan->slots.size());
     auto making_cards = make_cards_beside(run, specs, card_files);
     SlotFiles encoded(plan->slots.size());
-    std::optional<BackgroundRun> encoding;
-    if (!plan->stretches.empty()) {
-        encoding.emplace(run.ctx, [&run, &plan, &encoded, &video](RunContext& own) -> Result<void> {
-            auto made = encode_stretches(own, run.in, *plan, video, "venc", {});
-            if (!made) return fail(made.error());
-            encoded = std::move(*made);
-            return {};
-        });
-    }
+    auto encoding = encode_stretches_beside(run, *plan, video, "venc", encoded);
 
     const auto split_output = run.in.in_work("vid.mkv");
     std::vector<std::filesystem::path> parts;
