@@ -197,7 +197,7 @@ std::string card_filter(const CardLayout& layout, const CardStyle& style, const 
 Result<std::vector<std::string>> card_command(const CardSpec& spec, const std::string& font_path,
                                               const std::vector<std::string>& text_files, DrawtextForm form) {
     const CardLayout layout = card_layout(spec);
-    auto video = match_encoder(spec.video, spec.style.preset);
+    auto video = match_encoder(spec.video, spec.style.preset, Pictures::Still);
     if (!video) return fail(video.error());
     auto args = ffmpeg_prefix(FfmpegRun::Progress);
     args.insert(args.end(), {"-f", "lavfi", "-i"});

@@ -57,13 +57,16 @@ std::vector<std::string> colour_params(const VideoStreamInfo& video) {
     return items;
 }
 
-std::string x264_params(std::int64_t gop, const VideoStreamInfo& video) {
+std::string x264_params(std::int64_t gop, const VideoStreamInfo& video, Pictures pictures) {
     // repeat-headers: every keyframe carries its own SPS and PPS, so that the
     // pictures decode after source pictures with other parameter sets
     // without a second pass over the file.
     std::vector<std::string> items{fmt::format("keyint={}", gop), fmt::format("min-keyint={}", gop / 2),
                                    "repeat-headers=1", "bframes=0"};
     for (auto& item : colour_params(video)) items.push_back(std::move(item));
+    // One picture in flight: cards are made two at a time beside the split,
+    // which keeps the processors busy without threads of their own.
+    if (pictures == Pictures::Still) items.insert(items.end(), {"rc-lookahead=0", "threads=1"});
     return fmt::format("{}", fmt::join(items, ":"));
 }
 
@@ -79,7 +82,7 @@ std::string x265_params(std::int64_t gop, const VideoStreamInfo& video, const st
 
 // The codec-specific options; absent for a codec no card can be encoded in.
 std::optional<std::vector<std::string>> head_options(const VideoStreamInfo& video, const std::string& preset,
-                                                     const std::string& pix, std::int64_t gop) {
+                                                     const std::string& pix, std::int64_t gop, Pictures pictures) {
     const std::string& codec = video.codec;
     const std::string g = fmt::format("{}", gop);
     if (codec == "h264") {
@@ -89,7 +92,7 @@ std::optional<std::vector<std::string>> head_options(const VideoStreamInfo& vide
             head.push_back(*level);
         }
         head.push_back("-x264-params");
-        head.push_back(x264_params(gop, video));
+        head.push_back(x264_params(gop, video, pictures));
         return head;
     }
     if (codec == "hevc") {
@@ -120,9 +123,9 @@ std::optional<std::vector<std::string>> head_options(const VideoStreamInfo& vide
 
 }  // namespace
 
-Result<EncoderSettings> match_encoder(const VideoStreamInfo& video, const std::string& preset) {
+Result<EncoderSettings> match_encoder(const VideoStreamInfo& video, const std::string& preset, Pictures pictures) {
     const std::string pix = video.pixFmt.value_or("yuv420p");
-    auto head = head_options(video, preset, pix, keyframe_interval(video));
+    auto head = head_options(video, preset, pix, keyframe_interval(video), pictures);
     if (!head) {
         return fail(fmt::format(
             "The video is encoded with '{}', which ffmpeg cannot encode, so text cards cannot be inserted. "

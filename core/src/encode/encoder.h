@@ -14,7 +14,14 @@ namespace reel {
 // Complete ffmpeg output options for the card's video (no input, filter, map or output).
 using EncoderSettings = std::vector<std::string>;
 
-Result<EncoderSettings> match_encoder(const VideoStreamInfo& video, const std::string& preset);
+// What the encoder is given: a card's pictures stand still or fade, and
+// gain nothing from the encoder looking ahead or working on several at once;
+// both cost memory by the picture size (x264 at 720p: about twice the rest
+// of ffmpeg). Source pictures keep the encoder's own look-ahead.
+enum class Pictures { Moving, Still };
+
+Result<EncoderSettings> match_encoder(const VideoStreamInfo& video, const std::string& preset,
+                                      Pictures pictures = Pictures::Moving);
 
 // Output options that make the encoder of `codec` start a picture depending on
 // nothing before it at each of `frames` (frame numbers of its output), so that

@@ -212,6 +212,25 @@ TEST(MatchEncoder, OtherCodecHeads) {
     }
 }
 
+// Still pictures only change how x264 works (no look-ahead, one thread),
+// never what the stream must share with the source.
+TEST(MatchEncoder, StillPicturesKeepTheStreamsShape) {
+    for (const std::string codec : {"h264", "hevc", "vp9", "mpeg4"}) {
+        const auto moving = settings(video(codec));
+        const auto still = match_encoder(video(codec), "fast", Pictures::Still).value_or(Args{});
+        if (codec != "h264") {
+            EXPECT_EQ(still, moving) << codec;
+            continue;
+        }
+        EXPECT_EQ(option_value(still, "-x264-params"), option_value(moving, "-x264-params") + ":rc-lookahead=0:threads=1");
+        auto rest = still;
+        rest.erase(std::ranges::find(rest, "-x264-params"), std::ranges::find(rest, "-x264-params") + 2);
+        auto moving_rest = moving;
+        moving_rest.erase(std::ranges::find(moving_rest, "-x264-params"), std::ranges::find(moving_rest, "-x264-params") + 2);
+        EXPECT_EQ(rest, moving_rest);
+    }
+}
+
 TEST(MatchEncoder, UnsupportedCodecsFail) {
     for (const std::string codec : {"HEVC", "theora", "unknown", "", "h264 "}) {
         const auto result = match_encoder(video(codec), "fast");
