@@ -64,9 +64,9 @@ std::string x264_params(std::int64_t gop, const VideoStreamInfo& video, Pictures
     std::vector<std::string> items{fmt::format("keyint={}", gop), fmt::format("min-keyint={}", gop / 2),
                                    "repeat-headers=1", "bframes=0"};
     for (auto& item : colour_params(video)) items.push_back(std::move(item));
-    // One picture in flight: cards are made two at a time beside the split,
-    // which keeps the processors busy without threads of their own.
-    if (pictures == Pictures::Still) items.insert(items.end(), {"rc-lookahead=0", "threads=1"});
+    // One picture in flight: the threads share each picture by slices
+    // instead of holding one each.
+    if (pictures == Pictures::Still) items.insert(items.end(), {"rc-lookahead=0", "sliced-threads=1"});
     return fmt::format("{}", fmt::join(items, ":"));
 }
 

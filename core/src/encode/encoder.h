@@ -14,10 +14,11 @@ namespace reel {
 // Complete ffmpeg output options for the card's video (no input, filter, map or output).
 using EncoderSettings = std::vector<std::string>;
 
-// What the encoder is given: a card's pictures stand still or fade, and
-// gain nothing from the encoder looking ahead or working on several at once;
-// both cost memory by the picture size (x264 at 720p: about twice the rest
-// of ffmpeg). Source pictures keep the encoder's own look-ahead.
+// What the encoder is given. A card's pictures stand still or fade: they gain
+// nothing from the encoder looking ahead or holding a picture per thread, and
+// both cost memory by the picture size (x264 on a 1080p card: about 365 MB of
+// ffmpeg with them, 130 MB without). Source pictures keep the look-ahead,
+// which keeps them a quarter smaller at the same quality.
 enum class Pictures { Moving, Still };
 
 Result<EncoderSettings> match_encoder(const VideoStreamInfo& video, const std::string& preset,

@@ -232,7 +232,7 @@ TEST(CardCommand, WorkedExample) {
         "text_align=M+C:fontcolor=white:fontsize=59:line_spacing=14:x=(w-text_w)/2:y=(h-text_h)/2:"
         "alpha='if(lt(t\\,0.75),t/0.75,if(gt(t\\,3-0.75),(3-t)/0.75,1))',setsar=1,format=yuv420p "
         "-c:v libx264 -preset fast -crf 18 -profile:v high -level:v 4.0 -x264-params "
-        "keyint=50:min-keyint=25:repeat-headers=1:bframes=0:colorprim=bt709:transfer=bt709:colormatrix=bt709:rc-lookahead=0:threads=1 -bf 0 -pix_fmt yuv420p "
+        "keyint=50:min-keyint=25:repeat-headers=1:bframes=0:colorprim=bt709:transfer=bt709:colormatrix=bt709:rc-lookahead=0:sliced-threads=1 -bf 0 -pix_fmt yuv420p "
         "-color_range tv -color_primaries bt709 -color_trc bt709 -colorspace bt709 "
         "-c:a:0 aac -b:a:0 192000 -ar:a:0 48000 -ac:a:0 2 D:\\Work\\card-0.mkv");
     EXPECT_EQ(*args, expected);

@@ -212,7 +212,7 @@ TEST(MatchEncoder, OtherCodecHeads) {
     }
 }
 
-// Still pictures only change how x264 works (no look-ahead, one thread),
+// Still pictures only change how x264 works (no look-ahead, threads by slices),
 // never what the stream must share with the source.
 TEST(MatchEncoder, StillPicturesKeepTheStreamsShape) {
     for (const std::string codec : {"h264", "hevc", "vp9", "mpeg4"}) {
@@ -222,7 +222,7 @@ TEST(MatchEncoder, StillPicturesKeepTheStreamsShape) {
             EXPECT_EQ(still, moving) << codec;
             continue;
         }
-        EXPECT_EQ(option_value(still, "-x264-params"), option_value(moving, "-x264-params") + ":rc-lookahead=0:threads=1");
+        EXPECT_EQ(option_value(still, "-x264-params"), option_value(moving, "-x264-params") + ":rc-lookahead=0:sliced-threads=1");
         auto rest = still;
         rest.erase(std::ranges::find(rest, "-x264-params"), std::ranges::find(rest, "-x264-params") + 2);
         auto moving_rest = moving;
