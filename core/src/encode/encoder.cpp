@@ -70,13 +70,16 @@ std::string x264_params(std::int64_t gop, const VideoStreamInfo& video, Pictures
     return fmt::format("{}", fmt::join(items, ":"));
 }
 
-std::string x265_params(std::int64_t gop, const VideoStreamInfo& video, const std::optional<std::string>& level) {
+std::string x265_params(std::int64_t gop, const VideoStreamInfo& video, const std::optional<std::string>& level,
+                        Pictures pictures) {
     std::vector<std::string> items{fmt::format("keyint={}", gop), fmt::format("min-keyint={}", gop / 2),
                                    "repeat-headers=1", "bframes=0"};
     if (level) items.push_back(fmt::format("level-idc={}", *level));
     if (video.colorRange) items.push_back(*video.colorRange == "pc" ? "range=full" : "range=limited");
     if (video.chromaLocation) items.push_back(fmt::format("chromaloc={}", chroma_location_number(*video.chromaLocation)));
     for (auto& item : colour_params(video)) items.push_back(std::move(item));
+    // x265's threads already share each picture by rows.
+    if (pictures == Pictures::Still) items.insert(items.end(), {"rc-lookahead=0", "frame-threads=1"});
     return fmt::format("{}", fmt::join(items, ":"));
 }
 
@@ -99,7 +102,7 @@ std::optional<std::vector<std::string>> head_options(const VideoStreamInfo& vide
         return std::vector<std::string>{"-c:v",       "libx265",         "-preset",
                                         preset,       "-crf",            "18",
                                         "-profile:v", hevc_profile(pix), "-x265-params",
-                                        x265_params(gop, video, level_text(video, 30.0))};
+                                        x265_params(gop, video, level_text(video, 30.0), pictures)};
     }
     if (codec == "av1") return std::vector<std::string>{"-c:v", "libsvtav1", "-preset", "8", "-crf", "28", "-g", g};
     if (codec == "vp9") {
