@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "pipeline/audio_cut.h"
 #include "probe/matroska.h"
 #include "probe/keyframes.h"
 #include "probe/probe.h"
@@ -172,6 +173,29 @@ TEST(MatroskaFirstTime, AgreesWithFfprobeAndMkvmerge) {
         ASSERT_TRUE(read) << name << ": " << read.error();
         EXPECT_NEAR(*read, std::stod(listed->out), 0.0005) << name;
     }
+    // The sound's cut reads the first packets' times from the file too: their
+    // start and their spacing must be ffprobe's, also where mkvmerge stored
+    // several frames to a block (ffprobe rounds those down to milliseconds).
+    const auto laced = test::run_program(*tools().mkvmerge, {"-q", "-o", path("laced.mka"), path("late.mka")});
+    ASSERT_TRUE(laced && laced->exit_code == 0);
+    for (const auto* name : {"late.mka", "synced.mka", "ac3.mka", "laced.mka"}) {
+        // The first cluster may end before 32 frames; the run asks for 16.
+        const auto read = read_matroska_packet_times(path(name), 0, 32);
+        ASSERT_TRUE(read) << name << ": " << read.error();
+        ASSERT_GE(read->size(), 16u) << name;
+        const auto listed = test::run_program(
+            tools().ffprobe, {"-v", "error", "-show_entries", "packet=pts_time", "-read_intervals",
+                              "%+#" + std::to_string(read->size()), "-of", "csv=p=0", path(name)});
+        ASSERT_TRUE(listed && listed->exit_code == 0);
+        std::string listing;
+        for (const double t : *read) listing += std::to_string(t) + "\n";
+        EXPECT_NEAR(*first_packet_time(listing), *first_packet_time(listed->out), 0.0005) << name;
+        const auto samples = samples_per_packet(listing, 48000);
+        ASSERT_TRUE(samples) << name;
+        EXPECT_EQ(samples, samples_per_packet(listed->out, 48000)) << name;
+    }
+    EXPECT_FALSE(read_matroska_packet_times(path("opus.mka"), 0, 32));
+
     // ffmpeg reports Opus with its codec delay taken off: not read, and the
     // delay read from the head is what mkvmerge tells.
     EXPECT_FALSE(read_matroska_first_time(path("opus.mka"), 0));

@@ -55,13 +55,26 @@ Result<double> first_packet_of(const RunContext& ctx, const std::filesystem::pat
     return *first;
 }
 
-// The first packets of every track: one listing per carrier file, and one of
-// the track alone where the shared listing holds too few of its packets (a
-// track that starts late).
+// The first packets of every track: read from a Matroska carrier's first
+// cluster where it holds them (ffprobe's start costs more than the sound's cut
+// gains from starting late), else one listing per carrier file, and one of the
+// track alone where the shared listing holds too few of its packets (a track
+// that starts late).
 Result<std::vector<std::string>> first_packet_listings(const RunContext& ctx, const std::vector<TrackSource>& carriers) {
     constexpr std::size_t kEnoughPackets = 16;
+    constexpr std::size_t kListed = 32;
+    std::vector<std::optional<std::string>> read(carriers.size());
     std::map<std::string, std::size_t> tracks_in;
-    for (const auto& carrier : carriers) ++tracks_in[carrier.file];
+    for (std::size_t k = 0; k < carriers.size(); ++k) {
+        const auto times = read_matroska_packet_times(carriers[k].file, carriers[k].id, kListed);
+        if (times && times->size() >= kEnoughPackets) {
+            std::string listing;
+            for (const double t : *times) listing += fmt::format("{:.6f}\n", t);
+            read[k] = std::move(listing);
+        } else {
+            ++tracks_in[carriers[k].file];
+        }
+    }
     std::map<std::string, std::string> shared;
     for (const auto& [file, count] : tracks_in) {
         auto listing = run_capture(ctx.tools.ffprobe, sound_packets_arguments(file, count));
@@ -69,7 +82,12 @@ Result<std::vector<std::string>> first_packet_listings(const RunContext& ctx, co
         shared.emplace(file, std::move(*listing));
     }
     std::vector<std::string> listings;
-    for (const auto& carrier : carriers) {
+    for (std::size_t k = 0; k < carriers.size(); ++k) {
+        if (read[k]) {
+            listings.push_back(std::move(*read[k]));
+            continue;
+        }
+        const auto& carrier = carriers[k];
         auto own = packets_of_stream(shared[carrier.file], carrier.id);
         if (std::ranges::count(own, '\n') < static_cast<std::ptrdiff_t>(kEnoughPackets)) {
             auto alone = run_capture(ctx.tools.ffprobe, first_packets_arguments(carrier));

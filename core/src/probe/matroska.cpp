@@ -27,6 +27,7 @@ constexpr std::uint64_t kTrackEntry = 0xAE;
 constexpr std::uint64_t kTrackNumber = 0xD7;
 constexpr std::uint64_t kTrackType = 0x83;
 constexpr std::uint64_t kCodecDelay = 0x56AA;
+constexpr std::uint64_t kDefaultDuration = 0x23E383;
 constexpr std::uint64_t kCues = 0x1C53BB6B;
 constexpr std::uint64_t kCuePoint = 0xBB;
 constexpr std::uint64_t kCueTime = 0xB3;
@@ -148,6 +149,7 @@ void read_tracks(std::string_view body, MatroskaHead& head) {
             if (field == kTrackNumber) track.number = read_uint(value).value_or(0);
             if (field == kTrackType) track.type = read_uint(value).value_or(0);
             if (field == kCodecDelay) track.codecDelay = read_uint(value).value_or(0);
+            if (field == kDefaultDuration) track.defaultDuration = read_uint(value).value_or(0);
         });
         head.tracks.push_back(track);
     });
@@ -203,16 +205,29 @@ struct FirstCluster {
 
 // Reads the first cluster in growing pieces until `enough` holds for what was
 // read, the cluster is whole, or 16 MiB were read; nothing when it cannot be read.
-std::optional<FirstCluster> read_first_cluster(std::ifstream& file, const MatroskaHead& head,
-                                               const std::function<bool(const FirstCluster&)>& enough) {
+// The bytes of the first cluster, read in growing pieces until `enough` holds
+// for what was read, the cluster is whole, or 16 MiB were read; with whether
+// the cluster is whole. Nothing when it cannot be read.
+std::optional<std::pair<std::string, bool>> read_first_cluster_bytes(std::ifstream& file, const MatroskaHead& head,
+                                                                     const std::function<bool(std::string_view)>& enough) {
     constexpr std::size_t kMostBytes = std::size_t{16} << 20;
     for (std::size_t length = std::size_t{256} << 10;; length *= 4) {
-        const auto bytes = read_range(file, *head.firstCluster, length);
+        auto bytes = read_range(file, *head.firstCluster, length);
         if (!bytes) return std::nullopt;
         const auto element = read_element(*bytes, 0);
-        FirstCluster cluster{parse_cluster_starts(*bytes, head.timestampScale), element && element->whole(*bytes)};
-        if (cluster.whole || enough(cluster) || bytes->size() < length || length >= kMostBytes) return cluster;
+        const bool whole = element && element->whole(*bytes);
+        if (whole || enough(*bytes) || bytes->size() < length || length >= kMostBytes)
+            return std::pair{std::move(*bytes), whole};
     }
+}
+
+std::optional<FirstCluster> read_first_cluster(std::ifstream& file, const MatroskaHead& head,
+                                               const std::function<bool(const FirstCluster&)>& enough) {
+    const auto bytes = read_first_cluster_bytes(file, head, [&](std::string_view read) {
+        return enough(FirstCluster{parse_cluster_starts(read, head.timestampScale), false});
+    });
+    if (!bytes) return std::nullopt;
+    return FirstCluster{parse_cluster_starts(bytes->first, head.timestampScale), bytes->second};
 }
 
 }  // namespace
@@ -322,27 +337,41 @@ Result<std::vector<double>> read_cue_keyframes(const std::string& path, std::uin
     return std::move(*times);
 }
 
-std::vector<TrackStart> parse_cluster_starts(std::string_view bytes, std::uint64_t timestamp_scale) {
-    std::vector<TrackStart> starts;
+namespace {
+
+// One block of a cluster: its track, its time and how many frames it holds
+// (0 where the read ended inside its header).
+struct ClusterBlock {
+    std::uint64_t track = 0;
+    double seconds = 0;
+    std::size_t frames = 0;
+};
+
+// Calls `each` with every block of a Cluster element at the start of
+// `bytes`, in file order, until it returns false.
+void for_each_cluster_block(std::string_view bytes, std::uint64_t timestamp_scale,
+                            const std::function<bool(const ClusterBlock&)>& each) {
     const auto cluster = read_element(bytes, 0);
-    if (!cluster || cluster->id != kCluster) return starts;
+    if (!cluster || cluster->id != kCluster) return;
     const std::size_t end =
         cluster->size && *cluster->size < bytes.size() - cluster->content ? cluster->content + *cluster->size : bytes.size();
     const std::string_view body = bytes.substr(cluster->content, end - cluster->content);
     std::optional<std::uint64_t> base;
+    // False once `each` has had enough.
     const auto note_block = [&](std::string_view block) {
         bool ones = false;
         const auto track = read_vint(block, 0, false, 8, ones);
-        if (!base || !track || block.size() < track->second + 2) return;
+        if (!base || !track || block.size() < track->second + 2) return true;
         const auto relative = static_cast<std::int16_t>((byte_at(block, track->second) << 8) | byte_at(block, track->second + 1));
-        const double seconds = (static_cast<double>(*base) + relative) * static_cast<double>(timestamp_scale) / 1e9;
-        const auto known = std::find_if(starts.begin(), starts.end(), [&](const auto& s) { return s.number == track->first; });
-        if (known == starts.end()) {
-            starts.push_back({track->first, seconds, 1});
-        } else {
-            known->earliest = std::min(known->earliest, seconds);
-            ++known->blocks;
+        ClusterBlock found{track->first, (static_cast<double>(*base) + relative) * static_cast<double>(timestamp_scale) / 1e9, 0};
+        // The flags byte, and with lacing the count of frames less one.
+        const std::size_t flags = track->second + 2;
+        if (block.size() > flags) {
+            const bool laced = (byte_at(block, flags) & 0x06) != 0;
+            if (!laced) found.frames = 1;
+            else if (block.size() > flags + 1) found.frames = static_cast<std::size_t>(byte_at(block, flags + 1)) + 1;
         }
+        return each(found);
     };
     std::size_t at = 0;
     while (at < body.size()) {
@@ -350,16 +379,53 @@ std::vector<TrackStart> parse_cluster_starts(std::string_view bytes, std::uint64
         if (!child || !child->size) break;
         const std::string_view rest = body.substr(child->content);
         if (child->id == kClusterTimestamp && child->whole(body)) base = read_uint(child->body(body));
-        if (child->id == kSimpleBlock) note_block(rest.substr(0, std::min<std::uint64_t>(*child->size, rest.size())));
+        if (child->id == kSimpleBlock && !note_block(rest.substr(0, std::min<std::uint64_t>(*child->size, rest.size()))))
+            return;
         if (child->id == kBlockGroup) {
             const std::string_view group = rest.substr(0, std::min<std::uint64_t>(*child->size, rest.size()));
-            if (const auto block = read_element(group, 0); block && block->id == kBlock)
-                note_block(group.substr(block->content));
+            if (const auto block = read_element(group, 0); block && block->id == kBlock && !note_block(group.substr(block->content)))
+                return;
         }
         if (*child->size >= body.size() - child->content) break;
         at = child->content + static_cast<std::size_t>(*child->size);
     }
+}
+
+}  // namespace
+
+std::vector<TrackStart> parse_cluster_starts(std::string_view bytes, std::uint64_t timestamp_scale) {
+    std::vector<TrackStart> starts;
+    for_each_cluster_block(bytes, timestamp_scale, [&starts](const ClusterBlock& block) {
+        const auto known = std::ranges::find(starts, block.track, &TrackStart::number);
+        if (known == starts.end()) {
+            starts.push_back({block.track, block.seconds, 1});
+        } else {
+            known->earliest = std::min(known->earliest, block.seconds);
+            ++known->blocks;
+        }
+        return true;
+    });
     return starts;
+}
+
+std::optional<std::vector<double>> parse_cluster_frame_times(std::string_view bytes, std::uint64_t timestamp_scale,
+                                                             std::uint64_t number, std::size_t count,
+                                                             double frame_seconds) {
+    std::vector<double> times;
+    bool readable = true;
+    for_each_cluster_block(bytes, timestamp_scale, [&](const ClusterBlock& block) {
+        if (block.track != number) return true;
+        if (block.frames == 0) return false;
+        if (block.frames > 1 && frame_seconds <= 0) {
+            readable = false;
+            return false;
+        }
+        for (std::size_t k = 0; k < block.frames && times.size() < count; ++k)
+            times.push_back(block.seconds + static_cast<double>(k) * frame_seconds);
+        return times.size() < count;
+    });
+    if (!readable) return std::nullopt;
+    return times;
 }
 
 Result<MatroskaHead> read_matroska_head(const std::string& path) {
@@ -410,6 +476,27 @@ Result<double> read_matroska_first_time(const std::string& path, std::uint64_t s
     const auto track = cluster->track(number);
     if (track == cluster->starts.end()) return fail("track not in the first cluster of " + path);
     return track->earliest;
+}
+
+Result<std::vector<double>> read_matroska_packet_times(const std::string& path, std::uint64_t stream,
+                                                       std::size_t count) {
+    std::ifstream file(path_from_text(path), std::ios::binary);
+    if (!file) return fail("cannot open " + path);
+    auto head = read_head(file, path);
+    if (!head) return fail(head.error());
+    if (!head->firstCluster || stream >= head->tracks.size()) return fail("no such track in " + path);
+    const auto& track = head->tracks[stream];
+    if (track.codecDelay != 0) return fail("codec delay in " + path);
+    const double frame_seconds = static_cast<double>(track.defaultDuration) / 1e9;
+    std::optional<std::vector<double>> times;
+    const auto bytes = read_first_cluster_bytes(file, *head, [&](std::string_view read) {
+        times = parse_cluster_frame_times(read, head->timestampScale, track.number, count, frame_seconds);
+        return !times || times->size() >= count;
+    });
+    if (!bytes) return fail("cannot read " + path);
+    times = parse_cluster_frame_times(bytes->first, head->timestampScale, track.number, count, frame_seconds);
+    if (!times) return fail("frames stored together without a frame length in " + path);
+    return std::move(*times);
 }
 
 }  // namespace reel

@@ -20,6 +20,7 @@ struct MatroskaTrack {
     std::uint64_t number = 0;
     std::uint64_t type = 0;  // 1 picture, 2 sound, 17 subtitles
     std::uint64_t codecDelay = 0;  // nanoseconds (Opus)
+    std::uint64_t defaultDuration = 0;  // nanoseconds per frame, 0 when not given
 };
 
 // What the beginning of a Matroska file tells: where the cues are (file
@@ -72,6 +73,16 @@ struct TrackStart {
 };
 std::vector<TrackStart> parse_cluster_starts(std::string_view bytes, std::uint64_t timestamp_scale);
 
+// The times (seconds) of the first `count` frames of track `number` in a
+// Cluster element at the start of `bytes`, in file order. A block holding
+// several frames (lacing, as mkvmerge stores sound) stores the first one's
+// time only; the others follow it `frame_seconds` apart. Nothing when such a
+// block comes and `frame_seconds` is 0. A block running past the bytes ends
+// the list.
+std::optional<std::vector<double>> parse_cluster_frame_times(std::string_view bytes, std::uint64_t timestamp_scale,
+                                                             std::uint64_t number, std::size_t count,
+                                                             double frame_seconds);
+
 // The head of the Matroska file at `path` (read up to its first cluster).
 Result<MatroskaHead> read_matroska_head(const std::string& path);
 
@@ -79,6 +90,14 @@ Result<MatroskaHead> read_matroska_head(const std::string& path);
 // read from the file's first cluster. Fails for a track with a codec delay
 // (ffmpeg takes it off its times) and where the first cluster lacks the track.
 Result<double> read_matroska_first_time(const std::string& path, std::uint64_t stream);
+// The times of the first `count` packets of the track ffprobe numbers
+// `stream`, read from the file's first cluster: what a packet listing gives,
+// except that frames stored together get their exact times where ffmpeg
+// rounds them down to the millisecond. Fails as read_matroska_first_time, and
+// for frames stored together in a track that gives no frame length; may hold
+// fewer than `count` where the first cluster does.
+Result<std::vector<double>> read_matroska_packet_times(const std::string& path, std::uint64_t stream,
+                                                       std::size_t count);
 
 // What mkvmerge's identification says of a file it wrote or ffmpeg wrote:
 // where the picture (track ffprobe numbers `stream`) starts and where the

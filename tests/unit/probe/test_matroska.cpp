@@ -2,6 +2,7 @@
 // in seconds by the file's own scale, and nothing from a broken or foreign file.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 
@@ -87,6 +88,33 @@ TEST(MatroskaCues, EarliestBlockOfEachTrackInTheFirstCluster) {
     EXPECT_DOUBLE_EQ(starts[1].earliest, 0.105);
     // Cut inside the second block: its header still counts, the rest is not read.
     EXPECT_EQ(parse_cluster_starts(std::string_view(cluster).substr(0, 50), 1000000).front().blocks, 2u);
+}
+
+// Sound stored several frames to a block (as mkvmerge does) has one time per
+// block: the others follow at the track's frame length.
+TEST(MatroskaCues, FrameTimesOfOneTrackWithFramesStoredTogether) {
+    const auto block = [](char track, std::int16_t relative, std::string laces) {
+        const char flags = laces.empty() ? '\x80' : '\x82';
+        return std::string{static_cast<char>(0x80 | track), static_cast<char>(relative >> 8),
+                           static_cast<char>(relative & 0xFF), flags} + laces + "xyz";
+    };
+    // Track 2: three frames at 100 ms, one at 160 ms; track 1 between them.
+    const std::string cluster = el(0x1F43B675, el(0xE7, uint_bytes(100)) + el(0xA3, block(2, 0, "\x02")) +
+                                                   el(0xA3, block(1, 0, "")) + el(0xA0, el(0xA1, block(2, 60, ""))));
+    const auto near = [](std::optional<std::vector<double>> got, std::vector<double> want) {
+        if (!got || got->size() != want.size()) return false;
+        for (std::size_t k = 0; k < want.size(); ++k)
+            if (std::abs((*got)[k] - want[k]) > 1e-9) return false;
+        return true;
+    };
+    EXPECT_TRUE(near(parse_cluster_frame_times(cluster, 1000000, 2, 10, 0.02), {0.1, 0.12, 0.14, 0.16}));
+    EXPECT_TRUE(near(parse_cluster_frame_times(cluster, 1000000, 2, 2, 0.02), {0.1, 0.12}));
+    EXPECT_TRUE(near(parse_cluster_frame_times(cluster, 1000000, 1, 10, 0), {0.1}));
+    // Frames stored together in a track without a frame length: not guessed.
+    EXPECT_FALSE(parse_cluster_frame_times(cluster, 1000000, 2, 10, 0));
+    // The read ends inside the first block's header: nothing of it is listed.
+    EXPECT_EQ(parse_cluster_frame_times(std::string_view(cluster).substr(0, 35), 1000000, 2, 10, 0.02),
+              std::vector<double>{});
 }
 
 }  // namespace
