@@ -16,9 +16,10 @@ using EncoderSettings = std::vector<std::string>;
 
 // What the encoder is given. A card's pictures stand still or fade: they gain
 // nothing from the encoder looking ahead or holding a picture per thread, and
-// both cost memory by the picture size (x264 on a 1080p card: about 365 MB of
-// ffmpeg with them, 130 MB without; x265 on a 720p card: 200 MB, 130 MB). Source pictures keep the look-ahead,
-// which keeps them a quarter smaller at the same quality.
+// both cost memory by the picture size (ffmpeg with x264 on a 1080p card:
+// about 365 MB with them, 130 MB without; with x265 on a 720p card, 200 MB
+// and 130 MB). Source pictures keep the look-ahead, which keeps them a
+// quarter smaller at the same quality.
 enum class Pictures { Moving, Still };
 
 Result<EncoderSettings> match_encoder(const VideoStreamInfo& video, const std::string& preset,

@@ -203,8 +203,6 @@ struct FirstCluster {
     }
 };
 
-// Reads the first cluster in growing pieces until `enough` holds for what was
-// read, the cluster is whole, or 16 MiB were read; nothing when it cannot be read.
 // The bytes of the first cluster, read in growing pieces until `enough` holds
 // for what was read, the cluster is whole, or 16 MiB were read; with whether
 // the cluster is whole. Nothing when it cannot be read.
@@ -221,6 +219,7 @@ std::optional<std::pair<std::string, bool>> read_first_cluster_bytes(std::ifstre
     }
 }
 
+// The first cluster's track starts, read as far as `enough` asks.
 std::optional<FirstCluster> read_first_cluster(std::ifstream& file, const MatroskaHead& head,
                                                const std::function<bool(const FirstCluster&)>& enough) {
     const auto bytes = read_first_cluster_bytes(file, head, [&](std::string_view read) {
@@ -460,14 +459,26 @@ Result<FileExtent> read_matroska_extent(const std::string& path, std::uint64_t s
     return FileExtent{earliest + *head->duration, picture->earliest};
 }
 
-Result<double> read_matroska_first_time(const std::string& path, std::uint64_t stream) {
-    std::ifstream file(path_from_text(path), std::ios::binary);
+namespace {
+
+// The head of a file whose track `stream` (ffprobe's number) is read for the
+// times ffprobe would give its packets.
+Result<MatroskaHead> head_for_times(std::ifstream& file, const std::string& path, std::uint64_t stream) {
     if (!file) return fail("cannot open " + path);
     auto head = read_head(file, path);
     if (!head) return fail(head.error());
     if (!head->firstCluster || stream >= head->tracks.size()) return fail("no such track in " + path);
     // ffmpeg takes a codec delay off the times it reports; the blocks keep it.
     if (head->tracks[stream].codecDelay != 0) return fail("codec delay in " + path);
+    return head;
+}
+
+}  // namespace
+
+Result<double> read_matroska_first_time(const std::string& path, std::uint64_t stream) {
+    std::ifstream file(path_from_text(path), std::ios::binary);
+    auto head = head_for_times(file, path, stream);
+    if (!head) return fail(head.error());
     const auto number = head->tracks[stream].number;
     const auto cluster = read_first_cluster(file, *head, [&](const FirstCluster& read) {
         return read.track(number) != read.starts.end();
@@ -481,12 +492,9 @@ Result<double> read_matroska_first_time(const std::string& path, std::uint64_t s
 Result<std::vector<double>> read_matroska_packet_times(const std::string& path, std::uint64_t stream,
                                                        std::size_t count) {
     std::ifstream file(path_from_text(path), std::ios::binary);
-    if (!file) return fail("cannot open " + path);
-    auto head = read_head(file, path);
+    auto head = head_for_times(file, path, stream);
     if (!head) return fail(head.error());
-    if (!head->firstCluster || stream >= head->tracks.size()) return fail("no such track in " + path);
     const auto& track = head->tracks[stream];
-    if (track.codecDelay != 0) return fail("codec delay in " + path);
     const double frame_seconds = static_cast<double>(track.defaultDuration) / 1e9;
     std::optional<std::vector<double>> times;
     const auto bytes = read_first_cluster_bytes(file, *head, [&](std::string_view read) {
