@@ -212,26 +212,6 @@ TEST(MatchEncoder, OtherCodecHeads) {
     }
 }
 
-// Still pictures only change how x264 and x265 work (no look-ahead, threads
-// that share a picture), never what the stream must share with the source.
-TEST(MatchEncoder, StillPicturesKeepTheStreamsShape) {
-    const struct {
-        std::string codec, option, added;
-    } cases[] = {{"h264", "-x264-params", ":rc-lookahead=0:sliced-threads=1"},
-                 {"hevc", "-x265-params", ":rc-lookahead=0:frame-threads=1"},
-                 {"vp9", "", ""},
-                 {"mpeg4", "", ""}};
-    for (const auto& c : cases) {
-        auto moving = settings(video(c.codec));
-        auto still = match_encoder(video(c.codec), "fast", Pictures::Still).value_or(Args{});
-        if (!c.option.empty()) {
-            EXPECT_EQ(option_value(still, c.option), option_value(moving, c.option) + c.added);
-            for (auto* args : {&moving, &still}) args->erase(std::ranges::find(*args, c.option) + 1);
-        }
-        EXPECT_EQ(still, moving) << c.codec;
-    }
-}
-
 TEST(MatchEncoder, UnsupportedCodecsFail) {
     for (const std::string codec : {"HEVC", "theora", "unknown", "", "h264 "}) {
         const auto result = match_encoder(video(codec), "fast");
