@@ -495,6 +495,8 @@ Result<std::vector<double>> read_matroska_packet_times(const std::string& path, 
     auto head = head_for_times(file, path, stream);
     if (!head) return fail(head.error());
     const auto& track = head->tracks[stream];
+    // A numbering that does not match ffprobe's would name another track.
+    if (track.type != 2) return fail("no sound track " + std::to_string(stream) + " in " + path);
     const double frame_seconds = static_cast<double>(track.defaultDuration) / 1e9;
     std::optional<std::vector<double>> times;
     const auto bytes = read_first_cluster_bytes(file, *head, [&](std::string_view read) {

@@ -90,7 +90,7 @@ Result<MatroskaHead> read_matroska_head(const std::string& path);
 // read from the file's first cluster. Fails for a track with a codec delay
 // (ffmpeg takes it off its times) and where the first cluster lacks the track.
 Result<double> read_matroska_first_time(const std::string& path, std::uint64_t stream);
-// The times of the first `count` packets of the track ffprobe numbers
+// The times of the first `count` packets of the sound track ffprobe numbers
 // `stream`, read from the file's first cluster: what a packet listing gives,
 // except that frames stored together get their exact times where ffmpeg
 // rounds them down to the millisecond. Fails as read_matroska_first_time, and
