@@ -7,20 +7,18 @@
 
 #include "encode/encoder.h"
 #include "pipeline/audio_cut.h"
+#include "probe/keyframes.h"
 #include "util/files.h"
 
 namespace reel {
 
 namespace {
 
-// Listed picture times are whole milliseconds: half of one early still names
-// the picture, whichever way a tool rounds.
-constexpr double kListedEarly = 0.0005;
 
 // mkvmerge splits before the first packet at or after the time it is given; half
 // a millisecond early makes sure the keyframe that the time names starts the part.
 std::string split_time(double t) {
-    const double shifted = t > 0.001 ? t - kListedEarly : 0.0;
+    const double shifted = t > 0.001 ? t - kListedTimeTolerance : 0.0;
     return fmt::format("{:.4f}s", shifted);
 }
 
@@ -112,7 +110,7 @@ std::vector<std::string> stretch_arguments(const std::string& source, std::uint6
     std::int64_t frames = 0;
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         graph += fmt::format("[{}:{}]trim=start={:.6f},setpts=PTS-STARTPTS,trim=end_frame={}[s{}];", i, track,
-                             std::max(jobs[i].stretch.firstFrame - kListedEarly, 0.0), jobs[i].stretch.frames, i);
+                             std::max(jobs[i].stretch.firstFrame - kListedTimeTolerance, 0.0), jobs[i].stretch.frames, i);
         chain += fmt::format("[s{}]", i);
         if (i > 0) starts.push_back(frames);
         frames += jobs[i].stretch.frames;
@@ -136,11 +134,11 @@ double stretch_seek(const EncodedStretch& stretch) {
     // next one is nearer; then just before the next one lands on it or on an
     // earlier one, which costs decoding but loses no picture. Without a
     // keyframe listed, just before the first picture is as safe.
-    constexpr double kGuard = 3.0 / 23.0 + kListedEarly;
-    double seek = stretch.firstFrame - kListedEarly;
+    constexpr double kGuard = 3.0 / 23.0 + kListedTimeTolerance;
+    double seek = stretch.firstFrame - kListedTimeTolerance;
     if (stretch.keyframe) {
         seek = *stretch.keyframe + kGuard;
-        if (stretch.nextKeyframe) seek = std::min(seek, *stretch.nextKeyframe - kListedEarly);
+        if (stretch.nextKeyframe) seek = std::min(seek, *stretch.nextKeyframe - kListedTimeTolerance);
     }
     return std::max(seek, 0.0);
 }

@@ -26,12 +26,10 @@ constexpr double kGapDivideAfter = 4.0;
 constexpr double kGapDivideMargin = 0.5;
 // Shortest title card.
 constexpr double kMinCardSeconds = 0.5;
-// Listed picture times are whole milliseconds: times this close are the same.
-constexpr double kFrameTolerance = 0.0005;
 
 // The first keyframe after `t` (one on `t` is at it, not after).
 std::vector<IndexedKeyframe>::const_iterator keyframe_after(const std::vector<IndexedKeyframe>& keys, double t) {
-    return std::upper_bound(keys.begin(), keys.end(), t + kFrameTolerance,
+    return std::upper_bound(keys.begin(), keys.end(), t + kListedTimeTolerance,
                             [](double v, const IndexedKeyframe& k) { return v < k.time; });
 }
 
@@ -72,11 +70,11 @@ void plan_exact_gap(CutPlan& plan, double gap_start, std::optional<double> gap_e
     const auto& keys = index.keyframes;
     const double end = gap_end.value_or(gap.duration);
     const auto at_or_after = [&keys](double t) {
-        return std::lower_bound(keys.begin(), keys.end(), t - kFrameTolerance,
+        return std::lower_bound(keys.begin(), keys.end(), t - kListedTimeTolerance,
                                 [](const IndexedKeyframe& k, double v) { return k.time < v; });
     };
 
-    const bool from_start = gap_start <= kFrameTolerance;
+    const bool from_start = gap_start <= kListedTimeTolerance;
     const auto first = at_or_after(gap_start);
     if (!from_start && first == keys.end()) {
         add_stretch(plan, gap_start, end, index);
@@ -93,15 +91,15 @@ void plan_exact_gap(CutPlan& plan, double gap_start, std::optional<double> gap_e
             return;
         }
         --last;
-        if (!(last->leadingFrom > copy_from + kFrameTolerance)) {
+        if (!(last->leadingFrom > copy_from + kListedTimeTolerance)) {
             add_stretch(plan, gap_start, end, index);
             return;
         }
         copy_to = last->time;
-        if (last->leadingFrom < last->time - kFrameTolerance) pictures_end = last->leadingFrom;
+        if (last->leadingFrom < last->time - kListedTimeTolerance) pictures_end = last->leadingFrom;
     }
 
-    if (copy_from > gap_start + kFrameTolerance) add_stretch(plan, gap_start, copy_from, index);
+    if (copy_from > gap_start + kListedTimeTolerance) add_stretch(plan, gap_start, copy_from, index);
     const bool drop = !from_start;
     const double copied_end = pictures_end.value_or(copy_to.value_or(gap.duration));
     const bool pass = !plan.slots.empty() && plan.slots.back().kind != PieceSlot::Kind::Piece &&
@@ -118,13 +116,13 @@ void plan_exact_gap(CutPlan& plan, double gap_start, std::optional<double> gap_e
             add_piece(plan, {copy_from, k}, drop, gap);
             plan.slots.push_back({PieceSlot::Kind::Piece, plan.ranges.size(), false, false});
             std::optional<double> first;
-            if (divide->leadingFrom < k - kFrameTolerance) first = divide->leadingFrom;
+            if (divide->leadingFrom < k - kListedTimeTolerance) first = divide->leadingFrom;
             plan.ranges.push_back({k, copy_to, pictures_end, first});
             divided = true;
         }
     }
     if (!divided) add_piece(plan, {copy_from, copy_to, pictures_end}, drop, gap);
-    if (gap_end && copied_end < end - kFrameTolerance) add_stretch(plan, copied_end, end, index);
+    if (gap_end && copied_end < end - kListedTimeTolerance) add_stretch(plan, copied_end, end, index);
 }
 
 }  // namespace
@@ -203,7 +201,7 @@ Result<SnappedGroups> snap_edits(const std::vector<Edit>& validated, double dura
         SnappedEdit s{edit, edit.start, edit.end};
         if (exact && edit_kind(edit.action).snaps) {
             if (edit.end >= duration - kEndThreshold) s.snappedEnd = duration;
-            if (1.0 / fps > s.snappedEnd - s.snappedStart + kFrameTolerance) {
+            if (1.0 / fps > s.snappedEnd - s.snappedStart + kListedTimeTolerance) {
                 return fail(fmt::format("Edit at {:.2f}s is shorter than one frame; it would cut nothing. Widen it a "
                                         "little.",
                                         edit.start));
@@ -335,7 +333,7 @@ KeyframeLookup keyframes_outside(KeyframeLookup lookup, std::vector<std::pair<do
         auto keyframe = lookup(t);
         if (!keyframe) return keyframe;
         for (const auto& [start, end] : ranges) {
-            if (*keyframe > start + kFrameTolerance && *keyframe < end - kFrameTolerance)
+            if (*keyframe > start + kListedTimeTolerance && *keyframe < end - kListedTimeTolerance)
                 return t - start <= end - t ? start : end;
         }
         return keyframe;

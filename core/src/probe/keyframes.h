@@ -42,6 +42,10 @@ Result<std::vector<double>> list_keyframes(const ToolSet& tools, const std::stri
 // choice and the same failure message.
 Result<double> keyframe_near_in(const std::vector<double>& keyframes, double target, double limit);
 
+// Listed times are whole milliseconds, printed rounded: times within half of
+// one name the same picture.
+constexpr double kListedTimeTolerance = 0.0005;
+
 // Every picture of a file, for cutting on exact frames. Read from the same
 // listing as list_keyframes (packets in decode order).
 struct IndexedKeyframe {

@@ -14,9 +14,6 @@
 namespace reel {
 
 namespace {
-// Listed times are printed rounded, so a keyframe exactly on a window edge may
-// land a hair outside it.
-constexpr double kWindowTolerance = 0.0005;
 // A target this close to the start is answered with the start itself.
 constexpr double kStartThreshold = 0.05;
 // Windows of growing size around the target: most movies have a keyframe
@@ -49,8 +46,8 @@ std::vector<std::string> keyframe_listing_arguments(const std::string& path) {
 Result<double> keyframe_near_in(const std::vector<double>& keyframes, double target, double limit) {
     if (keyframe_at_start(target)) return 0.0;
     for (const auto& [lo, hi] : keyframe_search_windows(target, limit)) {
-        const auto first = std::lower_bound(keyframes.begin(), keyframes.end(), lo - kWindowTolerance);
-        const auto last = std::upper_bound(keyframes.begin(), keyframes.end(), hi + kWindowTolerance);
+        const auto first = std::lower_bound(keyframes.begin(), keyframes.end(), lo - kListedTimeTolerance);
+        const auto last = std::upper_bound(keyframes.begin(), keyframes.end(), hi + kListedTimeTolerance);
         if (first != last) return nearest_time(std::vector<double>(first, last), target);
     }
     return fail(no_keyframe_message(target));
@@ -83,7 +80,7 @@ std::vector<double> parse_keyframe_listing(std::string_view listing, double lo, 
         auto time = read_number(fields[0]);
         if (!time) time = read_number(fields[1]);
         if (!time) continue;
-        if (*time >= lo - kWindowTolerance && *time <= hi + kWindowTolerance) times.push_back(*time);
+        if (*time >= lo - kListedTimeTolerance && *time <= hi + kListedTimeTolerance) times.push_back(*time);
     }
     std::sort(times.begin(), times.end());
     times.erase(std::unique(times.begin(), times.end()), times.end());
@@ -118,13 +115,13 @@ FrameIndex parse_frame_index(std::string_view listing) {
 }
 
 std::int64_t frames_between(const FrameIndex& index, double start, double end) {
-    const auto first = std::lower_bound(index.times.begin(), index.times.end(), start - kWindowTolerance);
-    const auto last = std::lower_bound(index.times.begin(), index.times.end(), end - kWindowTolerance);
+    const auto first = std::lower_bound(index.times.begin(), index.times.end(), start - kListedTimeTolerance);
+    const auto last = std::lower_bound(index.times.begin(), index.times.end(), end - kListedTimeTolerance);
     return last > first ? last - first : 0;
 }
 
 std::optional<double> first_frame_from(const FrameIndex& index, double start) {
-    const auto first = std::lower_bound(index.times.begin(), index.times.end(), start - kWindowTolerance);
+    const auto first = std::lower_bound(index.times.begin(), index.times.end(), start - kListedTimeTolerance);
     if (first == index.times.end()) return std::nullopt;
     return *first;
 }

@@ -203,30 +203,32 @@ struct FirstCluster {
     }
 };
 
-// The bytes of the first cluster, read in growing pieces until `enough` holds
-// for what was read, the cluster is whole, or 16 MiB were read; with whether
-// the cluster is whole. Nothing when it cannot be read.
-std::optional<std::pair<std::string, bool>> read_first_cluster_bytes(std::ifstream& file, const MatroskaHead& head,
-                                                                     const std::function<bool(std::string_view)>& enough) {
+// Reads the first cluster in growing pieces and hands each read to `take`
+// (with whether it holds the whole cluster) until `take` has enough, the
+// cluster is whole, or 16 MiB were read. The last read handed over is what
+// was read; false when the file cannot be read.
+bool read_first_cluster_bytes(std::ifstream& file, const MatroskaHead& head,
+                              const std::function<bool(std::string_view, bool)>& take) {
     constexpr std::size_t kMostBytes = std::size_t{16} << 20;
     for (std::size_t length = std::size_t{256} << 10;; length *= 4) {
-        auto bytes = read_range(file, *head.firstCluster, length);
-        if (!bytes) return std::nullopt;
+        const auto bytes = read_range(file, *head.firstCluster, length);
+        if (!bytes) return false;
         const auto element = read_element(*bytes, 0);
         const bool whole = element && element->whole(*bytes);
-        if (whole || enough(*bytes) || bytes->size() < length || length >= kMostBytes)
-            return std::pair{std::move(*bytes), whole};
+        if (take(*bytes, whole) || whole || bytes->size() < length || length >= kMostBytes) return true;
     }
 }
 
 // The first cluster's track starts, read as far as `enough` asks.
 std::optional<FirstCluster> read_first_cluster(std::ifstream& file, const MatroskaHead& head,
                                                const std::function<bool(const FirstCluster&)>& enough) {
-    const auto bytes = read_first_cluster_bytes(file, head, [&](std::string_view read) {
-        return enough(FirstCluster{parse_cluster_starts(read, head.timestampScale), false});
+    FirstCluster cluster;
+    const bool read = read_first_cluster_bytes(file, head, [&](std::string_view bytes, bool whole) {
+        cluster = FirstCluster{parse_cluster_starts(bytes, head.timestampScale), whole};
+        return enough(cluster);
     });
-    if (!bytes) return std::nullopt;
-    return FirstCluster{parse_cluster_starts(bytes->first, head.timestampScale), bytes->second};
+    if (!read) return std::nullopt;
+    return cluster;
 }
 
 }  // namespace
@@ -499,12 +501,11 @@ Result<std::vector<double>> read_matroska_packet_times(const std::string& path, 
     if (track.type != 2) return fail("no sound track " + std::to_string(stream) + " in " + path);
     const double frame_seconds = static_cast<double>(track.defaultDuration) / 1e9;
     std::optional<std::vector<double>> times;
-    const auto bytes = read_first_cluster_bytes(file, *head, [&](std::string_view read) {
-        times = parse_cluster_frame_times(read, head->timestampScale, track.number, count, frame_seconds);
+    const bool read = read_first_cluster_bytes(file, *head, [&](std::string_view bytes, bool) {
+        times = parse_cluster_frame_times(bytes, head->timestampScale, track.number, count, frame_seconds);
         return !times || times->size() >= count;
     });
-    if (!bytes) return fail("cannot read " + path);
-    times = parse_cluster_frame_times(bytes->first, head->timestampScale, track.number, count, frame_seconds);
+    if (!read) return fail("cannot read " + path);
     if (!times) return fail("frames stored together without a frame length in " + path);
     return std::move(*times);
 }
