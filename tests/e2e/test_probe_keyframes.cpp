@@ -16,6 +16,7 @@
 #include "probe/probe.h"
 #include "support/media.h"
 #include "support/temp_dir.h"
+#include "util/text.h"
 
 namespace reel {
 namespace {
@@ -195,6 +196,21 @@ TEST(MatroskaFirstTime, AgreesWithFfprobeAndMkvmerge) {
         EXPECT_EQ(samples, samples_per_packet(listed->out, 48000)) << name;
     }
     EXPECT_FALSE(read_matroska_packet_times(path("opus.mka"), 0, 32));
+    // A cut that the mux makes places every packet of the cut sound: all of
+    // them are read, cluster after cluster.
+    for (const auto* name : {"late.mka", "ac3.mka"}) {
+        const auto all = read_matroska_track_times(path(name), 0);
+        ASSERT_TRUE(all) << name << ": " << all.error();
+        const auto listed = test::run_program(tools().ffprobe, {"-v", "error", "-show_entries", "packet=pts_time",
+                                                               "-of", "csv=p=0", path(name)});
+        ASSERT_TRUE(listed && listed->exit_code == 0);
+        std::vector<double> expected;
+        for (const auto line : split_lines(listed->out))
+            if (!line.empty()) expected.push_back(std::stod(std::string(line)));
+        ASSERT_EQ(all->size(), expected.size()) << name;
+        for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_NEAR((*all)[i], expected[i], 0.0005) << name << i;
+    }
+    EXPECT_FALSE(read_matroska_track_times(path("opus.mka"), 0));
 
     // ffmpeg reports Opus with its codec delay taken off: not read, and the
     // delay read from the head is what mkvmerge tells.

@@ -65,4 +65,25 @@ std::optional<std::pair<double, double>> map_range(const Timeline& timeline, dou
     return kept.front();
 }
 
+double linked_shift(const LinkedCut& cut, double edited) {
+    const std::size_t count = std::min(cut.editedStarts.size(), cut.shifts.size());
+    if (count == 0) return 0;
+    // Times before the first range (a packet that starts a little early)
+    // belong to it as well.
+    const auto after = std::upper_bound(cut.editedStarts.begin(), cut.editedStarts.begin() + static_cast<std::ptrdiff_t>(count),
+                                        edited + kContiguous);
+    const auto range = after == cut.editedStarts.begin() ? 0 : static_cast<std::size_t>(after - cut.editedStarts.begin()) - 1;
+    return cut.shifts[range];
+}
+
+double linked_place(const LinkedCut& cut, double edited, double step) {
+    const double shift = linked_shift(cut, edited);
+    const double placed = std::round((edited + shift) / step) * step;
+    // The range's start in the source: its edited start moved by the same shift.
+    const auto after = std::upper_bound(cut.editedStarts.begin(), cut.editedStarts.end(), edited + kContiguous);
+    if (after == cut.editedStarts.begin()) return placed;
+    const double range_start = *(after - 1) + shift;
+    return placed < range_start - kContiguous ? placed + step : placed;
+}
+
 }  // namespace reel

@@ -33,4 +33,22 @@ std::vector<std::pair<double, double>> map_range_all(const Timeline& timeline, d
 // how long it lasts; absent when nothing of the range is left.
 std::optional<std::pair<double, double>> map_range(const Timeline& timeline, double a, double b);
 
+// A cut that the final mux makes as it writes: mkvmerge keeps ranges of the
+// source and links them, moving each range back by its own shift, and it does
+// so to every track of the file it writes. A track made for the edited time
+// must therefore be handed over in the source's time: what belongs at edited
+// time t is given at t plus the shift of the range that t falls in, so that
+// nothing lands between ranges and everything comes back where it belongs.
+struct LinkedCut {
+    std::vector<double> editedStarts;  // where each kept range begins in the edited file, ascending
+    std::vector<double> shifts;        // source time minus edited time within each range
+};
+// The shift of the range edited time t falls in (the first range for times
+// before it).
+double linked_shift(const LinkedCut& cut, double edited);
+// The source time for edited time t, in whole `step`s (the unit a file
+// stores times in), never before the start of its range: rounded down, a
+// time at the very start of a range would fall between two.
+double linked_place(const LinkedCut& cut, double edited, double step);
+
 }  // namespace reel

@@ -24,10 +24,10 @@ std::string split_time(double t) {
 
 }  // namespace
 
-std::string format_split_parts(const std::vector<PieceRange>& ranges) {
+std::string format_split_parts(const std::vector<PieceRange>& ranges, bool linked) {
     std::string out = "parts:";
     for (std::size_t i = 0; i < ranges.size(); ++i) {
-        if (i > 0) out += ",";
+        if (i > 0) out += linked ? ",+" : ",";
         out += split_time(ranges[i].start);
         out += "-";
         if (ranges[i].end) out += split_time(*ranges[i].end);

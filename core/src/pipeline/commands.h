@@ -15,7 +15,8 @@
 namespace reel {
 
 // "parts:0.0000s-9.9995s,24.9995s-"
-std::string format_split_parts(const std::vector<PieceRange>& ranges);
+// `linked`: the parts follow one another in one file ("+") instead of a file each.
+std::string format_split_parts(const std::vector<PieceRange>& ranges, bool linked = false);
 // seg.mkv, 3 -> seg-001.mkv, seg-002.mkv, seg-003.mkv (in the same folder);
 // seg.mkv, 1 -> seg.mkv, as mkvmerge names a split that keeps one range.
 std::vector<std::filesystem::path> split_part_paths(const std::filesystem::path& output, std::size_t count);

@@ -217,7 +217,8 @@ Result<void> run_subs_stage(StageRun& run) {
     if (!run.in.rebuilds_subtitles()) return {};
     const SubtitleExtras extras{.words = run.in.words ? &*run.in.words : nullptr,
                                 .stillTimeline = !run.in.timeline_moves(),
-                                .extracted = run.out.subtitleExtracts ? &*run.out.subtitleExtracts : nullptr};
+                                .extracted = run.out.subtitleExtracts ? &*run.out.subtitleExtracts : nullptr,
+                                .linked = run.out.carriers.linked ? &run.out.carriers.linked->cut : nullptr};
     auto subtitles = retime_subtitles(run.ctx.tools, run.in.sourceInfo, run.in.source, run.out.timeline, run.in.work,
                                       run.in.options.container.holdsPictureSubtitles, run.out.warnings, extras);
     if (!subtitles) return fail(subtitles.error());

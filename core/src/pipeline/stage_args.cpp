@@ -72,6 +72,8 @@ std::string yes_no(bool flag) { return flag ? "yes" : "no"; }
 void track_properties(std::vector<std::string>& args, const MuxTrack& track) {
     const auto id = track.source.id;
     if (track.source.syncMs != 0) append(args, {"--sync", fmt::format("{}:{}", id, track.source.syncMs)});
+    if (!track.source.timestamps.empty())
+        append(args, {"--timestamps", fmt::format("{}:{}", id, track.source.timestamps)});
     if (track.ownProperties) return;
     append(args, {"--language", fmt::format("{}:{}", id, track.language.value_or("und"))});
     if (track.title) append(args, {"--track-name", fmt::format("{}:{}", id, *track.title)});
@@ -97,6 +99,7 @@ std::vector<std::string> mux_arguments(const MuxInputs& in) {
     // would guess the others; every packet keeps its own time instead.
     std::vector<std::string> args{"-o", path_text(in.target), "--disable-lacing"};
     if (in.title) append(args, {"--title", *in.title});
+    if (!in.splitParts.empty()) append(args, {"--split", in.splitParts});
     args.insert(args.end(), in.chapterArgs.begin(), in.chapterArgs.end());
 
     // The movie's own order of picture and sound (some store the sound first),

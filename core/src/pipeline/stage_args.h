@@ -124,6 +124,9 @@ struct MuxInputs {
     std::string source;
     bool sourceSubtitles = false;
     bool sourceChapters = false;
+    // The picture's kept ranges when the mux cuts it itself (mkvmerge's
+    // "--split" value); empty: it does not.
+    std::string splitParts;
 };
 std::vector<std::string> mux_arguments(const MuxInputs& inputs);
 

@@ -16,6 +16,7 @@
 #include "pipeline/video_cut.h"
 #include "probe/keyframes.h"
 #include "probe/matroska.h"
+#include "subs/subtitles.h"
 #include "util/files.h"
 
 namespace reel {
@@ -212,6 +213,52 @@ std::vector<std::optional<CardSpec>> cards_to_make(const StageRun& run, const Co
     return specs;
 }
 
+// Sound that mkvmerge splits (it refuses FLAC, for one) and whose times ffmpeg
+// gives as stored (not Opus, whose codec delay it takes off).
+bool links_in_the_mux(const std::string& codec) {
+    return codec == "aac" || codec == "ac3" || codec == "eac3" || codec == "mp3";
+}
+
+// Whether the final mux can cut the picture as it writes it: one pass over the
+// movie instead of a split and then the mux. It can where the edited picture is
+// source pieces that need nothing done to them, and every other track can be
+// handed over placed for the cut: sound in files whose times are the times its
+// packets play at, text subtitles, and chapters set in the written file.
+bool mux_can_cut(const StageRun& run, const CutPlan& plan) {
+    if (run.out.textCards || plan.ranges.empty() || !plan.stretches.empty() || run.out.carriers.video.syncMs != 0 ||
+        !run.ctx.tools.mkvpropedit)
+        return false;
+    const bool plain_pieces = std::ranges::all_of(plan.slots, [](const PieceSlot& slot) {
+        return slot.kind == PieceSlot::Kind::Piece && !slot.needsBitstreamPass && !slot.dropLeading;
+    });
+    const bool whole_ranges = std::ranges::all_of(plan.ranges, [](const PieceRange& range) {
+        return !range.picturesStart && !range.picturesEnd;
+    });
+    return plain_pieces && whole_ranges &&
+           std::ranges::all_of(run.in.info.audio, [](const AudioStreamInfo& a) { return links_in_the_mux(a.codec); }) &&
+           std::ranges::all_of(run.in.sourceInfo.subtitles, readable_text);
+}
+
+// The cut the mux makes, with a file of times for every sound track it
+// carries; the carriers change only when every track has its file.
+Result<LinkedSplit> link_sound(StageRun& run, const std::vector<PieceRange>& ranges) {
+    LinkedSplit split = linked_split(ranges);
+    auto audio = run.out.carriers.audio;
+    for (std::size_t k = 0; k < audio.size(); ++k) {
+        if (audio[k].file == run.in.source) return fail("sound track " + std::to_string(k) + " was not cut");
+        auto times = read_matroska_track_times(audio[k].file, audio[k].id);
+        if (!times) return fail(times.error());
+        const auto file = run.in.in_work(fmt::format("cut-{}-times.txt", k));
+        const double sync = static_cast<double>(audio[k].syncMs) / 1000.0;
+        if (auto written = write_file(file, linked_timestamps(*times, sync, split.cut)); !written)
+            return fail(written.error());
+        audio[k].timestamps = path_text(file);
+        audio[k].syncMs = 0;
+    }
+    run.out.carriers.audio = std::move(audio);
+    return split;
+}
+
 }  // namespace
 
 Result<void> run_cut_stages(StageRun& run) {
@@ -275,14 +322,22 @@ Result<void> run_cut_stages(StageRun& run) {
     SlotFiles encoded(pieces_plan.slots.size());
     auto encoding = encode_stretches_beside(run, pieces_plan, video, "enc", encoded);
 
+    // Where the mux can cut the picture itself, the split waits for the
+    // sound: should its times not be read, the picture is split after all.
+    const bool mux_cuts = mux_can_cut(run, pieces_plan);
     const auto split_output = run.in.in_work("seg.mkv");
     std::vector<std::filesystem::path> parts;
-    if (!pieces_plan.ranges.empty()) {
+    const auto split_picture = [&]() -> Result<void> {
+        if (pieces_plan.ranges.empty()) return {};
         if (auto r = run_mkvmerge(run.ctx, video_split_arguments(split_output, pieces_plan.ranges, video),
                                   run.progress.slice(0, 1));
             !r)
             return fail(r.error());
         parts = split_part_paths(split_output, pieces_plan.ranges.size());
+        return {};
+    };
+    if (!mux_cuts) {
+        if (auto r = split_picture(); !r) return r;
     }
 
     run.progress.begin(stages::cards);
@@ -295,39 +350,49 @@ Result<void> run_cut_stages(StageRun& run) {
         if (auto r = encoding->collect(); !r) return fail(r.error());
         run.out.secondsEncoded += stretch_seconds(pieces_plan, fps);
     }
-    auto files = slot_files(run, pieces_plan, parts, std::move(encoded), 0, title_cards == 0 ? 1.0 : share);
-    if (!files) return fail(files.error());
-    if (auto r = collect_all(making_cards); !r) return fail(r.error());
+    // The pieces in their places, each measured; the cards with them.
+    const auto place_pieces = [&]() -> Result<std::vector<VideoPiece>> {
+        auto files = slot_files(run, pieces_plan, parts, std::move(encoded), 0, title_cards == 0 ? 1.0 : share);
+        if (!files) return fail(files.error());
+        if (auto r = collect_all(making_cards); !r) return fail(r.error());
 
-    std::vector<VideoPiece> pieces;
-    std::size_t rendered = 0;
-    for (std::size_t i = 0; i < pieces_plan.slots.size(); ++i) {
-        const auto& slot = pieces_plan.slots[i];
-        const auto& origin = composed->origins[i];
-        const double position = layout.slotPositions[origin.cutSlot] + origin.offset;
-        if (slot.kind == PieceSlot::Kind::Piece) {
-            auto piece = measure_piece(run.ctx, *(*files)[i]);
+        std::vector<VideoPiece> pieces;
+        std::size_t rendered = 0;
+        for (std::size_t i = 0; i < pieces_plan.slots.size(); ++i) {
+            const auto& slot = pieces_plan.slots[i];
+            const auto& origin = composed->origins[i];
+            const double position = layout.slotPositions[origin.cutSlot] + origin.offset;
+            if (slot.kind == PieceSlot::Kind::Piece) {
+                auto piece = measure_piece(run.ctx, *(*files)[i]);
+                if (!piece) return fail(piece.error());
+                piece->position = piece_position(pieces_plan.ranges[slot.index], position, *piece);
+                pieces.push_back(*piece);
+                continue;
+            }
+            if (slot.kind == PieceSlot::Kind::Encoded) {
+                if (!(*files)[i]) continue;
+                auto piece = placed_stretch(run.ctx, *(*files)[i], pieces_plan.stretches[slot.index], position);
+                if (!piece) return fail(piece.error());
+                pieces.push_back(*piece);
+                continue;
+            }
+            auto piece = measure_piece(run.ctx, card_files[i]);
             if (!piece) return fail(piece.error());
-            piece->position = piece_position(pieces_plan.ranges[slot.index], position, *piece);
+            piece->position = position;
             pieces.push_back(*piece);
-            continue;
+            run.out.secondsEncoded += static_cast<double>(card_specs[i]->frames) / fps;
+            if (!origin.textCard) {
+                run.out.applied.push_back(applied_from(cut[slot.index], static_cast<double>(card_specs[i]->frames) / fps));
+                run.progress.report(share * static_cast<double>(++rendered + 1), std::string(stages::cards.label));
+            }
         }
-        if (slot.kind == PieceSlot::Kind::Encoded) {
-            if (!(*files)[i]) continue;
-            auto piece = placed_stretch(run.ctx, *(*files)[i], pieces_plan.stretches[slot.index], position);
-            if (!piece) return fail(piece.error());
-            pieces.push_back(*piece);
-            continue;
-        }
-        auto piece = measure_piece(run.ctx, card_files[i]);
-        if (!piece) return fail(piece.error());
-        piece->position = position;
-        pieces.push_back(*piece);
-        run.out.secondsEncoded += static_cast<double>(card_specs[i]->frames) / fps;
-        if (!origin.textCard) {
-            run.out.applied.push_back(applied_from(cut[slot.index], static_cast<double>(card_specs[i]->frames) / fps));
-            run.progress.report(share * static_cast<double>(++rendered + 1), std::string(stages::cards.label));
-        }
+        return pieces;
+    };
+    std::optional<std::vector<VideoPiece>> pieces;
+    if (!mux_cuts) {
+        auto placed = place_pieces();
+        if (!placed) return fail(placed.error());
+        pieces = std::move(*placed);
     }
     for (const auto& edit : cut) {
         if (!edit_kind(edit.edit.action).takesText) run.out.applied.push_back(applied_from(edit, std::nullopt));
@@ -336,11 +401,22 @@ Result<void> run_cut_stages(StageRun& run) {
 
     // The pieces are appended by the final mux; only the sound is joined here.
     run.progress.begin(stages::join);
-    run.out.carriers.use_pieces(std::move(pieces));
+    if (pieces) run.out.carriers.use_pieces(std::move(*pieces));
     if (making_sound) {
         if (auto r = making_sound->collect(); !r) return fail(r.error());
         run.out.secondsEncoded += use_sound(run.out, std::move(sound));
     }
+    if (!mux_cuts) return {};
+    auto linked = link_sound(run, pieces_plan.ranges);
+    if (linked) {
+        run.out.carriers.linked = std::move(*linked);
+        return {};
+    }
+    run.ctx.log("the picture is split before the mux: " + linked.error());
+    if (auto r = split_picture(); !r) return r;
+    auto placed = place_pieces();
+    if (!placed) return fail(placed.error());
+    run.out.carriers.use_pieces(std::move(*placed));
     return {};
 }
 

@@ -58,15 +58,27 @@ Result<void> run_mux_stage(StageRun& run) {
     inputs.source = in.source;
     inputs.sourceSubtitles = !in.rebuilds_subtitles();
     inputs.sourceChapters = !in.timeline_moves();
+    // A cut the mux makes moves chapters by mkvmerge's own reckoning, which
+    // misses the edited times; they are set in the written file instead.
+    std::vector<std::string> properties{path_text(inputs.target)};
+    if (const auto& linked = run.out.carriers.linked) {
+        inputs.splitParts = linked->parts;
+        properties.insert(properties.end(), inputs.chapterArgs.begin(), inputs.chapterArgs.end());
+        inputs.chapterArgs.clear();
+    }
     if (auto r = run_mkvmerge(run.ctx, mux_arguments(inputs), run.progress.slice(0, 1)); !r) return r;
 
     // mkvmerge stamps the file with the time of muxing; the edited movie keeps
     // the day it was made.
     if (in.info.creationTime && run.ctx.tools.mkvpropedit) {
         if (const auto date = matroska_date(*in.info.creationTime)) {
-            if (auto r = run_capture(*run.ctx.tools.mkvpropedit, date_arguments(inputs.target, *date)); !r)
-                return fail(r.error());
+            const auto edit = date_arguments(inputs.target, *date);
+            properties.insert(properties.end(), edit.begin() + 1, edit.end());
         }
+    }
+    if (properties.size() > 1) {
+        if (!run.ctx.tools.mkvpropedit) return fail("mkvpropedit was not found; it is needed to write the chapters.");
+        if (auto r = run_capture(*run.ctx.tools.mkvpropedit, properties); !r) return fail(r.error());
     }
     return {};
 }

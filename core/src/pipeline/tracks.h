@@ -4,9 +4,11 @@
 // the final mux takes each track from its carrier.
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "edits/timeline.h"
 #include "util/files.h"
 
 namespace reel {
@@ -20,6 +22,9 @@ struct TrackSource {
     // Milliseconds the final mux shifts the track by as it reads it; a track
     // to be cut again must not carry one.
     std::int64_t syncMs = 0;
+    // A file of times (mkvmerge's timestamp format v2) that the final mux
+    // gives the track's packets in place of their own; empty: none.
+    std::string timestamps{};
 
     bool operator==(const TrackSource&) const = default;
 };
@@ -34,6 +39,14 @@ struct VideoPiece {
     double end = 0;
 };
 
+// A cut that the final mux makes as it reads the picture's carrier: mkvmerge's
+// split of the kept ranges, linked into one file, and where every other track
+// must stand for it.
+struct LinkedSplit {
+    std::string parts;
+    LinkedCut cut;
+};
+
 struct Carriers {
     TrackSource video;
     // When not empty, the picture is still these pieces (video.file is the
@@ -41,6 +54,9 @@ struct Carriers {
     // file of their own first would write the whole picture once more.
     std::vector<VideoPiece> videoPieces;
     std::vector<TrackSource> audio;  // in the order of the movie's audio tracks
+    // When set, the picture is the whole carrier, cut by the final mux; every
+    // sound track then comes with its times for that cut.
+    std::optional<LinkedSplit> linked;
 
     // The picture becomes `pieces` (not empty), appended by the final mux.
     void use_pieces(std::vector<VideoPiece> pieces) {

@@ -1,5 +1,7 @@
 #include "pipeline/video_cut.h"
 
+#include <algorithm>
+
 #include <fmt/format.h>
 
 #include "pipeline/commands.h"
@@ -52,6 +54,27 @@ std::vector<std::string> video_join_inputs(const std::vector<VideoPiece>& pieces
         previous_end = piece.end;
     }
     return args;
+}
+
+LinkedSplit linked_split(const std::vector<PieceRange>& ranges) {
+    LinkedSplit split{format_split_parts(ranges, true), {}};
+    double edited = 0;
+    for (const auto& range : ranges) {
+        split.cut.editedStarts.push_back(edited);
+        split.cut.shifts.push_back(range.start - edited);
+        edited += range.end.value_or(range.start) - range.start;
+    }
+    return split;
+}
+
+std::string linked_timestamps(const std::vector<double>& times, double sync, const LinkedCut& cut) {
+    std::string out = "# timestamp format v2\n";
+    double last = 0;
+    for (const double t : times) {
+        last = std::max(last, linked_place(cut, t + sync, 0.001));
+        out += fmt::format("{:.3f}\n", last * 1000.0);
+    }
+    return out;
 }
 
 }  // namespace reel

@@ -26,4 +26,14 @@ std::vector<std::string> video_join_arguments(const std::filesystem::path& outpu
 // its shift, joined by "+". Options for the picture track go before them.
 std::vector<std::string> video_join_inputs(const std::vector<VideoPiece>& pieces);
 
+// The kept ranges (keyframe times; each but the last with an end) as one cut
+// of the final mux. mkvmerge moves the first range to time 0 and starts each
+// further one where the one before ends.
+LinkedSplit linked_split(const std::vector<PieceRange>& ranges);
+// mkvmerge's timestamp file (format v2) that places a sound track made for the
+// edited time for `cut`: `times` are its packets' times as its file stores
+// them, which the edited time has `sync` seconds later. mkvmerge takes no
+// negative time, and would shift by a "--sync" before it cuts.
+std::string linked_timestamps(const std::vector<double>& times, double sync, const LinkedCut& cut);
+
 }  // namespace reel

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <functional>
 
 #include "util/files.h"
@@ -508,6 +509,36 @@ Result<std::vector<double>> read_matroska_packet_times(const std::string& path, 
     if (!read) return fail("cannot read " + path);
     if (!times) return fail("frames stored together without a frame length in " + path);
     return std::move(*times);
+}
+
+Result<std::vector<double>> read_matroska_track_times(const std::string& path, std::uint64_t stream) {
+    std::ifstream file(path_from_text(path), std::ios::binary);
+    auto head = head_for_times(file, path, stream);
+    if (!head) return fail(head.error());
+    const auto& track = head->tracks[stream];
+    if (track.type != 2) return fail("no sound track " + std::to_string(stream) + " in " + path);
+    const double frame_seconds = static_cast<double>(track.defaultDuration) / 1e9;
+    // Cluster by cluster to the end of the file: the sound of a long film
+    // is not held at once. Elements between clusters are passed by their sizes.
+    constexpr std::size_t kLargestCluster = std::size_t{64} << 20;
+    std::vector<double> times;
+    for (std::uint64_t at = *head->firstCluster;;) {
+        const auto header = read_range(file, at, 12);
+        if (!header) return fail("cannot read " + path);
+        if (header->empty()) break;
+        const auto element = read_element(*header, 0);
+        if (!element || !element->size) return fail("an element of unknown size in " + path);
+        if (element->id == kCluster) {
+            const auto cluster = read_element_at(file, at, kLargestCluster);
+            if (!cluster) return fail("unreadable cluster in " + path);
+            const auto more = parse_cluster_frame_times(*cluster, head->timestampScale, track.number,
+                                                        std::numeric_limits<std::size_t>::max(), frame_seconds);
+            if (!more) return fail("frames stored together without a frame length in " + path);
+            times.insert(times.end(), more->begin(), more->end());
+        }
+        at += element->content + *element->size;
+    }
+    return times;
 }
 
 }  // namespace reel

@@ -99,6 +99,10 @@ Result<double> read_matroska_first_time(const std::string& path, std::uint64_t s
 Result<std::vector<double>> read_matroska_packet_times(const std::string& path, std::uint64_t stream,
                                                        std::size_t count);
 
+// The times of every packet of the sound track ffprobe numbers `stream`, in
+// file order, read cluster by cluster; fails as read_matroska_packet_times,
+// and for a cluster of unknown size (a file written as a stream).
+Result<std::vector<double>> read_matroska_track_times(const std::string& path, std::uint64_t stream);
 // What mkvmerge's identification says of a file it wrote or ffmpeg wrote:
 // where the picture (track ffprobe numbers `stream`) starts and where the
 // file ends, read from its head and first cluster. Fails when the file lacks

@@ -116,7 +116,8 @@ Rebuilt rebuild_text(const TrackJob& job) {
         text->text = text->ass ? scan_ass_words(text->text, *words).masked : scan_srt_words(text->text, *words).masked;
     // On a still timeline the cues keep their times as written.
     if (!job.extras.stillTimeline)
-        text->text = text->ass ? retime_ass(text->text, job.timeline) : retime_srt(text->text, job.timeline);
+        text->text = text->ass ? retime_ass(text->text, job.timeline, job.extras.linked)
+                                : retime_srt(text->text, job.timeline, job.extras.linked);
     const auto file = job.file(text->ass ? "ass" : "srt");
     if (auto written = write_file(file, text->text); !written) return fail(written.error());
     return file;

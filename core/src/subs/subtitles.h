@@ -19,8 +19,10 @@ using SubtitleArgs = std::vector<std::string>;
 
 std::string format_srt_time(double t);
 std::string format_ass_time(double t);
-std::string retime_srt(std::string_view text, const Timeline& timeline);
-std::string retime_ass(std::string_view text, const Timeline& timeline);
+// `linked`: the cut the final mux makes; the cues are then written in the
+// source's time (see LinkedCut).
+std::string retime_srt(std::string_view text, const Timeline& timeline, const LinkedCut* linked = nullptr);
+std::string retime_ass(std::string_view text, const Timeline& timeline, const LinkedCut* linked = nullptr);
 
 // A subtitle track read out of the source by one more output of an ffmpeg run
 // that reads the whole source anyway (the sound's cut), so that the rebuild
@@ -46,6 +48,9 @@ struct SubtitleExtras {
     // Tracks already read out of the source (subtitle_extracts, written with
     // the source's own times); null: every track is read here.
     const std::vector<SubtitleExtract>* extracted = nullptr;
+    // The cut the final mux makes, which text tracks are written for; null:
+    // none. The run makes such a cut only where every track is text.
+    const LinkedCut* linked = nullptr;
 };
 
 // Rebuilds every subtitle track for a timeline that moved (the run has a remove

@@ -146,6 +146,23 @@ TEST(VideoJoin, EveryPieceIsShiftedOntoItsPlaceWithoutRoundingAddingUp) {
     EXPECT_EQ(args, (std::vector<std::string>{"-o", "/w/v.mkv", "a", "+", "--sync", "0:-40", "card", "+", "b"}));
 }
 
+TEST(LinkedSplit, EveryPacketLandsInsideTheRangeItIsBroughtBackFrom) {
+    // Kept: 10.021-16.021 and 20.021 to the end. mkvmerge moves the first to 0
+    // and starts the second at 6.0 s.
+    const auto split = linked_split({{10.021, 16.021}, {20.021, std::nullopt}});
+    EXPECT_EQ(split.parts, "parts:10.0205s-16.0205s,+20.0205s-");
+    // The sound's file has its packets 1 s late; the first starts just before
+    // the edited 0, one ends the first range, one is exactly at the join.
+    const auto times = linked_timestamps({0.995, 1.016, 6.979, 7.0, 7.021}, -1.0, split.cut);
+    EXPECT_EQ(times, "# timestamp format v2\n10016.000\n10037.000\n16000.000\n20021.000\n20042.000\n");
+    // ASS stores centiseconds: a time rounded down would fall between the
+    // ranges, before 20.021.
+    EXPECT_NEAR(linked_place(split.cut, 6.0, 0.01), 20.03, 1e-9);
+    EXPECT_NEAR(linked_place(split.cut, 6.002, 0.01), 20.03, 1e-9);
+    EXPECT_NEAR(linked_place(split.cut, 5.999, 0.01), 16.02, 1e-9);
+    EXPECT_NEAR(linked_place(split.cut, 1.0, 0.001), 11.021, 1e-9);
+}
+
 TEST(CutLayout, PiecesTakeTheirSourceLengthCardsTheirFrames) {
     Edit card;
     card.action = EditAction::Replace;

@@ -51,6 +51,17 @@ TEST(RetimeSrt, WorkedExample) {
     EXPECT_EQ(retime_srt("7\n00:01:10,000 --> 00:01:12,500\nHello", head_cut), "1\n00:00:10,000 --> 00:00:12,500\nHello\n\n");
 }
 
+TEST(RetimeSrt, PlacedForTheCutTheMuxMakes) {
+    // 60-70 s removed, cut by the mux: from 60 s on, the source is 10 s later.
+    const LinkedCut linked{{0, 60}, {0, 10}};
+    // A line across the cut keeps its edited length from where it starts; one
+    // after it comes back to its source time.
+    EXPECT_EQ(retime_srt("1\n00:00:59,000 --> 00:01:12,000\nA\n\n2\n00:01:20,000 --> 00:01:21,000\nB", gap, &linked),
+              "1\n00:00:59,000 --> 00:01:02,000\nA\n\n2\n00:01:20,000 --> 00:01:21,000\nB\n\n");
+    EXPECT_EQ(retime_ass("Dialogue: 0,0:01:10.00,0:01:11.00,Default,,0,0,0,,C", gap, &linked),
+              "Dialogue: 0,0:01:10.00,0:01:11.00,Default,,0,0,0,,C\n");
+}
+
 TEST(RetimeSrt, CuesAgainstARemovedRange) {
     struct Case {
         std::string timing;
