@@ -17,7 +17,7 @@ cli="$bench_build/cli/reelmender-cli"
 
 # Raise the version whenever the recipe below changes: the cached movie is
 # found by name, so a new recipe gets a new file instead of an old movie.
-movie_recipe=3
+movie_recipe=4
 movie="$bench_cache/movie-r$movie_recipe-720p25-20min.mkv"
 
 bench_prepare() {
@@ -38,7 +38,9 @@ bench_prepare() {
 # stereo and German AC-3 5.1, English SubRip lines throughout and a chapter
 # every 2 minutes; about 1.05 GB for 20 minutes. The test pattern alone would
 # compress to a fraction of that and hide the I/O, so temporal noise is laid
-# over it. Only 2 minutes are encoded; mkvmerge appends that clip to itself.
+# over it. Only 2 minutes are encoded; mkvmerge appends that clip to itself,
+# track by track, so that the picture's times run on without a gap as a
+# film's do.
 generate_movie() {
   local tmp="$bench_cache/generating.$$"
   rm -rf "$tmp"; mkdir -p "$tmp"
@@ -72,8 +74,14 @@ generate_movie() {
     done
     echo '</EditionEntry></Chapters>'
   } >"$tmp/chapters.xml"
-  local args=(-q -o "$tmp/movie.mkv" --chapters "$tmp/chapters.xml" "$tmp/clip.mkv")
-  for _ in $(seq 2 10); do args+=(+ "$tmp/clip.mkv"); done
+  # ffmpeg starts the picture after the sound's encoder delay; appended as it
+  # is, every join would leave a gap that a film does not have. The picture is
+  # moved to 0 and each track appended to its own end.
+  local lead
+  lead=$(ffprobe -v error -select_streams v:0 -show_entries packet=pts_time -read_intervals %+#1 -of csv=p=0 "$tmp/clip.mkv" | head -1)
+  mkvmerge -q -o "$tmp/clip0.mkv" --sync "0:-$(python3 -c "print(round(float('$lead') * 1000))")" "$tmp/clip.mkv"
+  local args=(-q -o "$tmp/movie.mkv" --append-mode track --chapters "$tmp/chapters.xml" "$tmp/clip0.mkv")
+  for _ in $(seq 2 10); do args+=(+ "$tmp/clip0.mkv"); done
   # Status 1 is mkvmerge's "done, with warnings".
   mkvmerge "${args[@]}" || [[ $? -eq 1 ]]
   mv "$tmp/movie.mkv" "$movie"

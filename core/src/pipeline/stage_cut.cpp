@@ -239,6 +239,21 @@ bool mux_can_cut(const StageRun& run, const CutPlan& plan) {
            std::ranges::all_of(run.in.sourceInfo.subtitles, readable_text);
 }
 
+// Whether the picture runs on into every cut keyframe without a gap, asked of
+// ffprobe for the pictures just before them.
+bool pictures_run_into_cuts(const StageRun& run, const CutPlan& plan) {
+    const auto cuts = cut_keyframes(plan.ranges);
+    if (cuts.empty()) return true;
+    const auto listing = run_capture(run.ctx.tools.ffprobe, pictures_before_arguments(run.out.carriers.video, cuts));
+    if (!listing) {
+        run.ctx.log("the picture is split before the mux: " + listing.error());
+        return false;
+    }
+    if (pictures_meet_cuts(*listing, cuts, 1.0 / run.in.fps)) return true;
+    run.ctx.log("the picture is split before the mux: it has a gap before a cut");
+    return false;
+}
+
 // The cut the mux makes, with a file of times for every sound track it
 // carries; the carriers change only when every track has its file.
 Result<LinkedSplit> link_sound(StageRun& run, const std::vector<PieceRange>& ranges) {
@@ -324,7 +339,7 @@ Result<void> run_cut_stages(StageRun& run) {
 
     // Where the mux can cut the picture itself, the split waits for the
     // sound: should its times not be read, the picture is split after all.
-    const bool mux_cuts = mux_can_cut(run, pieces_plan);
+    const bool mux_cuts = mux_can_cut(run, pieces_plan) && pictures_run_into_cuts(run, pieces_plan);
     const auto split_output = run.in.in_work("seg.mkv");
     std::vector<std::filesystem::path> parts;
     const auto split_picture = [&]() -> Result<void> {

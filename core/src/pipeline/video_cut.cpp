@@ -1,10 +1,12 @@
 #include "pipeline/video_cut.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <fmt/format.h>
 
 #include "pipeline/commands.h"
+#include "probe/keyframes.h"
 #include "util/files.h"
 #include "util/numbers.h"
 #include "util/text.h"
@@ -54,6 +56,36 @@ std::vector<std::string> video_join_inputs(const std::vector<VideoPiece>& pieces
         previous_end = piece.end;
     }
     return args;
+}
+
+std::vector<double> cut_keyframes(const std::vector<PieceRange>& ranges) {
+    std::vector<double> cuts;
+    for (const auto& range : ranges) {
+        if (range.start > kListedTimeTolerance) cuts.push_back(range.start);
+        if (range.end) cuts.push_back(*range.end);
+    }
+    return cuts;
+}
+
+std::vector<std::string> pictures_before_arguments(const TrackSource& video, const std::vector<double>& cuts) {
+    std::vector<std::string> intervals;
+    for (const double cut : cuts) intervals.push_back(keyframe_interval_text(std::max(0.0, cut - 1.0), cut));
+    return {"-v", "error", "-select_streams", std::to_string(video.id), "-show_entries", "packet=pts_time",
+            "-read_intervals", fmt::format("{}", fmt::join(intervals, ",")), "-of", "csv=p=0",
+            tool_path_argument(video.file)};
+}
+
+bool pictures_meet_cuts(std::string_view listing, const std::vector<double>& cuts, double frame_seconds) {
+    std::vector<double> times;
+    for (const auto line : split_lines(listing)) {
+        if (const auto t = read_number(line)) times.push_back(*t);
+    }
+    std::ranges::sort(times);
+    return std::ranges::all_of(cuts, [&](double cut) {
+        const auto after = std::ranges::lower_bound(times, cut - kListedTimeTolerance);
+        if (after == times.begin()) return false;
+        return std::abs(*(after - 1) + frame_seconds - cut) <= 2 * kListedTimeTolerance;
+    });
 }
 
 LinkedSplit linked_split(const std::vector<PieceRange>& ranges) {

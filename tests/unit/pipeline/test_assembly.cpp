@@ -163,6 +163,26 @@ TEST(LinkedSplit, EveryPacketLandsInsideTheRangeItIsBroughtBackFrom) {
     EXPECT_NEAR(linked_place(split.cut, 1.0, 0.001), 11.021, 1e-9);
 }
 
+TEST(LinkedSplit, OnlyWherePicturesRunIntoEveryCutWithoutAGap) {
+    // The file's start and an open end are no cuts.
+    const auto cuts = cut_keyframes({{0, 10.021}, {20.042, std::nullopt}});
+    EXPECT_EQ(cuts, (std::vector<double>{10.021, 20.042}));
+    struct Case {
+        const char* listing;
+        double frame;
+        bool meet;
+    };
+    const Case cases[] = {
+        {"9.981\n9.941\n10.021\n20.002\n19.962\n", 0.040, true},
+        // Joined recordings: a picture 21 ms short of the keyframe after it.
+        {"9.981\n10.021\n19.981\n20.042\n", 0.040, false},
+        {"10.021\n20.002\n", 0.040, false},  // nothing read before the first cut
+        // 24000/1001 stored in whole milliseconds: 41 or 42 ms apart.
+        {"9.979\n10.021\n20.000\n20.042\n", 1001.0 / 24000, true},
+    };
+    for (const auto& c : cases) EXPECT_EQ(pictures_meet_cuts(c.listing, cuts, c.frame), c.meet) << c.listing;
+}
+
 TEST(CutLayout, PiecesTakeTheirSourceLengthCardsTheirFrames) {
     Edit card;
     card.action = EditAction::Replace;
