@@ -492,18 +492,35 @@ Result<double> read_matroska_first_time(const std::string& path, std::uint64_t s
     return track->earliest;
 }
 
+namespace {
+
+// The head of a file whose sound track `stream` (ffprobe's number) is read for
+// its packets' times, the track's number in the blocks and its frame length
+// (0 where the track gives none).
+struct SoundHead {
+    MatroskaHead head;
+    std::uint64_t number = 0;
+    double frameSeconds = 0;
+};
+Result<SoundHead> sound_head(std::ifstream& file, const std::string& path, std::uint64_t stream) {
+    auto head = head_for_times(file, path, stream);
+    if (!head) return fail(head.error());
+    const MatroskaTrack track = head->tracks[stream];
+    // A numbering that does not match ffprobe's would name another track.
+    if (track.type != 2) return fail("no sound track " + std::to_string(stream) + " in " + path);
+    return SoundHead{std::move(*head), track.number, static_cast<double>(track.defaultDuration) / 1e9};
+}
+
+}  // namespace
+
 Result<std::vector<double>> read_matroska_packet_times(const std::string& path, std::uint64_t stream,
                                                        std::size_t count) {
     std::ifstream file(path_from_text(path), std::ios::binary);
-    auto head = head_for_times(file, path, stream);
-    if (!head) return fail(head.error());
-    const auto& track = head->tracks[stream];
-    // A numbering that does not match ffprobe's would name another track.
-    if (track.type != 2) return fail("no sound track " + std::to_string(stream) + " in " + path);
-    const double frame_seconds = static_cast<double>(track.defaultDuration) / 1e9;
+    const auto sound = sound_head(file, path, stream);
+    if (!sound) return fail(sound.error());
     std::optional<std::vector<double>> times;
-    const bool read = read_first_cluster_bytes(file, *head, [&](std::string_view bytes, bool) {
-        times = parse_cluster_frame_times(bytes, head->timestampScale, track.number, count, frame_seconds);
+    const bool read = read_first_cluster_bytes(file, sound->head, [&](std::string_view bytes, bool) {
+        times = parse_cluster_frame_times(bytes, sound->head.timestampScale, sound->number, count, sound->frameSeconds);
         return !times || times->size() >= count;
     });
     if (!read) return fail("cannot read " + path);
@@ -513,16 +530,13 @@ Result<std::vector<double>> read_matroska_packet_times(const std::string& path, 
 
 Result<std::vector<double>> read_matroska_track_times(const std::string& path, std::uint64_t stream) {
     std::ifstream file(path_from_text(path), std::ios::binary);
-    auto head = head_for_times(file, path, stream);
-    if (!head) return fail(head.error());
-    const auto& track = head->tracks[stream];
-    if (track.type != 2) return fail("no sound track " + std::to_string(stream) + " in " + path);
-    const double frame_seconds = static_cast<double>(track.defaultDuration) / 1e9;
+    const auto sound = sound_head(file, path, stream);
+    if (!sound) return fail(sound.error());
     // Cluster by cluster to the end of the file: the sound of a long film
     // is not held at once. Elements between clusters are passed by their sizes.
     constexpr std::size_t kLargestCluster = std::size_t{64} << 20;
     std::vector<double> times;
-    for (std::uint64_t at = *head->firstCluster;;) {
+    for (std::uint64_t at = *sound->head.firstCluster;;) {
         const auto header = read_range(file, at, 12);
         if (!header) return fail("cannot read " + path);
         if (header->empty()) break;
@@ -531,8 +545,8 @@ Result<std::vector<double>> read_matroska_track_times(const std::string& path, s
         if (element->id == kCluster) {
             const auto cluster = read_element_at(file, at, kLargestCluster);
             if (!cluster) return fail("unreadable cluster in " + path);
-            const auto more = parse_cluster_frame_times(*cluster, head->timestampScale, track.number,
-                                                        std::numeric_limits<std::size_t>::max(), frame_seconds);
+            const auto more = parse_cluster_frame_times(*cluster, sound->head.timestampScale, sound->number,
+                                                        std::numeric_limits<std::size_t>::max(), sound->frameSeconds);
             if (!more) return fail("frames stored together without a frame length in " + path);
             times.insert(times.end(), more->begin(), more->end());
         }
