@@ -44,7 +44,11 @@ std::vector<std::string> video_join_inputs(const std::vector<VideoPiece>& pieces
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         const auto& piece = pieces[i];
         const double wanted = piece.position - piece.firstFrame;
-        const std::int64_t natural_ms = i == 0 ? 0 : placed_ms + round_half_away(previous_end * 1000.0);
+        // mkvmerge starts an appended file with its first picture where the
+        // file before ends: a piece cut after a gap in the picture's times
+        // (a file joined from recordings) begins later than its own 0.
+        const std::int64_t first_ms = i == 0 ? 0 : round_half_away(piece.firstFrame * 1000.0);
+        const std::int64_t natural_ms = i == 0 ? 0 : placed_ms + round_half_away(previous_end * 1000.0) - first_ms;
         const std::int64_t shift = round_half_away(wanted * 1000.0) - natural_ms;
         if (i > 0) args.emplace_back("+");
         if (shift != 0) {

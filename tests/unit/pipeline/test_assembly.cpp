@@ -144,6 +144,10 @@ TEST(VideoJoin, EveryPieceIsShiftedOntoItsPlaceWithoutRoundingAddingUp) {
                                          {"b", 13.024, 0, 5.0}};
     const auto args = video_join_arguments("/w/v.mkv", pieces);
     EXPECT_EQ(args, (std::vector<std::string>{"-o", "/w/v.mkv", "a", "+", "--sync", "0:-40", "card", "+", "b"}));
+    // Cut after a gap in the picture's times, the second piece's first picture
+    // lies 31 ms into it: mkvmerge starts it at the end of the first all the same.
+    const std::vector<VideoPiece> after_gap{{"a", 0.021, 0.021, 14.021}, {"b", 14.021, 0.031, 40.063}};
+    EXPECT_EQ(video_join_arguments("/w/v.mkv", after_gap), (std::vector<std::string>{"-o", "/w/v.mkv", "a", "+", "b"}));
 }
 
 TEST(LinkedSplit, EveryPacketLandsInsideTheRangeItIsBroughtBackFrom) {
