@@ -16,11 +16,13 @@ namespace reel {
 std::vector<std::string> video_split_arguments(const std::filesystem::path& output,
                                                const std::vector<PieceRange>& ranges, const TrackSource& video);
 
-// mkvmerge appends each file at the end of the one before. A piece whose
-// neighbour ends a little early or late (a card of whole frames, an odd last
-// frame) would push everything after it; each file therefore gets the shift,
-// in whole milliseconds, that puts its first frame on its planned position,
-// reckoned from where mkvmerge really puts it so that rounding never adds up.
+// mkvmerge appends each file with its first picture at the end of the one
+// before (a piece cut after a gap in the picture's times starts later than its
+// own 0). A piece whose neighbour ends a little early or late (a card of whole
+// frames, an odd last frame) would push everything after it; each file
+// therefore gets the shift, in whole milliseconds, that puts its first frame
+// on its planned position, reckoned from where mkvmerge really puts it so that
+// rounding never adds up.
 std::vector<std::string> video_join_arguments(const std::filesystem::path& output,
                                               const std::vector<VideoPiece>& pieces);
 // The same pieces as the input files of a larger mkvmerge run: each file with
