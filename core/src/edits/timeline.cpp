@@ -65,25 +65,30 @@ std::optional<std::pair<double, double>> map_range(const Timeline& timeline, dou
     return kept.front();
 }
 
+namespace {
+
+// The range edited time t falls in (the first one for times before it).
+std::size_t linked_range(const LinkedCut& cut, double edited) {
+    const auto after = std::upper_bound(cut.editedStarts.begin(), cut.editedStarts.end(), edited + kContiguous);
+    return after == cut.editedStarts.begin() ? 0 : static_cast<std::size_t>(after - cut.editedStarts.begin()) - 1;
+}
+
+}  // namespace
+
 double linked_shift(const LinkedCut& cut, double edited) {
-    const std::size_t count = std::min(cut.editedStarts.size(), cut.shifts.size());
-    if (count == 0) return 0;
-    // Times before the first range (a packet that starts a little early)
-    // belong to it as well.
-    const auto after = std::upper_bound(cut.editedStarts.begin(), cut.editedStarts.begin() + static_cast<std::ptrdiff_t>(count),
-                                        edited + kContiguous);
-    const auto range = after == cut.editedStarts.begin() ? 0 : static_cast<std::size_t>(after - cut.editedStarts.begin()) - 1;
-    return cut.shifts[range];
+    const std::size_t range = linked_range(cut, edited);
+    return range < cut.shifts.size() ? cut.shifts[range] : 0;
 }
 
 double linked_place(const LinkedCut& cut, double edited, double step) {
-    const double shift = linked_shift(cut, edited);
+    const std::size_t range = linked_range(cut, edited);
+    const double shift = range < cut.shifts.size() ? cut.shifts[range] : 0;
     const double placed = std::round((edited + shift) / step) * step;
-    // The range's start in the source: its edited start moved by the same shift.
-    const auto after = std::upper_bound(cut.editedStarts.begin(), cut.editedStarts.end(), edited + kContiguous);
-    if (after == cut.editedStarts.begin()) return placed;
-    const double range_start = *(after - 1) + shift;
-    return placed < range_start - kContiguous ? placed + step : placed;
+    // A time before the first range (a packet that starts a little early)
+    // stays where it is; any other stays inside its range, whose start in the
+    // source is its edited start moved by the same shift.
+    if (range >= cut.editedStarts.size() || edited + kContiguous < cut.editedStarts[range]) return placed;
+    return placed < cut.editedStarts[range] + shift - kContiguous ? placed + step : placed;
 }
 
 }  // namespace reel

@@ -244,12 +244,13 @@ bool mux_can_cut(const StageRun& run, const CutPlan& plan) {
 bool pictures_run_into_cuts(const StageRun& run, const CutPlan& plan) {
     const auto cuts = cut_keyframes(plan.ranges);
     if (cuts.empty()) return true;
-    const auto listing = run_capture(run.ctx.tools.ffprobe, pictures_before_arguments(run.out.carriers.video, cuts));
+    const auto listing =
+        run_capture(run.ctx.tools.ffprobe, keyframe_query_arguments(run.out.carriers.video.file, windows_before(cuts)));
     if (!listing) {
         run.ctx.log("the picture is split before the mux: " + listing.error());
         return false;
     }
-    if (pictures_meet_cuts(*listing, cuts, 1.0 / run.in.fps)) return true;
+    if (pictures_meet_cuts(parse_frame_index(*listing).times, cuts, 1.0 / run.in.fps)) return true;
     run.ctx.log("the picture is split before the mux: it has a gap before a cut");
     return false;
 }
@@ -365,8 +366,9 @@ Result<void> run_cut_stages(StageRun& run) {
         if (auto r = encoding->collect(); !r) return fail(r.error());
         run.out.secondsEncoded += stretch_seconds(pieces_plan, fps);
     }
-    // The pieces in their places, each measured; the cards with them.
-    const auto place_pieces = [&]() -> Result<std::vector<VideoPiece>> {
+    // The picture becomes the pieces in their places, each measured, and the
+    // cards with them.
+    const auto place_pieces = [&]() -> Result<void> {
         auto files = slot_files(run, pieces_plan, parts, std::move(encoded), 0, title_cards == 0 ? 1.0 : share);
         if (!files) return fail(files.error());
         if (auto r = collect_all(making_cards); !r) return fail(r.error());
@@ -401,13 +403,11 @@ Result<void> run_cut_stages(StageRun& run) {
                 run.progress.report(share * static_cast<double>(++rendered + 1), std::string(stages::cards.label));
             }
         }
-        return pieces;
+        run.out.carriers.use_pieces(std::move(pieces));
+        return {};
     };
-    std::optional<std::vector<VideoPiece>> pieces;
     if (!mux_cuts) {
-        auto placed = place_pieces();
-        if (!placed) return fail(placed.error());
-        pieces = std::move(*placed);
+        if (auto r = place_pieces(); !r) return r;
     }
     for (const auto& edit : cut) {
         if (!edit_kind(edit.edit.action).takesText) run.out.applied.push_back(applied_from(edit, std::nullopt));
@@ -416,7 +416,6 @@ Result<void> run_cut_stages(StageRun& run) {
 
     // The pieces are appended by the final mux; only the sound is joined here.
     run.progress.begin(stages::join);
-    if (pieces) run.out.carriers.use_pieces(std::move(*pieces));
     if (making_sound) {
         if (auto r = making_sound->collect(); !r) return fail(r.error());
         run.out.secondsEncoded += use_sound(run.out, std::move(sound));
@@ -429,10 +428,7 @@ Result<void> run_cut_stages(StageRun& run) {
     }
     run.ctx.log("the picture is split before the mux: " + linked.error());
     if (auto r = split_picture(); !r) return r;
-    auto placed = place_pieces();
-    if (!placed) return fail(placed.error());
-    run.out.carriers.use_pieces(std::move(*placed));
-    return {};
+    return place_pieces();
 }
 
 }  // namespace reel

@@ -76,8 +76,9 @@ Result<void> run_mux_stage(StageRun& run) {
             properties.insert(properties.end(), edit.begin() + 1, edit.end());
         }
     }
+    // A cut made by the mux needs mkvpropedit, so it is there whenever there
+    // is something to set.
     if (properties.size() > 1) {
-        if (!run.ctx.tools.mkvpropedit) return fail("mkvpropedit was not found; it is needed to write the chapters.");
         if (auto r = run_capture(*run.ctx.tools.mkvpropedit, properties); !r) return fail(r.error());
     }
     return {};

@@ -71,20 +71,13 @@ std::vector<double> cut_keyframes(const std::vector<PieceRange>& ranges) {
     return cuts;
 }
 
-std::vector<std::string> pictures_before_arguments(const TrackSource& video, const std::vector<double>& cuts) {
-    std::vector<std::string> intervals;
-    for (const double cut : cuts) intervals.push_back(keyframe_interval_text(std::max(0.0, cut - 1.0), cut));
-    return {"-v", "error", "-select_streams", std::to_string(video.id), "-show_entries", "packet=pts_time",
-            "-read_intervals", fmt::format("{}", fmt::join(intervals, ",")), "-of", "csv=p=0",
-            tool_path_argument(video.file)};
+std::vector<std::pair<double, double>> windows_before(const std::vector<double>& cuts) {
+    std::vector<std::pair<double, double>> windows;
+    for (const double cut : cuts) windows.emplace_back(std::max(0.0, cut - 1.0), cut);
+    return windows;
 }
 
-bool pictures_meet_cuts(std::string_view listing, const std::vector<double>& cuts, double frame_seconds) {
-    std::vector<double> times;
-    for (const auto line : split_lines(listing)) {
-        if (const auto t = read_number(line)) times.push_back(*t);
-    }
-    std::ranges::sort(times);
+bool pictures_meet_cuts(const std::vector<double>& times, const std::vector<double>& cuts, double frame_seconds) {
     return std::ranges::all_of(cuts, [&](double cut) {
         const auto after = std::ranges::lower_bound(times, cut - kListedTimeTolerance);
         if (after == times.begin()) return false;

@@ -3,7 +3,7 @@
 // each at the place the plan gives it. Pure: the stages run what these build.
 #include <filesystem>
 #include <string>
-#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "pipeline/plan.h"
@@ -36,13 +36,13 @@ LinkedSplit linked_split(const std::vector<PieceRange>& ranges);
 // mkvmerge glues each track on at a linked part's start by its own reckoning,
 // which matches the edited time only where the picture runs on without a gap
 // into every cut keyframe (a file joined from recordings has such gaps).
-// ffprobe's listing of the picture's packets just before the kept ranges'
-// starts and ends (the file's start and an open end need none), and whether
-// in such a listing ("pts" per line) the last picture before each of them
-// ends on it, with pictures `frame_seconds` long.
+// The kept ranges' starts and ends (the file's start and an open end are no
+// cuts), the second before each of them that a packet listing reads, and
+// whether in the picture times read there (sorted) the last picture before
+// each cut ends on it, with pictures `frame_seconds` long.
 std::vector<double> cut_keyframes(const std::vector<PieceRange>& ranges);
-std::vector<std::string> pictures_before_arguments(const TrackSource& video, const std::vector<double>& cuts);
-bool pictures_meet_cuts(std::string_view listing, const std::vector<double>& cuts, double frame_seconds);
+std::vector<std::pair<double, double>> windows_before(const std::vector<double>& cuts);
+bool pictures_meet_cuts(const std::vector<double>& times, const std::vector<double>& cuts, double frame_seconds);
 // mkvmerge's timestamp file (format v2) that places a sound track made for the
 // edited time for `cut`: `times` are its packets' times as its file stores
 // them, which the edited time has `sync` seconds later. mkvmerge takes no

@@ -15,6 +15,9 @@ namespace reel {
 // "lo%hi" with three decimals each.
 std::string keyframe_interval_text(double lo, double hi);
 std::vector<std::string> keyframe_query_arguments(const std::string& path, double lo, double hi);
+// The same listing over several windows in one run.
+std::vector<std::string> keyframe_query_arguments(const std::string& path,
+                                                  const std::vector<std::pair<double, double>>& windows);
 // Keyframe times of a packet listing ("pts,dts,flags" lines) within lo..hi
 // (0.5 ms tolerance), sorted, without repeats.
 std::vector<double> parse_keyframe_listing(std::string_view listing, double lo, double hi);

@@ -58,6 +58,13 @@ std::string no_keyframe_message(double target) { return fmt::format("No keyframe
 std::string keyframe_interval_text(double lo, double hi) { return fmt::format("{:.3f}%{:.3f}", lo, hi); }
 
 std::vector<std::string> keyframe_query_arguments(const std::string& path, double lo, double hi) {
+    return keyframe_query_arguments(path, {{lo, hi}});
+}
+
+std::vector<std::string> keyframe_query_arguments(const std::string& path,
+                                                  const std::vector<std::pair<double, double>>& windows) {
+    std::vector<std::string> intervals;
+    for (const auto& [lo, hi] : windows) intervals.push_back(keyframe_interval_text(lo, hi));
     return {"-v",
             "error",
             "-select_streams",
@@ -65,7 +72,7 @@ std::vector<std::string> keyframe_query_arguments(const std::string& path, doubl
             "-show_entries",
             "packet=pts_time,dts_time,flags",
             "-read_intervals",
-            keyframe_interval_text(lo, hi),
+            fmt::format("{}", fmt::join(intervals, ",")),
             "-of",
             "csv=p=0",
             tool_path_argument(path)};

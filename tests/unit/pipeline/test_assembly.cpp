@@ -172,19 +172,19 @@ TEST(LinkedSplit, OnlyWherePicturesRunIntoEveryCutWithoutAGap) {
     const auto cuts = cut_keyframes({{0, 10.021}, {20.042, std::nullopt}});
     EXPECT_EQ(cuts, (std::vector<double>{10.021, 20.042}));
     struct Case {
-        const char* listing;
+        std::vector<double> times;
         double frame;
         bool meet;
     };
     const Case cases[] = {
-        {"9.981\n9.941\n10.021\n20.002\n19.962\n", 0.040, true},
+        {{9.941, 9.981, 10.021, 19.962, 20.002}, 0.040, true},
         // Joined recordings: a picture 21 ms short of the keyframe after it.
-        {"9.981\n10.021\n19.981\n20.042\n", 0.040, false},
-        {"10.021\n20.002\n", 0.040, false},  // nothing read before the first cut
+        {{9.981, 10.021, 19.981, 20.042}, 0.040, false},
+        {{10.021, 20.002}, 0.040, false},  // nothing read before the first cut
         // 24000/1001 stored in whole milliseconds: 41 or 42 ms apart.
-        {"9.979\n10.021\n20.000\n20.042\n", 1001.0 / 24000, true},
+        {{9.979, 10.021, 20.000, 20.042}, 1001.0 / 24000, true},
     };
-    for (const auto& c : cases) EXPECT_EQ(pictures_meet_cuts(c.listing, cuts, c.frame), c.meet) << c.listing;
+    for (const auto& c : cases) EXPECT_EQ(pictures_meet_cuts(c.times, cuts, c.frame), c.meet) << c.times.front();
 }
 
 TEST(CutLayout, PiecesTakeTheirSourceLengthCardsTheirFrames) {
