@@ -110,7 +110,8 @@ TEST(PipelineRemove, SoundStaysInSyncAtEveryCut) {
 // every join. A cut on the keyframe after such a gap is not left to the mux,
 // which would glue each track on by its own reckoning: the picture is split
 // first, and each piece goes where its first picture belongs, not 30 ms
-// earlier for every gap cut so far.
+// earlier for every gap cut so far. Cards and exact stretches next to a gap
+// take their places the same way.
 TEST(PipelineRemove, AGapInThePictureBeforeACutKeepsTheSoundInSync) {
     auto spec = e2e::small_movie(10);
     spec.flashes = {2.5, 7.5};
@@ -119,13 +120,30 @@ TEST(PipelineRemove, AGapInThePictureBeforeACutKeepsTheSoundInSync) {
     const auto joined = path_text(dir / "joined.mkv");
     const auto merged = test::run_program(*e2e::tools().mkvmerge, {"-q", "-o", joined, clip, "+", clip, "+", clip});
     ASSERT_TRUE(merged && merged->exit_code <= 1);
-    // Each removal ends on the first keyframe of the next recording.
-    auto run = e2e::run_edits(joined, dir / "out.mkv",
-                              {edit("arg1", EditAction::Remove, 5.5, 10.01), edit("arg2", EditAction::Remove, 15.5, 20.04)});
-    ASSERT_TRUE(run.report.has_value()) << run.report.error();
-    EXPECT_EQ(std::ranges::count_if(run.log, [](const std::string& line) { return line.find("mkvmerge -o") != std::string::npos; }),
-              2);
-    expect_in_sync(path_text(dir / "out.mkv"), 4);
+    struct Case {
+        const char* name;
+        std::vector<Edit> edits;
+        bool exact;
+        std::size_t pairs;
+    };
+    const Case cases[] = {
+        // Each removal ends on the first keyframe of the next recording.
+        {"remove", {edit("a", EditAction::Remove, 5.5, 10.01), edit("b", EditAction::Remove, 15.5, 20.04)}, false, 4},
+        {"card", {edit("c", EditAction::Replace, 5.5, 10.01, "Card", 3), edit("r", EditAction::Remove, 15.5, 20.04)},
+         false, 4},
+        {"exact", {edit("a", EditAction::Remove, 9.3, 10.3), edit("c", EditAction::Replace, 19.1, 20.6, "Card", 3)}, true,
+         6},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto output = dir / (std::string(c.name) + ".mkv");
+        auto run = e2e::run_edits(joined, output, c.edits, "mkv", false, c.exact);
+        ASSERT_TRUE(run.report.has_value()) << run.report.error();
+        if (std::string_view(c.name) == "remove")
+            EXPECT_EQ(std::ranges::count_if(run.log, [](const std::string& line) { return line.find("mkvmerge -o") != std::string::npos; }),
+                      2);
+        expect_in_sync(path_text(output), c.pairs);
+    }
 }
 
 }  // namespace
