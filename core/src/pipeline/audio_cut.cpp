@@ -242,6 +242,15 @@ std::vector<AudioEntry> plan_audio_entries(const std::vector<AudioSegment>& segm
     return entries;
 }
 
+Result<std::optional<double>> kept_packet_time(const std::vector<AudioStretch>& stretches, double t) {
+    // As the segmenter's stretches: a packet before 0 goes with the start.
+    const AudioStretch* stretch = stretch_of(stretches, std::max(t, 0.0));
+    if (!stretch || stretch->kind == AudioStretch::Kind::Drop) return std::optional<double>();
+    if (stretch->kind == AudioStretch::Kind::Silence)
+        return fail(fmt::format("the sound at {:.3f} s is to be silenced, not only cut", t));
+    return std::optional<double>(t + stretch->offset);
+}
+
 double longest_silence(const std::vector<AudioSegment>& segments, const std::vector<AudioStretch>& stretches,
                        const std::vector<SilenceSlot>& extra, const SilenceSource& silence) {
     double longest = 0;

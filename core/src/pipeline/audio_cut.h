@@ -73,6 +73,10 @@ std::vector<AudioStretch> straddle_by_halves(std::vector<AudioStretch> stretches
 // laid over what it keeps: silence where a kept packet would be muted, moved
 // like the packets around it.
 std::vector<AudioStretch> mute_within(const std::vector<AudioStretch>& cut, const std::vector<AudioStretch>& muted);
+// Where a packet that starts at `t` goes in a cut without silence, as the
+// segmenter and the concat demuxer place it: moved by the offset of the Keep
+// stretch it starts in, or nowhere. Fails for a packet in a Silence stretch.
+Result<std::optional<double>> kept_packet_time(const std::vector<AudioStretch>& stretches, double t);
 // The times that separate the stretches (the segmenter's cut times).
 std::vector<double> stretch_boundaries(const std::vector<AudioStretch>& stretches);
 

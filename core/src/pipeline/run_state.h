@@ -135,6 +135,14 @@ using TrackProgress = std::function<ToolProgress(std::size_t track, std::size_t 
 Result<RebuiltSound> make_sound(RunContext& ctx, const RunInputs& in, const std::vector<TrackSource>& carriers,
                                 const AudioRebuild& rebuild, bool read_subtitles, const TrackProgress& progress);
 double use_sound(RunProducts& out, RebuiltSound sound);
+// make_sound for a cut that leaves the sound as it is apart from the cut (no
+// mutes, no silence) of the source's own Matroska tracks, without a tool: the
+// kept packets of every track are copied into a file of their own in one read
+// of the movie, where ffmpeg's cut and join would put them; the subtitle
+// tracks are read out beside (where `read_subtitles`). Fails for anything
+// else, and then make_sound is the way.
+Result<RebuiltSound> copy_kept_sound(RunContext& ctx, const RunInputs& in, const std::vector<TrackSource>& carriers,
+                                     const AudioRebuild& rebuild, bool read_subtitles);
 // Whether a run that reads the source should read its subtitle tracks too.
 bool wants_subtitles(const StageRun& run);
 

@@ -13,6 +13,7 @@
 #include "pipeline/run_state.h"
 #include "probe/keyframes.h"
 #include "probe/matroska.h"
+#include "probe/matroska_write.h"
 #include "util/files.h"
 
 namespace reel {
@@ -99,6 +100,14 @@ Result<std::vector<std::string>> first_packet_listings(const RunContext& ctx, co
     return listings;
 }
 
+// The length of a track's packets, from a listing of its first packets; the
+// silence encoder's where they are not evenly spaced.
+double packet_seconds_of(const AudioStreamInfo& track, std::string_view listing) {
+    const auto source_samples = samples_per_packet(listing, track.sampleRate);
+    return static_cast<double>(source_samples.value_or(silence_frame_samples(track, source_samples))) /
+           static_cast<double>(track.sampleRate);
+}
+
 // What a carrier file tells of its tracks' codec delays, read once per file
 // (most tracks share one): its Matroska head, else mkvmerge's identification.
 struct DelaySource {
@@ -123,6 +132,19 @@ Result<double> codec_delay_of(const RunContext& ctx, const TrackSource& carrier,
     return parse_mkvmerge_codec_delay(*source.identified, carrier.id);
 }
 
+// The subtitle tracks the subtitle stage will want, and the outputs that
+// write them from input `input` (the source) of an ffmpeg run.
+std::vector<SubtitleExtract> source_subtitle_extracts(const RunInputs& in) {
+    return subtitle_extracts(in.sourceInfo, in.work, in.options.container.holdsPictureSubtitles, !in.timeline_moves());
+}
+void add_subtitle_outputs(std::vector<std::string>& args, std::ptrdiff_t input,
+                          const std::vector<SubtitleExtract>& extracts) {
+    for (const auto& extract : extracts) {
+        args.insert(args.end(), {"-map", fmt::format("{}:{}", input, extract.index)});
+        args.insert(args.end(), extract.options.begin(), extract.options.end());
+    }
+}
+
 // Cuts the sound; where `read_subtitles`, a run that reads the source reads
 // its subtitle tracks too, where the subtitle stage will want them.
 Result<void> run_segmenting(RunContext& ctx, const RunInputs& in, bool read_subtitles,
@@ -131,14 +153,10 @@ Result<void> run_segmenting(RunContext& ctx, const RunInputs& in, bool read_subt
     const auto inputs = segment_inputs(jobs);
     const auto source = std::ranges::find(inputs, in.source);
     if (!read_subtitles || source == inputs.end()) return run_ffmpeg(ctx, sound_only, std::nullopt);
-    auto extracts = subtitle_extracts(in.sourceInfo, in.work, in.options.container.holdsPictureSubtitles,
-                                      !in.timeline_moves());
+    auto extracts = source_subtitle_extracts(in);
     if (extracts.empty()) return run_ffmpeg(ctx, sound_only, std::nullopt);
     auto args = sound_only;
-    for (const auto& extract : extracts) {
-        args.insert(args.end(), {"-map", fmt::format("{}:{}", source - inputs.begin(), extract.index)});
-        args.insert(args.end(), extract.options.begin(), extract.options.end());
-    }
+    add_subtitle_outputs(args, source - inputs.begin(), extracts);
     auto r = run_ffmpeg(ctx, args, std::nullopt);
     if (r) {
         cut.subtitleExtracts = std::move(extracts);
@@ -166,15 +184,12 @@ Result<SoundCut> cut_sound(RunContext& ctx, const RunInputs& in, const std::vect
         const auto& track = tracks[k];
         const TrackSource carrier = carriers[k];
         const auto& listing = (*listings)[k];
-        const auto source_samples = samples_per_packet(listing, track.sampleRate);
         SoundTrackCut w;
         w.firstPacket = first_packet_time(listing).value_or(0);
-        w.silence.frameSamples = silence_frame_samples(track, source_samples);
+        w.silence.frameSamples = silence_frame_samples(track, samples_per_packet(listing, track.sampleRate));
         w.silence.sampleRate = track.sampleRate;
         w.silence.file = in.in_work(fmt::format("{}-silence-{}.nut", rebuild.name, k));
-        const double frame_seconds = static_cast<double>(source_samples.value_or(w.silence.frameSamples)) /
-                                     static_cast<double>(track.sampleRate);
-        w.stretches = rebuild.stretches(frame_seconds);
+        w.stretches = rebuild.stretches(packet_seconds_of(track, listing));
         w.list = in.in_work(fmt::format("{}-{}.csv", rebuild.name, k));
         // The segmenter goes by the times as stored, before a codec delay is
         // taken off (Opus): it is told and it answers in those.
@@ -292,6 +307,88 @@ Result<RebuiltSound> join_sound(RunContext& ctx, const RunInputs& in, const Audi
 }
 
 }  // namespace
+
+Result<RebuiltSound> copy_kept_sound(RunContext& ctx, const RunInputs& in, const std::vector<TrackSource>& carriers,
+                                     const AudioRebuild& rebuild, bool read_subtitles) {
+    if (!rebuild.silence.empty()) return fail("the cut has silence to place");
+    auto head = read_matroska_head(in.source);
+    if (!head) return fail(head.error());
+    std::vector<std::uint64_t> streams;
+    for (const auto& carrier : carriers) {
+        if (carrier.file != in.source || carrier.syncMs != 0 || !carrier.timestamps.empty())
+            return fail("a sound track is not the source's own");
+        streams.push_back(carrier.id);
+    }
+    // The packets' length from the first of them, as the segmenting run reads it.
+    std::vector<std::vector<AudioStretch>> stretches;
+    std::vector<MatroskaTrackWriter> writers;
+    for (std::size_t k = 0; k < carriers.size(); ++k) {
+        constexpr std::size_t kListed = 32;
+        auto first = read_matroska_packet_times(in.source, carriers[k].id, kListed);
+        if (!first) return fail(first.error());
+        std::string listing;
+        for (const double t : *first) listing += fmt::format("{:.6f}\n", t);
+        stretches.push_back(rebuild.stretches(packet_seconds_of(in.info.audio[k], listing)));
+        // The track's own tags (an MP4's handler name among them) go along,
+        // as ffmpeg's join takes them.
+        auto tags = read_matroska_track_tags(in.source, carriers[k].id);
+        if (!tags) return fail(tags.error());
+        auto writer = MatroskaTrackWriter::open(in.in_work(fmt::format("{}-{}-kept.mka", rebuild.name, k)),
+                                                head->tracks[carriers[k].id], *tags);
+        if (!writer) return fail(writer.error());
+        writers.push_back(std::move(*writer));
+    }
+
+    // The subtitles are read out while the sound is copied: both read the
+    // whole movie, and the second read comes from the cache.
+    const auto extracts = read_subtitles ? source_subtitle_extracts(in) : std::vector<SubtitleExtract>{};
+    std::optional<BackgroundRun> reading;
+    if (!extracts.empty()) {
+        reading.emplace(ctx, [&in, &extracts](RunContext& own) {
+            auto args = ffmpeg_prefix(FfmpegRun::Progress);
+            args.insert(args.end(), {"-i", in.source});
+            add_subtitle_outputs(args, 0, extracts);
+            return run_ffmpeg(own, args, std::nullopt);
+        });
+    }
+    std::optional<std::string> misplaced;
+    auto copied = read_matroska_sound_frames(in.source, streams, [&](std::size_t k, double exact, std::string_view frame) {
+        // By ffmpeg's times, which give frames stored together whole
+        // milliseconds, rounded down: the packets ffmpeg's cut would keep.
+        const double t = std::floor(exact * 1000.0 + 1e-6) / 1000.0;
+        auto placed = kept_packet_time(stretches[k], t);
+        if (!placed) {
+            misplaced = placed.error();
+            return false;
+        }
+        // Lifted as ffmpeg's join is, so that a packet that starts a little
+        // before the edited 0 keeps its time.
+        if (*placed) writers[k].add(**placed + kLift, frame);
+        return !is_cancelled(ctx);
+    });
+    if (!copied) return fail(copied.error());
+    if (is_cancelled(ctx)) return fail("Cancelled");
+    if (misplaced) return fail(*misplaced);
+
+    RebuiltSound kept;
+    for (std::size_t k = 0; k < writers.size(); ++k) {
+        if (writers[k].frames() == 0) return fail(fmt::format("Audio track {} has no sound left to write.", k + 1));
+        if (auto r = writers[k].finish(); !r) return fail(r.error());
+        kept.carriers.push_back(
+            TrackSource{path_text(in.in_work(fmt::format("{}-{}-kept.mka", rebuild.name, k))), 0, -kLiftMs});
+    }
+    if (reading) {
+        if (auto r = reading->collect(); r) {
+            kept.subtitleExtracts = extracts;
+        } else {
+            // As with the sound's cut by ffmpeg: the subtitle stage reads each
+            // track again and drops one that cannot be read.
+            if (is_cancelled(ctx)) return fail(r.error());
+            ctx.log(fmt::format("reading the subtitles again later: {}", r.error()));
+        }
+    }
+    return kept;
+}
 
 bool wants_subtitles(const StageRun& run) { return run.in.rebuilds_subtitles() && !run.out.subtitleExtracts; }
 

@@ -320,15 +320,25 @@ Result<void> run_cut_stages(StageRun& run) {
                                },
                                layout.silence};
     // The sound is cut and joined while mkvmerge splits the picture and the
-    // cards are made: it needs the plan, not the pieces.
+    // cards are made: it needs the plan, not the pieces. Where the mux is to
+    // cut the picture and nothing but the cut happens to the sound, the run
+    // copies the kept packets itself: ffmpeg's cut would read the whole movie
+    // while the mux waits for it.
+    const bool only_cut = mutes.empty() && mux_can_cut(run, composed->plan);
     RebuiltSound sound;
     std::optional<BackgroundRun> making_sound;
     if (!run.in.info.audio.empty()) {
-        making_sound.emplace(run.ctx, [&run, &rebuild, &sound, carriers = run.out.carriers.audio,
+        making_sound.emplace(run.ctx, [&run, &rebuild, &sound, only_cut, carriers = run.out.carriers.audio,
                                        read_subtitles = wants_subtitles(run)](RunContext& own) -> Result<void> {
-            auto made = make_sound(own, run.in, carriers, rebuild, read_subtitles, {});
-            if (!made) return fail(made.error());
-            sound = std::move(*made);
+            std::optional<Result<RebuiltSound>> made;
+            if (only_cut) {
+                made = copy_kept_sound(own, run.in, carriers, rebuild, read_subtitles);
+                if (!*made && is_cancelled(own)) return fail(made->error());
+                if (!*made) own.log("the sound is cut by ffmpeg: " + made->error());
+            }
+            if (!made || !*made) made = make_sound(own, run.in, carriers, rebuild, read_subtitles, {});
+            if (!*made) return fail(made->error());
+            sound = std::move(**made);
             return {};
         });
     }

@@ -27,6 +27,11 @@ constexpr std::uint64_t kTracks = 0x1654AE6B;
 constexpr std::uint64_t kTrackEntry = 0xAE;
 constexpr std::uint64_t kTrackNumber = 0xD7;
 constexpr std::uint64_t kTrackType = 0x83;
+constexpr std::uint64_t kTrackUid = 0x73C5;
+constexpr std::uint64_t kTags = 0x1254C367;
+constexpr std::uint64_t kTag = 0x7373;
+constexpr std::uint64_t kTargets = 0x63C0;
+constexpr std::uint64_t kTagTrackUid = 0x63C5;
 constexpr std::uint64_t kCodecDelay = 0x56AA;
 constexpr std::uint64_t kDefaultDuration = 0x23E383;
 constexpr std::uint64_t kCues = 0x1C53BB6B;
@@ -151,7 +156,9 @@ void read_tracks(std::string_view body, MatroskaHead& head) {
             if (field == kTrackType) track.type = read_uint(value).value_or(0);
             if (field == kCodecDelay) track.codecDelay = read_uint(value).value_or(0);
             if (field == kDefaultDuration) track.defaultDuration = read_uint(value).value_or(0);
+            if (field == kTrackUid) track.uid = read_uint(value).value_or(0);
         });
+        track.entry = std::string(entry);
         head.tracks.push_back(track);
     });
 }
@@ -347,6 +354,7 @@ struct ClusterBlock {
     std::uint64_t track = 0;
     double seconds = 0;
     std::size_t frames = 0;
+    std::string_view bytes;  // the block from its track number on
 };
 
 // Calls `each` with every block of a Cluster element at the start of
@@ -365,7 +373,8 @@ void for_each_cluster_block(std::string_view bytes, std::uint64_t timestamp_scal
         const auto track = read_vint(block, 0, false, 8, ones);
         if (!base || !track || block.size() < track->second + 2) return true;
         const auto relative = static_cast<std::int16_t>((byte_at(block, track->second) << 8) | byte_at(block, track->second + 1));
-        ClusterBlock found{track->first, (static_cast<double>(*base) + relative) * static_cast<double>(timestamp_scale) / 1e9, 0};
+        ClusterBlock found{track->first, (static_cast<double>(*base) + relative) * static_cast<double>(timestamp_scale) / 1e9, 0,
+                           block};
         // The flags byte, and with lacing the count of frames less one.
         const std::size_t flags = track->second + 2;
         if (block.size() > flags) {
@@ -385,7 +394,9 @@ void for_each_cluster_block(std::string_view bytes, std::uint64_t timestamp_scal
             return;
         if (child->id == kBlockGroup) {
             const std::string_view group = rest.substr(0, std::min<std::uint64_t>(*child->size, rest.size()));
-            if (const auto block = read_element(group, 0); block && block->id == kBlock && !note_block(group.substr(block->content)))
+            // The Block alone: a duration or references may follow it.
+            if (const auto block = read_element(group, 0);
+                block && block->id == kBlock && !note_block(block->whole(group) ? block->body(group) : group.substr(block->content)))
                 return;
         }
         if (*child->size >= body.size() - child->content) break;
@@ -394,6 +405,62 @@ void for_each_cluster_block(std::string_view bytes, std::uint64_t timestamp_scal
 }
 
 }  // namespace
+
+std::optional<std::vector<std::string_view>> block_frames(std::string_view block) {
+    bool ones = false;
+    const auto track = read_vint(block, 0, false, 8, ones);
+    if (!track || block.size() < track->second + 3) return std::nullopt;
+    const std::size_t flags = track->second + 2;
+    const int lacing = (byte_at(block, flags) >> 1) & 3;  // none, Xiph, fixed size, EBML
+    if (lacing == 0) return std::vector<std::string_view>{block.substr(flags + 1)};
+    if (block.size() < flags + 2) return std::nullopt;
+    const std::size_t count = static_cast<std::size_t>(byte_at(block, flags + 1)) + 1;
+    std::size_t at = flags + 2;
+    std::vector<std::size_t> sizes;
+    if (lacing == 1) {
+        for (std::size_t k = 0; k + 1 < count; ++k) {
+            std::size_t size = 0;
+            for (;;) {
+                if (at >= block.size()) return std::nullopt;
+                const std::uint8_t part = byte_at(block, at++);
+                size += part;
+                if (part != 0xFF) break;
+            }
+            sizes.push_back(size);
+        }
+    } else if (lacing == 3) {
+        auto first = read_vint(block, at, false, 8, ones);
+        if (!first) return std::nullopt;
+        at += first->second;
+        auto size = static_cast<std::int64_t>(first->first);
+        sizes.push_back(static_cast<std::size_t>(size));
+        for (std::size_t k = 1; k + 1 < count; ++k) {
+            const auto difference = read_vint(block, at, false, 8, ones);
+            if (!difference) return std::nullopt;
+            at += difference->second;
+            // Signed: the raw number less half its range.
+            size += static_cast<std::int64_t>(difference->first) - ((std::int64_t{1} << (7 * difference->second - 1)) - 1);
+            if (size < 0) return std::nullopt;
+            sizes.push_back(static_cast<std::size_t>(size));
+        }
+    }
+    if (at > block.size()) return std::nullopt;
+    const std::size_t data = block.size() - at;
+    if (lacing == 2) {
+        if (data % count != 0) return std::nullopt;
+        sizes.assign(count - 1, data / count);
+    }
+    std::size_t laced = 0;
+    for (const auto size : sizes) laced += size;
+    if (laced > data) return std::nullopt;
+    sizes.push_back(data - laced);
+    std::vector<std::string_view> frames;
+    for (const auto size : sizes) {
+        frames.push_back(block.substr(at, size));
+        at += size;
+    }
+    return frames;
+}
 
 std::vector<TrackStart> parse_cluster_starts(std::string_view bytes, std::uint64_t timestamp_scale) {
     std::vector<TrackStart> starts;
@@ -526,6 +593,94 @@ Result<std::vector<double>> read_matroska_packet_times(const std::string& path, 
     if (!read) return fail("cannot read " + path);
     if (!times) return fail("frames stored together without a frame length in " + path);
     return std::move(*times);
+}
+
+Result<std::string> read_matroska_track_tags(const std::string& path, std::uint64_t stream) {
+    std::ifstream file(path_from_text(path), std::ios::binary);
+    const auto head = head_for_times(file, path, stream);
+    if (!head) return fail(head.error());
+    const std::uint64_t uid = head->tracks[stream].uid;
+    std::string tags;
+    // The segment's children by their sizes; clusters are passed unread.
+    for (std::uint64_t at = head->segmentData;;) {
+        const auto header = read_range(file, at, 12);
+        if (!header) return fail("cannot read " + path);
+        if (header->empty()) break;
+        const auto element = read_element(*header, 0);
+        if (!element || !element->size) return fail("an element of unknown size in " + path);
+        if (element->id == kTags) {
+            const auto whole = read_element_at(file, at, std::size_t{16} << 20);
+            if (!whole) return fail("unreadable tags in " + path);
+            const auto tags_element = read_element(*whole, 0);
+            if (tags_element && tags_element->whole(*whole)) {
+                const std::string_view body = tags_element->body(*whole);
+                for (std::size_t pos = 0; pos < body.size();) {
+                    const auto tag = read_element(body, pos);
+                    const auto next = tag ? tag->next(body) : std::nullopt;
+                    if (!next) break;
+                    bool mine = false;
+                    bool other = false;
+                    if (tag->id == kTag) {
+                        children(tag->body(body), [&](std::uint64_t id, std::string_view value) {
+                            if (id != kTargets) return;
+                            children(value, [&](std::uint64_t field, std::string_view target) {
+                                if (field != kTagTrackUid) return;
+                                (read_uint(target) == uid ? mine : other) = true;
+                            });
+                        });
+                    }
+                    if (mine && !other) tags.append(body.substr(pos, *next - pos));
+                    pos = *next;
+                }
+            }
+        }
+        at += element->content + *element->size;
+    }
+    return tags;
+}
+
+Result<void> read_matroska_sound_frames(const std::string& path, const std::vector<std::uint64_t>& streams,
+                                        const std::function<bool(std::size_t, double, std::string_view)>& each) {
+    std::ifstream file(path_from_text(path), std::ios::binary);
+    std::vector<SoundHead> sounds;
+    for (const auto stream : streams) {
+        auto sound = sound_head(file, path, stream);
+        if (!sound) return fail(sound.error());
+        sounds.push_back(std::move(*sound));
+    }
+    if (sounds.empty()) return {};
+    const MatroskaHead& head = sounds.front().head;
+    constexpr std::size_t kLargestCluster = std::size_t{64} << 20;
+    for (std::uint64_t at = *head.firstCluster;;) {
+        const auto header = read_range(file, at, 12);
+        if (!header) return fail("cannot read " + path);
+        if (header->empty()) break;
+        const auto element = read_element(*header, 0);
+        if (!element || !element->size) return fail("an element of unknown size in " + path);
+        if (element->id == kCluster) {
+            const auto cluster = read_element_at(file, at, kLargestCluster);
+            if (!cluster) return fail("unreadable cluster in " + path);
+            bool damaged = false;
+            bool enough = false;
+            for_each_cluster_block(*cluster, head.timestampScale, [&](const ClusterBlock& block) {
+                const auto sound = std::ranges::find(sounds, block.track, &SoundHead::number);
+                if (sound == sounds.end()) return true;
+                const auto frames = block_frames(block.bytes);
+                if (!frames || (frames->size() > 1 && sound->frameSeconds <= 0)) {
+                    damaged = true;
+                    return false;
+                }
+                for (std::size_t k = 0; k < frames->size() && !enough; ++k)
+                    enough = !each(static_cast<std::size_t>(sound - sounds.begin()),
+                                   block.seconds + static_cast<double>(k) * sound->frameSeconds, (*frames)[k]);
+                return !enough;
+            });
+            if (damaged) return fail("a damaged sound block in " + path);
+            if (enough) break;
+        }
+        at += element->content + *element->size;
+    }
+    return {};
 }
 
 Result<std::vector<double>> read_matroska_track_times(const std::string& path, std::uint64_t stream) {

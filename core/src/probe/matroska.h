@@ -6,6 +6,7 @@
 // picture track; files from other writers are not trusted to, and the caller
 // lists packets instead.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,8 @@ struct MatroskaTrack {
     std::uint64_t type = 0;  // 1 picture, 2 sound, 17 subtitles
     std::uint64_t codecDelay = 0;  // nanoseconds (Opus)
     std::uint64_t defaultDuration = 0;  // nanoseconds per frame, 0 when not given
+    std::uint64_t uid = 0;
+    std::string entry;                  // the TrackEntry's content as stored
 };
 
 // What the beginning of a Matroska file tells: where the cues are (file
@@ -83,6 +86,11 @@ std::optional<std::vector<double>> parse_cluster_frame_times(std::string_view by
                                                              std::uint64_t number, std::size_t count,
                                                              double frame_seconds);
 
+// The frames of a Block or SimpleBlock (`block`: from its track number on),
+// laced ones (Xiph, EBML or fixed-size lacing) taken apart. Nothing when the
+// block is damaged.
+std::optional<std::vector<std::string_view>> block_frames(std::string_view block);
+
 // The head of the Matroska file at `path` (read up to its first cluster).
 Result<MatroskaHead> read_matroska_head(const std::string& path);
 
@@ -98,6 +106,16 @@ Result<double> read_matroska_first_time(const std::string& path, std::uint64_t s
 // fewer than `count` where the first cluster does.
 Result<std::vector<double>> read_matroska_packet_times(const std::string& path, std::uint64_t stream,
                                                        std::size_t count);
+// The Tag elements (whole, as stored) that the file at `path` gives the track
+// ffprobe numbers `stream` alone, wherever its Tags element lies.
+Result<std::string> read_matroska_track_tags(const std::string& path, std::uint64_t stream);
+// Every frame of the sound tracks ffprobe numbers `streams`, in file order,
+// read cluster by cluster (the movie is never held at once): `each` gets the
+// track's place in `streams`, the frame's time (as read_matroska_packet_times
+// gives it) and its bytes as stored, and returns false to end the reading.
+// Fails as read_matroska_packet_times, and for a damaged block.
+Result<void> read_matroska_sound_frames(const std::string& path, const std::vector<std::uint64_t>& streams,
+                                        const std::function<bool(std::size_t, double, std::string_view)>& each);
 
 // The times of every packet of the sound track ffprobe numbers `stream`, in
 // file order, read cluster by cluster; fails as read_matroska_packet_times,

@@ -80,6 +80,20 @@ TEST(AudioStretches, CutsTakeEachStraddlingPacketToTheSideItMostlyLiesOn) {
     EXPECT_EQ(describe(straddle_by_halves(cut, 0.032)), "keep[0.0000,9.9840) drop[9.9840,19.9840) keep[19.9840,end) ");
 }
 
+TEST(AudioStretches, EachPacketCopiedForACutGoesWhereTheJoinWouldPutIt) {
+    const std::vector<AudioStretch> cut{{Kind::Keep, 0, 9.984, 0}, {Kind::Drop, 9.984, 19.984, 0},
+                                        {Kind::Keep, 19.984, std::nullopt, -10}};
+    const std::vector<std::pair<double, std::optional<double>>> packets{
+        {-0.01, -0.01}, {9.983, 9.983}, {9.984, std::nullopt}, {19.983, std::nullopt}, {19.984, 9.984}, {500, 490}};
+    for (const auto& [t, placed] : packets) {
+        const auto got = kept_packet_time(cut, t);
+        ASSERT_TRUE(got.has_value()) << t;
+        EXPECT_EQ(got->has_value(), placed.has_value()) << t;
+        if (placed && *got) EXPECT_NEAR(**got, *placed, 1e-9) << t;
+    }
+    EXPECT_FALSE(kept_packet_time({{Kind::Silence, 0, std::nullopt, 0}}, 3).has_value());
+}
+
 TEST(AudioStretches, MutesInKeptSoundMoveWithItAndVanishWithWhatIsCut) {
     const std::vector<AudioStretch> cut{{Kind::Keep, 0, 10.0, 0}, {Kind::Drop, 10, 20.0, 0},
                                         {Kind::Keep, 20, std::nullopt, -10}};

@@ -7,6 +7,9 @@
 #include <string>
 
 #include "probe/matroska.h"
+#include "probe/matroska_write.h"
+#include "support/temp_dir.h"
+#include "util/files.h"
 
 namespace reel {
 namespace {
@@ -115,6 +118,78 @@ TEST(MatroskaCues, FrameTimesOfOneTrackWithFramesStoredTogether) {
     // The read ends inside the first block's header: nothing of it is listed.
     EXPECT_EQ(parse_cluster_frame_times(std::string_view(cluster).substr(0, 35), 1000000, 2, 10, 0.02),
               std::vector<double>{});
+}
+
+
+TEST(MatroskaFrames, LacedBlocksComeApartIntoTheirFrames) {
+    // Track 2, time 0, flags, then the lacing: frames "ab", a 300-byte one and "c".
+    const std::string big(300, 'x');
+    const std::string head{'\x82', 0, 0};
+    const auto frames = [&](char flags, const std::string& lacing) {
+        const std::string block = head + std::string(1, flags) + lacing;
+        auto got = block_frames(block);
+        return got ? std::vector<std::string>(got->begin(), got->end()) : std::vector<std::string>{"damaged"};
+    };
+    const std::vector<std::string> three{"ab", big, "c"};
+    EXPECT_EQ(frames('\x80', "ab"), std::vector<std::string>{"ab"});
+    // Xiph: sizes in runs of 255.
+    EXPECT_EQ(frames('\x82', std::string{2, 2, '\xFF', 45} + "ab" + big + "c"), three);
+    // EBML: the first size, then signed differences (+298, in two bytes).
+    EXPECT_EQ(frames('\x86', std::string{2, '\x82', '\x61', '\x29'} + "ab" + big + "c"), three);
+    // Fixed size: what is left shared evenly.
+    EXPECT_EQ(frames('\x84', std::string{2} + "abcdef"), (std::vector<std::string>{"ab", "cd", "ef"}));
+    EXPECT_EQ(frames('\x84', std::string{2} + "abcde"), std::vector<std::string>{"damaged"});
+    EXPECT_EQ(frames('\x82', std::string{2, 90, 1} + "ab"), std::vector<std::string>{"damaged"});
+}
+
+TEST(MatroskaFrames, AWrittenTrackReadsBackWithItsEntryTagsAndTimes) {
+    test::TempDir dir;
+    const auto file = dir / "sound.mka";
+    MatroskaTrack track;
+    track.number = 3;
+    // Number, type (sound), uid, codec, a default duration of 20 ms.
+    track.entry = el(0xD7, uint_bytes(3)) + el(0x83, uint_bytes(2)) + el(0x73C5, uint_bytes(77)) + el(0x86, "A_AC3") +
+                  el(0x23E383, uint_bytes(20000000));
+    const auto tag_for = [](std::string targets) { return el(0x7373, el(0x63C0, targets) + el(0x67C8, el(0x45A3, "TITLE"))); };
+    const std::string tag = tag_for(el(0x63C5, uint_bytes(77)));
+    // Tags of another track and of the whole file are not the track's.
+    auto writer = MatroskaTrackWriter::open(file, track, tag + tag_for(el(0x63C5, uint_bytes(78))) + tag_for(""));
+    ASSERT_TRUE(writer.has_value()) << writer.error();
+    // Across more than one cluster, and a time that is not a whole millisecond.
+    const std::vector<std::pair<double, std::string>> written{{0.0, "a"}, {1.0204, "bb"}, {7.5, "ccc"}, {70.25, "d"}};
+    for (const auto& [t, frame] : written) writer->add(t, frame);
+    ASSERT_TRUE(writer->finish().has_value());
+
+    const auto head = read_matroska_head(path_text(file));
+    ASSERT_TRUE(head.has_value()) << head.error();
+    ASSERT_EQ(head->tracks.size(), 1u);
+    EXPECT_EQ(head->tracks[0].entry, track.entry);
+    EXPECT_EQ(read_matroska_track_tags(path_text(file), 0), tag);
+    std::vector<std::pair<double, std::string>> read;
+    ASSERT_TRUE(read_matroska_sound_frames(path_text(file), {0}, [&](std::size_t k, double t, std::string_view frame) {
+        EXPECT_EQ(k, 0u);
+        read.emplace_back(t, std::string(frame));
+        return true;
+    }));
+    ASSERT_EQ(read.size(), written.size());
+    for (std::size_t i = 0; i < read.size(); ++i) {
+        EXPECT_NEAR(read[i].first, std::round(written[i].first * 1000) / 1000, 1e-9);
+        EXPECT_EQ(read[i].second, written[i].second);
+    }
+
+    // A frame in a BlockGroup is the Block alone, not the duration after it.
+    const std::string block{'\x83', 0, 5, 0, 'x', 'y'};
+    const auto grouped = dir / "grouped.mka";
+    ASSERT_TRUE(write_file(grouped, el(0x1A45DFA3, el(0x4282, "matroska")) +
+                                        el(0x18538067, el(0x1654AE6B, el(0xAE, track.entry)) +
+                                                           el(0x1F43B675, el(0xE7, uint_bytes(1000)) +
+                                                                              el(0xA0, el(0xA1, block) + el(0x9B, uint_bytes(20)))))));
+    read.clear();
+    ASSERT_TRUE(read_matroska_sound_frames(path_text(grouped), {0}, [&](std::size_t, double t, std::string_view frame) {
+        read.emplace_back(t, std::string(frame));
+        return true;
+    }));
+    EXPECT_EQ(read, (std::vector<std::pair<double, std::string>>{{1.005, "xy"}}));
 }
 
 }  // namespace

@@ -1,0 +1,124 @@
+#include "probe/matroska_write.h"
+
+#include <cmath>
+
+#include "util/files.h"
+
+namespace reel {
+
+namespace {
+
+constexpr std::uint64_t kEbml = 0x1A45DFA3;
+constexpr std::uint64_t kSegment = 0x18538067;
+constexpr std::uint64_t kInfo = 0x1549A966;
+constexpr std::uint64_t kTracks = 0x1654AE6B;
+constexpr std::uint64_t kTrackEntry = 0xAE;
+constexpr std::uint64_t kTags = 0x1254C367;
+constexpr std::uint64_t kCluster = 0x1F43B675;
+constexpr std::uint64_t kClusterTimestamp = 0xE7;
+constexpr std::uint64_t kSimpleBlock = 0xA3;
+// Blocks store their time as 16 bits after their cluster's.
+constexpr std::int64_t kClusterMs = 5000;
+
+void put_id(std::string& out, std::uint64_t id) {
+    for (int shift = 24; shift >= 0; shift -= 8)
+        if ((id >> shift) != 0) out.push_back(static_cast<char>((id >> shift) & 0xFF));
+}
+// Sizes always in eight bytes: the segment's is filled in at the end.
+void put_size(std::string& out, std::uint64_t size) {
+    out.push_back(0x01);
+    for (int shift = 48; shift >= 0; shift -= 8) out.push_back(static_cast<char>((size >> shift) & 0xFF));
+}
+void put_element(std::string& out, std::uint64_t id, std::string_view body) {
+    put_id(out, id);
+    put_size(out, body.size());
+    out.append(body);
+}
+std::string uint_body(std::uint64_t value) {
+    std::string body;
+    for (int shift = 56; shift >= 0; shift -= 8)
+        if ((value >> shift) != 0 || !body.empty() || shift == 0) body.push_back(static_cast<char>((value >> shift) & 0xFF));
+    return body;
+}
+std::string track_number_vint(std::uint64_t number) {
+    // Track numbers of sound tracks are small; one to two bytes.
+    if (number < 0x7F) return std::string(1, static_cast<char>(0x80 | number));
+    return {static_cast<char>(0x40 | (number >> 8)), static_cast<char>(number & 0xFF)};
+}
+
+}  // namespace
+
+Result<MatroskaTrackWriter> MatroskaTrackWriter::open(const std::filesystem::path& path, const MatroskaTrack& track,
+                                                      std::string_view tags) {
+    if (track.number == 0 || track.number >= 0x3FFF) return fail("no track number to write in " + path_text(path));
+    MatroskaTrackWriter writer;
+    writer.path_ = path;
+    writer.number_ = track.number;
+    writer.out_.open(path, std::ios::binary | std::ios::trunc);
+    if (!writer.out_) return fail("cannot write " + path_text(path));
+    std::string head;
+    std::string ebml;
+    put_element(ebml, 0x4286, uint_body(1));
+    put_element(ebml, 0x42F7, uint_body(1));
+    put_element(ebml, 0x42F2, uint_body(4));
+    put_element(ebml, 0x42F3, uint_body(8));
+    put_element(ebml, 0x4282, "matroska");
+    put_element(ebml, 0x4287, uint_body(4));
+    put_element(ebml, 0x4285, uint_body(2));
+    put_element(head, kEbml, ebml);
+    put_id(head, kSegment);
+    put_size(head, 0);
+    writer.segmentData_ = head.size();
+    std::string info;
+    put_element(info, 0x2AD7B1, uint_body(1000000));
+    put_element(info, 0x4D80, "reelmender");
+    put_element(info, 0x5741, "reelmender");
+    put_element(head, kInfo, info);
+    std::string entry;
+    put_element(entry, kTrackEntry, track.entry);
+    put_element(head, kTracks, entry);
+    if (!tags.empty()) put_element(head, kTags, tags);
+    writer.out_.write(head.data(), static_cast<std::streamsize>(head.size()));
+    return writer;
+}
+
+void MatroskaTrackWriter::add(double seconds, std::string_view frame) {
+    const auto ms = static_cast<std::int64_t>(std::llround(std::max(seconds, 0.0) * 1000.0));
+    if (clusterStart_ < 0 || ms - clusterStart_ >= kClusterMs || ms < clusterStart_) {
+        flush_cluster();
+        clusterStart_ = ms;
+    }
+    std::string block = track_number_vint(number_);
+    const auto relative = static_cast<std::uint16_t>(ms - clusterStart_);
+    block.push_back(static_cast<char>(relative >> 8));
+    block.push_back(static_cast<char>(relative & 0xFF));
+    block.push_back(static_cast<char>(0x80));  // a keyframe, as every sound frame is
+    block.append(frame);
+    put_element(cluster_, kSimpleBlock, block);
+    ++frames_;
+}
+
+void MatroskaTrackWriter::flush_cluster() {
+    if (cluster_.empty()) return;
+    std::string body;
+    put_element(body, kClusterTimestamp, uint_body(static_cast<std::uint64_t>(clusterStart_)));
+    body += cluster_;
+    std::string element;
+    put_element(element, kCluster, body);
+    out_.write(element.data(), static_cast<std::streamsize>(element.size()));
+    cluster_.clear();
+}
+
+Result<void> MatroskaTrackWriter::finish() {
+    flush_cluster();
+    const auto end = static_cast<std::uint64_t>(out_.tellp());
+    std::string size;
+    put_size(size, end - segmentData_);
+    out_.seekp(static_cast<std::streamoff>(segmentData_ - size.size()));
+    out_.write(size.data(), static_cast<std::streamsize>(size.size()));
+    out_.close();
+    if (!out_) return fail("cannot write " + path_text(path_));
+    return {};
+}
+
+}  // namespace reel

@@ -1,0 +1,43 @@
+#pragma once
+// A Matroska file of one track, written as its frames come: what the run
+// copies out of a movie by itself where a tool would read the whole movie
+// to write a few megabytes (the kept sound of a cut).
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+
+#include "probe/matroska.h"
+#include "util/result.h"
+
+namespace reel {
+
+class MatroskaTrackWriter {
+public:
+    // Starts `path` with `track`'s own TrackEntry (codec, its private data,
+    // any compression of its frames) and `tags` (Tag elements for it, as
+    // read_matroska_track_tags gives them); timestamps in milliseconds.
+    static Result<MatroskaTrackWriter> open(const std::filesystem::path& path, const MatroskaTrack& track,
+                                            std::string_view tags = {});
+
+    // One frame at `seconds` (not before 0, not before the frame before).
+    void add(double seconds, std::string_view frame);
+    // Writes what is held and the segment's size; fails when any write failed.
+    Result<void> finish();
+    std::size_t frames() const { return frames_; }
+
+private:
+    MatroskaTrackWriter() = default;
+    void flush_cluster();
+
+    std::filesystem::path path_;
+    std::ofstream out_;
+    std::uint64_t number_ = 0;
+    std::uint64_t segmentData_ = 0;
+    std::string cluster_;  // the blocks of the cluster being made
+    std::int64_t clusterStart_ = -1;
+    std::size_t frames_ = 0;
+};
+
+}  // namespace reel
