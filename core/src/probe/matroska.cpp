@@ -7,44 +7,14 @@
 #include <limits>
 #include <functional>
 
+#include "probe/matroska_ids.h"
 #include "util/files.h"
 
 namespace reel {
 
 namespace {
 
-constexpr std::uint64_t kEbml = 0x1A45DFA3;
-constexpr std::uint64_t kSegment = 0x18538067;
-constexpr std::uint64_t kSeekHead = 0x114D9B74;
-constexpr std::uint64_t kSeek = 0x4DBB;
-constexpr std::uint64_t kSeekId = 0x53AB;
-constexpr std::uint64_t kSeekPosition = 0x53AC;
-constexpr std::uint64_t kInfo = 0x1549A966;
-constexpr std::uint64_t kTimestampScale = 0x2AD7B1;
-constexpr std::uint64_t kMuxingApp = 0x4D80;
-constexpr std::uint64_t kWritingApp = 0x5741;
-constexpr std::uint64_t kTracks = 0x1654AE6B;
-constexpr std::uint64_t kTrackEntry = 0xAE;
-constexpr std::uint64_t kTrackNumber = 0xD7;
-constexpr std::uint64_t kTrackType = 0x83;
-constexpr std::uint64_t kTrackUid = 0x73C5;
-constexpr std::uint64_t kTags = 0x1254C367;
-constexpr std::uint64_t kTag = 0x7373;
-constexpr std::uint64_t kTargets = 0x63C0;
-constexpr std::uint64_t kTagTrackUid = 0x63C5;
-constexpr std::uint64_t kCodecDelay = 0x56AA;
-constexpr std::uint64_t kDefaultDuration = 0x23E383;
-constexpr std::uint64_t kCues = 0x1C53BB6B;
-constexpr std::uint64_t kCuePoint = 0xBB;
-constexpr std::uint64_t kCueTime = 0xB3;
-constexpr std::uint64_t kCueTrackPositions = 0xB7;
-constexpr std::uint64_t kCueTrack = 0xF7;
-constexpr std::uint64_t kCluster = 0x1F43B675;
-constexpr std::uint64_t kDuration = 0x4489;
-constexpr std::uint64_t kClusterTimestamp = 0xE7;
-constexpr std::uint64_t kSimpleBlock = 0xA3;
-constexpr std::uint64_t kBlockGroup = 0xA0;
-constexpr std::uint64_t kBlock = 0xA1;
+using namespace matroska_id;
 
 // One element header: its id, where its content starts (offset into the
 // bytes) and its size; no size when the writer left it open ("unknown").
@@ -595,47 +565,68 @@ Result<std::vector<double>> read_matroska_packet_times(const std::string& path, 
     return std::move(*times);
 }
 
+namespace {
+
+// The segment's children from file offset `from` on, passed by their sizes to
+// the end of the file: each element with id `wanted` is read whole (up to
+// `limit` bytes) and handed to `take`, which returns false when it has had
+// enough. The movie is never held at once.
+Result<void> each_element(std::ifstream& file, const std::string& path, std::uint64_t from, std::uint64_t wanted,
+                          std::size_t limit, const std::function<Result<bool>(std::string_view)>& take) {
+    for (std::uint64_t at = from;;) {
+        const auto header = read_range(file, at, 12);
+        if (!header) return fail("cannot read " + path);
+        if (header->empty()) return {};
+        const auto element = read_element(*header, 0);
+        if (!element || !element->size) return fail("an element of unknown size in " + path);
+        if (element->id == wanted) {
+            const auto whole = read_element_at(file, at, limit);
+            if (!whole) return fail("an unreadable element in " + path);
+            auto more = take(*whole);
+            if (!more) return fail(more.error());
+            if (!*more) return {};
+        }
+        at += element->content + *element->size;
+    }
+}
+
+constexpr std::size_t kLargestCluster = std::size_t{64} << 20;
+
+}  // namespace
+
 Result<std::string> read_matroska_track_tags(const std::string& path, std::uint64_t stream) {
     std::ifstream file(path_from_text(path), std::ios::binary);
     const auto head = head_for_times(file, path, stream);
     if (!head) return fail(head.error());
     const std::uint64_t uid = head->tracks[stream].uid;
     std::string tags;
-    // The segment's children by their sizes; clusters are passed unread.
-    for (std::uint64_t at = head->segmentData;;) {
-        const auto header = read_range(file, at, 12);
-        if (!header) return fail("cannot read " + path);
-        if (header->empty()) break;
-        const auto element = read_element(*header, 0);
-        if (!element || !element->size) return fail("an element of unknown size in " + path);
-        if (element->id == kTags) {
-            const auto whole = read_element_at(file, at, std::size_t{16} << 20);
-            if (!whole) return fail("unreadable tags in " + path);
-            const auto tags_element = read_element(*whole, 0);
-            if (tags_element && tags_element->whole(*whole)) {
-                const std::string_view body = tags_element->body(*whole);
-                for (std::size_t pos = 0; pos < body.size();) {
-                    const auto tag = read_element(body, pos);
-                    const auto next = tag ? tag->next(body) : std::nullopt;
-                    if (!next) break;
-                    bool mine = false;
-                    bool other = false;
-                    if (tag->id == kTag) {
-                        children(tag->body(body), [&](std::uint64_t id, std::string_view value) {
-                            if (id != kTargets) return;
-                            children(value, [&](std::uint64_t field, std::string_view target) {
-                                if (field != kTagTrackUid) return;
-                                (read_uint(target) == uid ? mine : other) = true;
-                            });
-                        });
-                    }
-                    if (mine && !other) tags.append(body.substr(pos, *next - pos));
-                    pos = *next;
-                }
+    constexpr std::size_t kLargestTags = std::size_t{16} << 20;
+    const auto take = [&](std::string_view whole) -> Result<bool> {
+        const auto tags_element = read_element(whole, 0);
+        if (!tags_element || !tags_element->whole(whole)) return true;
+        const std::string_view body = tags_element->body(whole);
+        for (std::size_t pos = 0; pos < body.size();) {
+            const auto tag = read_element(body, pos);
+            const auto next = tag ? tag->next(body) : std::nullopt;
+            if (!next) break;
+            bool mine = false;
+            bool other = false;
+            if (tag->id == kTag) {
+                children(tag->body(body), [&](std::uint64_t id, std::string_view value) {
+                    if (id != kTargets) return;
+                    children(value, [&](std::uint64_t field, std::string_view target) {
+                        if (field != kTagTrackUid) return;
+                        (read_uint(target) == uid ? mine : other) = true;
+                    });
+                });
             }
+            if (mine && !other) tags.append(body.substr(pos, *next - pos));
+            pos = *next;
         }
-        at += element->content + *element->size;
-    }
+        return true;
+    };
+    if (auto read = each_element(file, path, head->segmentData, kTags, kLargestTags, take); !read)
+        return fail(read.error());
     return tags;
 }
 
@@ -650,37 +641,26 @@ Result<void> read_matroska_sound_frames(const std::string& path, const std::vect
     }
     if (sounds.empty()) return {};
     const MatroskaHead& head = sounds.front().head;
-    constexpr std::size_t kLargestCluster = std::size_t{64} << 20;
-    for (std::uint64_t at = *head.firstCluster;;) {
-        const auto header = read_range(file, at, 12);
-        if (!header) return fail("cannot read " + path);
-        if (header->empty()) break;
-        const auto element = read_element(*header, 0);
-        if (!element || !element->size) return fail("an element of unknown size in " + path);
-        if (element->id == kCluster) {
-            const auto cluster = read_element_at(file, at, kLargestCluster);
-            if (!cluster) return fail("unreadable cluster in " + path);
-            bool damaged = false;
-            bool enough = false;
-            for_each_cluster_block(*cluster, head.timestampScale, [&](const ClusterBlock& block) {
-                const auto sound = std::ranges::find(sounds, block.track, &SoundHead::number);
-                if (sound == sounds.end()) return true;
-                const auto frames = block_frames(block.bytes);
-                if (!frames || (frames->size() > 1 && sound->frameSeconds <= 0)) {
-                    damaged = true;
-                    return false;
-                }
-                for (std::size_t k = 0; k < frames->size() && !enough; ++k)
-                    enough = !each(static_cast<std::size_t>(sound - sounds.begin()),
-                                   block.seconds + static_cast<double>(k) * sound->frameSeconds, (*frames)[k]);
-                return !enough;
-            });
-            if (damaged) return fail("a damaged sound block in " + path);
-            if (enough) break;
-        }
-        at += element->content + *element->size;
-    }
-    return {};
+    const auto take = [&](std::string_view cluster) -> Result<bool> {
+        bool damaged = false;
+        bool enough = false;
+        for_each_cluster_block(cluster, head.timestampScale, [&](const ClusterBlock& block) {
+            const auto sound = std::ranges::find(sounds, block.track, &SoundHead::number);
+            if (sound == sounds.end()) return true;
+            const auto frames = block_frames(block.bytes);
+            if (!frames || (frames->size() > 1 && sound->frameSeconds <= 0)) {
+                damaged = true;
+                return false;
+            }
+            for (std::size_t k = 0; k < frames->size() && !enough; ++k)
+                enough = !each(static_cast<std::size_t>(sound - sounds.begin()),
+                               block.seconds + static_cast<double>(k) * sound->frameSeconds, (*frames)[k]);
+            return !enough;
+        });
+        if (damaged) return fail("a damaged sound block in " + path);
+        return !enough;
+    };
+    return each_element(file, path, *head.firstCluster, kCluster, kLargestCluster, take);
 }
 
 Result<std::vector<double>> read_matroska_track_times(const std::string& path, std::uint64_t stream) {
@@ -688,25 +668,17 @@ Result<std::vector<double>> read_matroska_track_times(const std::string& path, s
     const auto sound = sound_head(file, path, stream);
     if (!sound) return fail(sound.error());
     // Cluster by cluster to the end of the file: the sound of a long film
-    // is not held at once. Elements between clusters are passed by their sizes.
-    constexpr std::size_t kLargestCluster = std::size_t{64} << 20;
+    // is not held at once.
     std::vector<double> times;
-    for (std::uint64_t at = *sound->head.firstCluster;;) {
-        const auto header = read_range(file, at, 12);
-        if (!header) return fail("cannot read " + path);
-        if (header->empty()) break;
-        const auto element = read_element(*header, 0);
-        if (!element || !element->size) return fail("an element of unknown size in " + path);
-        if (element->id == kCluster) {
-            const auto cluster = read_element_at(file, at, kLargestCluster);
-            if (!cluster) return fail("unreadable cluster in " + path);
-            const auto more = parse_cluster_frame_times(*cluster, sound->head.timestampScale, sound->number,
-                                                        std::numeric_limits<std::size_t>::max(), sound->frameSeconds);
-            if (!more) return fail("frames stored together without a frame length in " + path);
-            times.insert(times.end(), more->begin(), more->end());
-        }
-        at += element->content + *element->size;
-    }
+    const auto take = [&](std::string_view cluster) -> Result<bool> {
+        const auto more = parse_cluster_frame_times(cluster, sound->head.timestampScale, sound->number,
+                                                    std::numeric_limits<std::size_t>::max(), sound->frameSeconds);
+        if (!more) return fail("frames stored together without a frame length in " + path);
+        times.insert(times.end(), more->begin(), more->end());
+        return true;
+    };
+    if (auto read = each_element(file, path, *sound->head.firstCluster, kCluster, kLargestCluster, take); !read)
+        return fail(read.error());
     return times;
 }
 

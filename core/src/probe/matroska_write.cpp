@@ -2,21 +2,15 @@
 
 #include <cmath>
 
+#include "probe/matroska_ids.h"
 #include "util/files.h"
 
 namespace reel {
 
 namespace {
 
-constexpr std::uint64_t kEbml = 0x1A45DFA3;
-constexpr std::uint64_t kSegment = 0x18538067;
-constexpr std::uint64_t kInfo = 0x1549A966;
-constexpr std::uint64_t kTracks = 0x1654AE6B;
-constexpr std::uint64_t kTrackEntry = 0xAE;
-constexpr std::uint64_t kTags = 0x1254C367;
-constexpr std::uint64_t kCluster = 0x1F43B675;
-constexpr std::uint64_t kClusterTimestamp = 0xE7;
-constexpr std::uint64_t kSimpleBlock = 0xA3;
+using namespace matroska_id;
+
 // Blocks store their time as 16 bits after their cluster's.
 constexpr std::int64_t kClusterMs = 5000;
 
@@ -58,21 +52,21 @@ Result<MatroskaTrackWriter> MatroskaTrackWriter::open(const std::filesystem::pat
     if (!writer.out_) return fail("cannot write " + path_text(path));
     std::string head;
     std::string ebml;
-    put_element(ebml, 0x4286, uint_body(1));
-    put_element(ebml, 0x42F7, uint_body(1));
-    put_element(ebml, 0x42F2, uint_body(4));
-    put_element(ebml, 0x42F3, uint_body(8));
-    put_element(ebml, 0x4282, "matroska");
-    put_element(ebml, 0x4287, uint_body(4));
-    put_element(ebml, 0x4285, uint_body(2));
+    put_element(ebml, kEbmlVersion, uint_body(1));
+    put_element(ebml, kEbmlReadVersion, uint_body(1));
+    put_element(ebml, kEbmlMaxIdLength, uint_body(4));
+    put_element(ebml, kEbmlMaxSizeLength, uint_body(8));
+    put_element(ebml, kDocType, "matroska");
+    put_element(ebml, kDocTypeVersion, uint_body(4));
+    put_element(ebml, kDocTypeReadVersion, uint_body(2));
     put_element(head, kEbml, ebml);
     put_id(head, kSegment);
     put_size(head, 0);
     writer.segmentData_ = head.size();
     std::string info;
-    put_element(info, 0x2AD7B1, uint_body(1000000));
-    put_element(info, 0x4D80, "reelmender");
-    put_element(info, 0x5741, "reelmender");
+    put_element(info, kTimestampScale, uint_body(1000000));
+    put_element(info, kMuxingApp, "reelmender");
+    put_element(info, kWritingApp, "reelmender");
     put_element(head, kInfo, info);
     std::string entry;
     put_element(entry, kTrackEntry, track.entry);
