@@ -51,22 +51,24 @@ row() {  # name, wall-time scale, measure options..., --, command...
 }
 missing_row() { names+=("$1"); scales+=(1); commands+=(""); }
 
-# Outputs go next to each other in the work folder, as a user's would.
-row "cp (copy of the file)" 1 -- cp "$movie" copy.mkv
-row "mkvmerge one-command cut (10 removes' ranges)" 1 --ok 0,1 -- \
+# Outputs go next to each other in the work folder, as a user's would, each
+# written as a new file: the previous round's is removed before the pause that
+# precedes the run (measure.py --fresh).
+row "cp (copy of the file)" 1 --fresh copy.mkv -- cp "$movie" copy.mkv
+row "mkvmerge one-command cut (10 removes' ranges)" 1 --ok 0,1 --fresh mkvcut.mkv -- \
   mkvmerge -q -o mkvcut.mkv --split "$parts" "$movie"
-row "mkvmerge one-command cut (200 removes' ranges)" 1 --ok 0,1 -- \
+row "mkvmerge one-command cut (200 removes' ranges)" 1 --ok 0,1 --fresh mkvcut200.mkv -- \
   mkvmerge -q -o mkvcut200.mkv --split "$parts200" "$movie"
-row "reelmender, 10 removes" 1 -- "$cli" "$movie" --quiet --out r10.mkv "${ten[@]}"
-row "reelmender, 200 removes (edit list)" 1 -- "$cli" "$movie" --quiet --out r200.mkv --edits edits200.csv
-row "reelmender, every edit kind" 1 -- "$cli" "$movie" --quiet --out rmix.mkv "${mix[@]}"
+row "reelmender, 10 removes" 1 --fresh r10.mkv -- "$cli" "$movie" --quiet --out r10.mkv "${ten[@]}"
+row "reelmender, 200 removes (edit list)" 1 --fresh r200.mkv -- "$cli" "$movie" --quiet --out r200.mkv --edits edits200.csv
+row "reelmender, every edit kind" 1 --fresh rmix.mkv -- "$cli" "$movie" --quiet --out rmix.mkv "${mix[@]}"
 if cli_has_exact; then
-  row "reelmender, 10 removes --exact" 1 -- "$cli" "$movie" --quiet --exact --out r10x.mkv "${ten[@]}"
+  row "reelmender, 10 removes --exact" 1 --fresh r10x.mkv -- "$cli" "$movie" --quiet --exact --out r10x.mkv "${ten[@]}"
 else
   missing_row "reelmender, 10 removes --exact: not available"
 fi
 if ((reencode)); then
-  row "ffmpeg re-encode (1 min x 20)" 20 -- bash -c reencode_minute
+  row "ffmpeg re-encode (1 min x 20)" 20 --fresh reencode.mkv -- bash -c reencode_minute
 fi
 
 # One line per run: row number, wall, peak, own CPU, tree CPU, load before.

@@ -31,6 +31,10 @@ movie_summary
 stages() {  # name, file stem, reelmender arguments...
   local name="$1" stem="$2"
   shift 2
+  # A new file, as in compare.sh.
+  rm -f "$stem.mkv"
+  sync
+  sleep 2
   PATH="$wrap:$PATH" REELMENDER_BENCH_TOOL_LOG="$bench_work/tools-$stem.log" \
     python3 "$here/stages.py" --table "$bench_root/core/src/pipeline/stage_args.h" \
     --log "$bench_work/tools-$stem.log" --movie-bytes "$movie_bytes" --name "$name" \
