@@ -195,12 +195,12 @@ AudioEntry silence_entry(const SilenceSource& silence, double position, std::int
                       silence.firstPacket + (static_cast<double>(packets) - 0.5) * packet_seconds(silence)};
 }
 
+// The stretches ascend; a copy of the sound asks for every packet's.
 const AudioStretch* stretch_of(const std::vector<AudioStretch>& stretches, double t) {
-    const AudioStretch* found = nullptr;
-    for (const auto& stretch : stretches) {
-        if (t >= stretch.from) found = &stretch;
-    }
-    if (found && found->to && !(t < *found->to)) return nullptr;
+    const auto after = std::ranges::upper_bound(stretches, t, {}, &AudioStretch::from);
+    if (after == stretches.begin()) return nullptr;
+    const AudioStretch* found = &*(after - 1);
+    if (found->to && !(t < *found->to)) return nullptr;
     return found;
 }
 

@@ -130,6 +130,9 @@ struct RebuiltSound {
     std::vector<TrackSource> carriers;
     double silence = 0;  // seconds one track received in place of muted packets
     std::optional<std::vector<SubtitleExtract>> subtitleExtracts;
+    // The times of every carrier's packets as stored, where the run wrote
+    // them itself (copy_kept_sound); empty otherwise.
+    std::vector<std::vector<double>> packetTimes;
 };
 using TrackProgress = std::function<ToolProgress(std::size_t track, std::size_t tracks)>;
 Result<RebuiltSound> make_sound(RunContext& ctx, const RunInputs& in, const std::vector<TrackSource>& carriers,

@@ -311,33 +311,33 @@ Result<RebuiltSound> join_sound(RunContext& ctx, const RunInputs& in, const Audi
 Result<RebuiltSound> copy_kept_sound(RunContext& ctx, const RunInputs& in, const std::vector<TrackSource>& carriers,
                                      const AudioRebuild& rebuild, bool read_subtitles) {
     if (!rebuild.silence.empty()) return fail("the cut has silence to place");
-    auto head = read_matroska_head(in.source);
-    if (!head) return fail(head.error());
     std::vector<std::uint64_t> streams;
     for (const auto& carrier : carriers) {
         if (carrier.file != in.source || carrier.syncMs != 0 || !carrier.timestamps.empty())
             return fail("a sound track is not the source's own");
         streams.push_back(carrier.id);
     }
+    auto head = read_matroska_head(in.source);
+    if (!head) return fail(head.error());
+    // The track's own tags (an MP4's handler name among them) go along, as
+    // ffmpeg's join takes them.
+    auto tags = read_matroska_track_tags(in.source, streams);
+    if (!tags) return fail(tags.error());
     // The packets' length from the first of them, as the segmenting run reads it.
+    auto listings = first_packet_listings(ctx, carriers);
+    if (!listings) return fail(listings.error());
+    RebuiltSound kept;
     std::vector<std::vector<AudioStretch>> stretches;
     std::vector<MatroskaTrackWriter> writers;
     for (std::size_t k = 0; k < carriers.size(); ++k) {
-        constexpr std::size_t kListed = 32;
-        auto first = read_matroska_packet_times(in.source, carriers[k].id, kListed);
-        if (!first) return fail(first.error());
-        std::string listing;
-        for (const double t : *first) listing += fmt::format("{:.6f}\n", t);
-        stretches.push_back(rebuild.stretches(packet_seconds_of(in.info.audio[k], listing)));
-        // The track's own tags (an MP4's handler name among them) go along,
-        // as ffmpeg's join takes them.
-        auto tags = read_matroska_track_tags(in.source, carriers[k].id);
-        if (!tags) return fail(tags.error());
-        auto writer = MatroskaTrackWriter::open(in.in_work(fmt::format("{}-{}-kept.mka", rebuild.name, k)),
-                                                head->tracks[carriers[k].id], *tags);
+        stretches.push_back(rebuild.stretches(packet_seconds_of(in.info.audio[k], (*listings)[k])));
+        const auto file = in.in_work(fmt::format("{}-{}-kept.mka", rebuild.name, k));
+        auto writer = MatroskaTrackWriter::open(file, head->tracks[streams[k]], (*tags)[k]);
         if (!writer) return fail(writer.error());
         writers.push_back(std::move(*writer));
+        kept.carriers.push_back(TrackSource{path_text(file), 0, -kLiftMs});
     }
+    kept.packetTimes.resize(carriers.size());
 
     // The subtitles are read out while the sound is copied: both read the
     // whole movie, and the second read comes from the cache.
@@ -363,19 +363,16 @@ Result<RebuiltSound> copy_kept_sound(RunContext& ctx, const RunInputs& in, const
         }
         // Lifted as ffmpeg's join is, so that a packet that starts a little
         // before the edited 0 keeps its time.
-        if (*placed) writers[k].add(**placed + kLift, frame);
+        if (*placed) kept.packetTimes[k].push_back(writers[k].add(**placed + kLift, frame));
         return !is_cancelled(ctx);
     });
     if (!copied) return fail(copied.error());
     if (is_cancelled(ctx)) return fail("Cancelled");
     if (misplaced) return fail(*misplaced);
 
-    RebuiltSound kept;
     for (std::size_t k = 0; k < writers.size(); ++k) {
-        if (writers[k].frames() == 0) return fail(fmt::format("Audio track {} has no sound left to write.", k + 1));
+        if (kept.packetTimes[k].empty()) return fail(fmt::format("Audio track {} has no sound left to write.", k + 1));
         if (auto r = writers[k].finish(); !r) return fail(r.error());
-        kept.carriers.push_back(
-            TrackSource{path_text(in.in_work(fmt::format("{}-{}-kept.mka", rebuild.name, k))), 0, -kLiftMs});
     }
     if (reading) {
         if (auto r = reading->collect(); r) {

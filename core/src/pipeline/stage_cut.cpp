@@ -264,12 +264,16 @@ bool pictures_run_into_cuts(const StageRun& run, const CutPlan& plan) {
 // into removed stretches, mkvmerge started each linked range by those packets
 // and put the picture after every cut 11 ms early (a trial with a cut each
 // 3 s, AAC and AC-3).
-Result<LinkedSplit> link_sound(StageRun& run, const std::vector<PieceRange>& ranges) {
+// `known`: the times of the carriers' packets where the run wrote them
+// itself (empty: they are read from the carriers).
+Result<LinkedSplit> link_sound(StageRun& run, const std::vector<PieceRange>& ranges,
+                               const std::vector<std::vector<double>>& known) {
     LinkedSplit split = linked_split(ranges);
     auto audio = run.out.carriers.audio;
     for (std::size_t k = 0; k < audio.size(); ++k) {
         if (audio[k].file == run.in.source) return fail("sound track " + std::to_string(k) + " was not cut");
-        auto times = read_matroska_track_times(audio[k].file, audio[k].id);
+        auto times = k < known.size() ? Result<std::vector<double>>(known[k])
+                                      : read_matroska_track_times(audio[k].file, audio[k].id);
         if (!times) return fail(times.error());
         const auto file = run.in.in_work(fmt::format("cut-{}-times.txt", k));
         const double sync = static_cast<double>(audio[k].syncMs) / 1000.0;
@@ -324,7 +328,9 @@ Result<void> run_cut_stages(StageRun& run) {
     // cut the picture and nothing but the cut happens to the sound, the run
     // copies the kept packets itself: ffmpeg's cut would read the whole movie
     // while the mux waits for it.
-    const bool only_cut = mutes.empty() && mux_can_cut(run, composed->plan);
+    const CutPlan& pieces_plan = composed->plan;
+    const bool mux_may_cut = mux_can_cut(run, pieces_plan);
+    const bool only_cut = mutes.empty() && mux_may_cut;
     RebuiltSound sound;
     std::optional<BackgroundRun> making_sound;
     if (!run.in.info.audio.empty()) {
@@ -344,7 +350,6 @@ Result<void> run_cut_stages(StageRun& run) {
     }
 
     // The cards need the plan only: they are made beside the split too.
-    const CutPlan& pieces_plan = composed->plan;
     const auto card_specs = cards_to_make(run, *composed, layout);
     std::vector<std::filesystem::path> card_files(pieces_plan.slots.size());
     auto making_cards = make_cards_beside(run, card_specs, card_files);
@@ -357,7 +362,7 @@ Result<void> run_cut_stages(StageRun& run) {
 
     // Where the mux can cut the picture itself, the split waits for the
     // sound: should its times not be read, the picture is split after all.
-    const bool mux_cuts = mux_can_cut(run, pieces_plan) && pictures_run_into_cuts(run, pieces_plan);
+    const bool mux_cuts = mux_may_cut && pictures_run_into_cuts(run, pieces_plan);
     const auto split_output = run.in.in_work("seg.mkv");
     std::vector<std::filesystem::path> parts;
     const auto split_picture = [&]() -> Result<void> {
@@ -433,12 +438,14 @@ Result<void> run_cut_stages(StageRun& run) {
 
     // The pieces are appended by the final mux; only the sound is joined here.
     run.progress.begin(stages::join);
+    std::vector<std::vector<double>> known_times;
     if (making_sound) {
         if (auto r = making_sound->collect(); !r) return fail(r.error());
+        known_times = std::move(sound.packetTimes);
         run.out.secondsEncoded += use_sound(run.out, std::move(sound));
     }
     if (!mux_cuts) return {};
-    auto linked = link_sound(run, pieces_plan.ranges);
+    auto linked = link_sound(run, pieces_plan.ranges, known_times);
     if (linked) {
         run.out.carriers.linked = std::move(*linked);
         return {};

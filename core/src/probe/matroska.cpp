@@ -594,12 +594,19 @@ constexpr std::size_t kLargestCluster = std::size_t{64} << 20;
 
 }  // namespace
 
-Result<std::string> read_matroska_track_tags(const std::string& path, std::uint64_t stream) {
+Result<std::vector<std::string>> read_matroska_track_tags(const std::string& path,
+                                                         const std::vector<std::uint64_t>& streams) {
     std::ifstream file(path_from_text(path), std::ios::binary);
-    const auto head = head_for_times(file, path, stream);
-    if (!head) return fail(head.error());
-    const std::uint64_t uid = head->tracks[stream].uid;
-    std::string tags;
+    std::vector<std::uint64_t> uids;
+    std::optional<MatroskaHead> head;
+    for (const auto stream : streams) {
+        auto read = head_for_times(file, path, stream);
+        if (!read) return fail(read.error());
+        uids.push_back(read->tracks[stream].uid);
+        head = std::move(*read);
+    }
+    std::vector<std::string> tags(streams.size());
+    if (!head) return tags;
     constexpr std::size_t kLargestTags = std::size_t{16} << 20;
     const auto take = [&](std::string_view whole) -> Result<bool> {
         const auto tags_element = read_element(whole, 0);
@@ -609,18 +616,21 @@ Result<std::string> read_matroska_track_tags(const std::string& path, std::uint6
             const auto tag = read_element(body, pos);
             const auto next = tag ? tag->next(body) : std::nullopt;
             if (!next) break;
-            bool mine = false;
-            bool other = false;
+            // The track the tag names, where it names one alone.
+            std::vector<std::uint64_t> targets;
             if (tag->id == kTag) {
                 children(tag->body(body), [&](std::uint64_t id, std::string_view value) {
                     if (id != kTargets) return;
                     children(value, [&](std::uint64_t field, std::string_view target) {
-                        if (field != kTagTrackUid) return;
-                        (read_uint(target) == uid ? mine : other) = true;
+                        if (field == kTagTrackUid) targets.push_back(read_uint(target).value_or(0));
                     });
                 });
             }
-            if (mine && !other) tags.append(body.substr(pos, *next - pos));
+            const bool one = !targets.empty() && std::ranges::count(targets, targets.front()) ==
+                                                     static_cast<std::ptrdiff_t>(targets.size());
+            const auto track = std::ranges::find(uids, one ? targets.front() : 0);
+            if (one && track != uids.end())
+                tags[static_cast<std::size_t>(track - uids.begin())].append(body.substr(pos, *next - pos));
             pos = *next;
         }
         return true;
@@ -664,21 +674,12 @@ Result<void> read_matroska_sound_frames(const std::string& path, const std::vect
 }
 
 Result<std::vector<double>> read_matroska_track_times(const std::string& path, std::uint64_t stream) {
-    std::ifstream file(path_from_text(path), std::ios::binary);
-    const auto sound = sound_head(file, path, stream);
-    if (!sound) return fail(sound.error());
-    // Cluster by cluster to the end of the file: the sound of a long film
-    // is not held at once.
     std::vector<double> times;
-    const auto take = [&](std::string_view cluster) -> Result<bool> {
-        const auto more = parse_cluster_frame_times(cluster, sound->head.timestampScale, sound->number,
-                                                    std::numeric_limits<std::size_t>::max(), sound->frameSeconds);
-        if (!more) return fail("frames stored together without a frame length in " + path);
-        times.insert(times.end(), more->begin(), more->end());
+    auto read = read_matroska_sound_frames(path, {stream}, [&times](std::size_t, double t, std::string_view) {
+        times.push_back(t);
         return true;
-    };
-    if (auto read = each_element(file, path, *sound->head.firstCluster, kCluster, kLargestCluster, take); !read)
-        return fail(read.error());
+    });
+    if (!read) return fail(read.error());
     return times;
 }
 

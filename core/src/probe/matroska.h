@@ -106,9 +106,10 @@ Result<double> read_matroska_first_time(const std::string& path, std::uint64_t s
 // fewer than `count` where the first cluster does.
 Result<std::vector<double>> read_matroska_packet_times(const std::string& path, std::uint64_t stream,
                                                        std::size_t count);
-// The Tag elements (whole, as stored) that the file at `path` gives the track
-// ffprobe numbers `stream` alone, wherever its Tags element lies.
-Result<std::string> read_matroska_track_tags(const std::string& path, std::uint64_t stream);
+// The Tag elements (whole, as stored) that the file at `path` gives each of
+// the tracks ffprobe numbers `streams` alone, wherever its Tags element lies.
+Result<std::vector<std::string>> read_matroska_track_tags(const std::string& path,
+                                                         const std::vector<std::uint64_t>& streams);
 // Every frame of the sound tracks ffprobe numbers `streams`, in file order,
 // read cluster by cluster (the movie is never held at once): `each` gets the
 // track's place in `streams`, the frame's time (as read_matroska_packet_times

@@ -76,7 +76,7 @@ Result<MatroskaTrackWriter> MatroskaTrackWriter::open(const std::filesystem::pat
     return writer;
 }
 
-void MatroskaTrackWriter::add(double seconds, std::string_view frame) {
+double MatroskaTrackWriter::add(double seconds, std::string_view frame) {
     const auto ms = static_cast<std::int64_t>(std::llround(std::max(seconds, 0.0) * 1000.0));
     if (clusterStart_ < 0 || ms - clusterStart_ >= kClusterMs || ms < clusterStart_) {
         flush_cluster();
@@ -89,7 +89,7 @@ void MatroskaTrackWriter::add(double seconds, std::string_view frame) {
     block.push_back(static_cast<char>(0x80));  // a keyframe, as every sound frame is
     block.append(frame);
     put_element(cluster_, kSimpleBlock, block);
-    ++frames_;
+    return static_cast<double>(ms) * 1e6 / 1e9;
 }
 
 void MatroskaTrackWriter::flush_cluster() {

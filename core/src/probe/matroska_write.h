@@ -21,11 +21,11 @@ public:
     static Result<MatroskaTrackWriter> open(const std::filesystem::path& path, const MatroskaTrack& track,
                                             std::string_view tags = {});
 
-    // One frame at `seconds` (not before 0, not before the frame before).
-    void add(double seconds, std::string_view frame);
+    // One frame at `seconds` (not before 0, not before the frame before);
+    // gives the time stored, in whole milliseconds, as a reader reads it.
+    double add(double seconds, std::string_view frame);
     // Writes what is held and the segment's size; fails when any write failed.
     Result<void> finish();
-    std::size_t frames() const { return frames_; }
 
 private:
     MatroskaTrackWriter() = default;
@@ -37,7 +37,6 @@ private:
     std::uint64_t segmentData_ = 0;
     std::string cluster_;  // the blocks of the cluster being made
     std::int64_t clusterStart_ = -1;
-    std::size_t frames_ = 0;
 };
 
 }  // namespace reel
