@@ -41,7 +41,14 @@ KeyframeLookup RunInputs::keyframes_on(const RunContext& ctx, const TrackSource&
 }
 
 GapContext RunInputs::gap_context(const RunContext& ctx, const TrackSource& picture, const FrameIndex* frames) const {
-    return GapContext{video.codec, info.duration, keyframes_on(ctx, picture), frames};
+    auto cues = read_cue_keyframes(picture.file, picture.id);
+    // The run finds a group of pictures by the cues to copy its head. Only
+    // where the pictures after it are encoded as H.264 or HEVC: those join
+    // any stream of their codec, starting it anew with their own parameters.
+    const bool heads = cues && (video.codec == "h264" || video.codec == "hevc");
+    return GapContext{video.codec, info.duration,
+                      cues ? lookup_in(std::move(*cues), info.duration) : lookup_by_listing(ctx, picture.file, info.duration),
+                      frames, heads};
 }
 
 Result<std::optional<FrameIndex>> RunInputs::frames_for_exact(const RunContext& ctx, const std::string& file) const {

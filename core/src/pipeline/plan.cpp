@@ -84,6 +84,7 @@ void plan_exact_gap(CutPlan& plan, double gap_start, std::optional<double> gap_e
 
     std::optional<double> copy_to;
     std::optional<double> pictures_end;
+    std::optional<CopyableHead> head;
     if (gap_end) {
         auto last = keyframe_after(keys, end);
         if (last == keys.begin()) {
@@ -97,6 +98,7 @@ void plan_exact_gap(CutPlan& plan, double gap_start, std::optional<double> gap_e
         }
         copy_to = last->time;
         if (last->leadingFrom < last->time - kListedTimeTolerance) pictures_end = last->leadingFrom;
+        if (gap.copiesHeads && end > last->time + kListedTimeTolerance) head = copyable_head(index, *last, end);
     }
 
     if (copy_from > gap_start + kListedTimeTolerance) add_stretch(plan, gap_start, copy_from, index);
@@ -122,7 +124,13 @@ void plan_exact_gap(CutPlan& plan, double gap_start, std::optional<double> gap_e
         }
     }
     if (!divided) add_piece(plan, {copy_from, copy_to, pictures_end}, drop, gap);
-    if (gap_end && copied_end < end - kListedTimeTolerance) add_stretch(plan, copied_end, end, index);
+    double encode_from = copied_end;
+    if (head) {
+        add_stretch(plan, copied_end, head->until, index);
+        plan.stretches.back().copied = true;
+        encode_from = head->until;
+    }
+    if (gap_end && encode_from < end - kListedTimeTolerance) add_stretch(plan, encode_from, end, index);
 }
 
 }  // namespace

@@ -57,6 +57,9 @@ struct EncodedStretch {
     // first picture) and the next one, where the listing has them.
     std::optional<double> keyframe;
     std::optional<double> nextKeyframe;
+    // The head of the group of pictures at `keyframe`, whose `frames` packets
+    // are copied as stored instead of encoded (see copyable_head).
+    bool copied = false;
 };
 
 struct PieceSlot {
@@ -116,6 +119,9 @@ struct GapContext {
     KeyframeLookup lookup;  // on the plan's source
     // Exact cuts: every picture of the plan's source. Absent: cuts at keyframes.
     const FrameIndex* frames = nullptr;
+    // Exact cuts: the run can copy the head of a group of pictures out of the
+    // source by itself, so a cut inside one encodes only what follows it.
+    bool copiesHeads = false;
 };
 
 Result<void> plan_gap(CutPlan& plan, double gap_start, std::optional<double> gap_end, bool previous_was_card,

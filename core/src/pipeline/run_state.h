@@ -171,11 +171,13 @@ Result<std::filesystem::path> make_card(RunContext& ctx, const RunInputs& in, co
 using SlotFiles = std::vector<std::optional<std::filesystem::path>>;
 // Encodes each stretch of `plan` that holds pictures into `files` (same slot,
 // "{stem}-{slot}.mkv"), several to one ffmpeg run, beside what the caller runs
-// next; null when the plan has no stretch. `plan`, `carrier` and `files` must
-// outlive the run; once it is collected, stretch_seconds counts them as encoded.
+// next; null when the plan has no stretch. A copied stretch is copied out of
+// the carrier instead, and encoded only where that fails. `plan`, `carrier`,
+// `files` and `encoded_frames` must outlive the run; once it is collected,
+// `encoded_frames` holds the pictures encoded.
 std::unique_ptr<BackgroundRun> encode_stretches_beside(StageRun& run, const CutPlan& plan, const TrackSource& carrier,
-                                                       std::string stem, SlotFiles& files);
-double stretch_seconds(const CutPlan& plan, double fps);
+                                                       std::string stem, SlotFiles& files,
+                                                       std::int64_t& encoded_frames);
 // `files` (the encoded stretches) with the file each piece slot joins with:
 // the carrier's split part, through the filters it asks for. The passes fill
 // the slice [from, to] of the current stage.

@@ -16,6 +16,7 @@
 #include "pipeline/video_cut.h"
 #include "probe/keyframes.h"
 #include "probe/matroska.h"
+#include "probe/matroska_write.h"
 #include "subs/subtitles.h"
 #include "util/files.h"
 
@@ -63,18 +64,49 @@ std::vector<std::vector<Job>> batches(const std::vector<Job>& jobs, std::size_t 
     return out;
 }
 
-// Encodes the stretches of `plan` that hold pictures into `files`. Reads the
-// run's inputs only.
+// The head of a group of pictures, copied packet by packet out of the
+// carrier into a file of its own that starts at 0, as a split part does. Its
+// duration is where mkvmerge appends the next file: after its last picture.
+Result<void> copy_head(const TrackSource& carrier, const EncodedStretch& stretch, const std::filesystem::path& output) {
+    if (!stretch.keyframe) return fail("no keyframe to copy from");
+    const double from = *stretch.keyframe;
+    auto read = read_matroska_pictures(carrier.file, carrier.id, from, static_cast<std::size_t>(stretch.frames));
+    if (!read) return fail(read.error());
+    double last = from;
+    for (const auto& frame : read->frames) {
+        // The listing the plan was made from must have seen the same pictures.
+        if (frame.seconds < from - kListedTimeTolerance || frame.seconds >= stretch.end - kListedTimeTolerance)
+            return fail(fmt::format("a picture at {:.3f} s outside the copied {:.3f}-{:.3f} s", frame.seconds, from, stretch.end));
+        last = std::max(last, frame.seconds);
+    }
+    const double frame_seconds = read->track.defaultDuration > 0 ? static_cast<double>(read->track.defaultDuration) / 1e9
+                                                                   : stretch.end - last;
+    auto writer = MatroskaTrackWriter::open(output, read->track, {}, last - from + frame_seconds);
+    if (!writer) return fail(writer.error());
+    for (const auto& frame : read->frames) writer->add(frame.seconds - from, frame.bytes, frame.keyframe);
+    return writer->finish();
+}
+
+// Encodes the stretches of `plan` that hold pictures into `files`, and copies
+// the copied ones. Reads the run's inputs only.
 Result<void> encode_stretches(RunContext& ctx, const RunInputs& in, const CutPlan& plan, const TrackSource& carrier,
-                              const std::string& stem, SlotFiles& files) {
+                              const std::string& stem, SlotFiles& files, std::int64_t& encoded_frames) {
     std::vector<StretchJob> stretches;
     for (std::size_t i = 0; i < plan.slots.size(); ++i) {
         const auto& slot = plan.slots[i];
         if (slot.kind != PieceSlot::Kind::Encoded || plan.stretches[slot.index].frames == 0) continue;
-        stretches.push_back({plan.stretches[slot.index], in.in_work(fmt::format("{}-{}.mkv", stem, slot.index))});
+        const auto& stretch = plan.stretches[slot.index];
+        const auto output = in.in_work(fmt::format("{}-{}.mkv", stem, slot.index));
+        files[i] = output;
+        if (stretch.copied) {
+            auto copied = copy_head(carrier, stretch, output);
+            if (copied) continue;
+            ctx.log(fmt::format("the pictures at {:.3f}-{:.3f} s are encoded: {}", stretch.start, stretch.end, copied.error()));
+        }
         // As a card, the stretch carries its parameter sets at every
         // keyframe already: it needs no pass of its own.
-        files[i] = stretches.back().output;
+        stretches.push_back({stretch, output});
+        encoded_frames += stretch.frames;
     }
 
     // Where the encoder cannot be made to start a stretch anew mid-stream,
@@ -119,20 +151,13 @@ Result<void> encode_stretches(RunContext& ctx, const RunInputs& in, const CutPla
 }  // namespace
 
 std::unique_ptr<BackgroundRun> encode_stretches_beside(StageRun& run, const CutPlan& plan, const TrackSource& carrier,
-                                                       std::string stem, SlotFiles& files) {
+                                                       std::string stem, SlotFiles& files,
+                                                       std::int64_t& encoded_frames) {
     if (plan.stretches.empty()) return nullptr;
     return std::make_unique<BackgroundRun>(
-        run.ctx, [&run, &plan, &carrier, &files, stem = std::move(stem)](RunContext& own) {
-            return encode_stretches(own, run.in, plan, carrier, stem, files);
+        run.ctx, [&run, &plan, &carrier, &files, &encoded_frames, stem = std::move(stem)](RunContext& own) {
+            return encode_stretches(own, run.in, plan, carrier, stem, files, encoded_frames);
         });
-}
-
-double stretch_seconds(const CutPlan& plan, double fps) {
-    double seconds = 0;
-    for (const auto& slot : plan.slots) {
-        if (slot.kind == PieceSlot::Kind::Encoded) seconds += static_cast<double>(plan.stretches[slot.index].frames) / fps;
-    }
-    return seconds;
 }
 
 Result<SlotFiles> slot_files(StageRun& run, const CutPlan& plan, const std::vector<std::filesystem::path>& parts,
@@ -358,7 +383,8 @@ Result<void> run_cut_stages(StageRun& run) {
     // as well: the encoder is busy with the processor while mkvmerge mostly
     // waits on the disk.
     SlotFiles encoded(pieces_plan.slots.size());
-    auto encoding = encode_stretches_beside(run, pieces_plan, video, "enc", encoded);
+    std::int64_t encoded_frames = 0;
+    auto encoding = encode_stretches_beside(run, pieces_plan, video, "enc", encoded, encoded_frames);
 
     // Where the mux can cut the picture itself, the split waits for the
     // sound: should its times not be read, the picture is split after all.
@@ -386,7 +412,7 @@ Result<void> run_cut_stages(StageRun& run) {
     const double share = 1.0 / static_cast<double>(title_cards + 1);
     if (encoding) {
         if (auto r = encoding->collect(); !r) return fail(r.error());
-        run.out.secondsEncoded += stretch_seconds(pieces_plan, fps);
+        run.out.secondsEncoded += static_cast<double>(encoded_frames) / fps;
     }
     // The picture becomes the pieces in their places, each measured, and the
     // cards with them.

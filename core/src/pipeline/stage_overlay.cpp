@@ -66,7 +66,8 @@ Result<void> run_overlay_stage(StageRun& run) {
     std::vector<std::filesystem::path> card_files(plan->slots.size());
     auto making_cards = make_cards_beside(run, specs, card_files);
     SlotFiles encoded(plan->slots.size());
-    auto encoding = encode_stretches_beside(run, *plan, video, "venc", encoded);
+    std::int64_t encoded_frames = 0;
+    auto encoding = encode_stretches_beside(run, *plan, video, "venc", encoded, encoded_frames);
 
     const auto split_output = run.in.in_work("vid.mkv");
     std::vector<std::filesystem::path> parts;
@@ -84,7 +85,7 @@ Result<void> run_overlay_stage(StageRun& run) {
     const double share = (1.0 - kOverlaySplitShare - kOverlayJoinShare) / static_cast<double>(card_total + 1);
     if (encoding) {
         if (auto r = encoding->collect(); !r) return fail(r.error());
-        run.out.secondsEncoded += stretch_seconds(*plan, run.in.fps);
+        run.out.secondsEncoded += static_cast<double>(encoded_frames) / run.in.fps;
     }
     auto files = slot_files(run, *plan, parts, std::move(encoded), kOverlaySplitShare, kOverlaySplitShare + share);
     if (!files) return fail(files.error());

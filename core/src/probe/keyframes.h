@@ -57,10 +57,12 @@ struct IndexedKeyframe {
     // shown before it (an open GOP's leading pictures); `time` when there is none.
     // Such pictures belong to the part of the file before the keyframe.
     double leadingFrom = 0;
+    std::size_t decodePosition = 0;  // its place in FrameIndex::decodeOrder
 };
 struct FrameIndex {
     std::vector<double> times;  // every picture's time, sorted
     std::vector<IndexedKeyframe> keyframes;  // sorted by time
+    std::vector<double> decodeOrder;  // every packet's time, as the file stores them
 };
 FrameIndex parse_frame_index(std::string_view listing);
 Result<FrameIndex> index_frames(const ToolSet& tools, const std::string& path);
@@ -69,6 +71,19 @@ Result<FrameIndex> index_frames(const ToolSet& tools, const std::string& path);
 std::int64_t frames_between(const FrameIndex& index, double start, double end);
 // The first picture at or after `start`; absent when there is none.
 std::optional<double> first_frame_from(const FrameIndex& index, double start);
+
+// The start of the keyframe's group of pictures that can be copied as stored
+// for a cut at `end`: the longest run of its packets from the keyframe on, in
+// decode order, that holds every picture from the keyframe up to some time and
+// none at or after `end`. A picture refers only to pictures decoded before it,
+// so such a run decodes by itself. `until` is where the run's pictures end: the
+// first picture left out, or `end`. Absent where the keyframe has leading
+// pictures (they belong before it) or none of its pictures lies before `end`.
+struct CopyableHead {
+    double until = 0;
+    std::int64_t packets = 0;
+};
+std::optional<CopyableHead> copyable_head(const FrameIndex& index, const IndexedKeyframe& keyframe, double end);
 
 std::vector<std::string> frame_count_arguments(const std::string& path);
 // Reads ffprobe's packet count output ("1234,\n"); fails with the count message.

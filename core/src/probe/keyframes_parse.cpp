@@ -1,6 +1,7 @@
 // Pure parts of the keyframe, frame-count and duration queries.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include <fmt/format.h>
 
@@ -105,8 +106,9 @@ FrameIndex parse_frame_index(std::string_view listing) {
         if (!time) time = read_number(fields[1]);
         if (!time) continue;
         index.times.push_back(*time);
+        index.decodeOrder.push_back(*time);
         if (contains(fields[2], "K")) {
-            in_order.push_back({*time, *time});
+            in_order.push_back({*time, *time, index.decodeOrder.size() - 1});
         } else if (!in_order.empty() && *time < in_order.back().time) {
             // Only the latest keyframe can lead: a picture shown before an
             // earlier keyframe would come before that one in decode order too.
@@ -131,6 +133,35 @@ std::optional<double> first_frame_from(const FrameIndex& index, double start) {
     const auto first = std::lower_bound(index.times.begin(), index.times.end(), start - kListedTimeTolerance);
     if (first == index.times.end()) return std::nullopt;
     return *first;
+}
+
+std::optional<CopyableHead> copyable_head(const FrameIndex& index, const IndexedKeyframe& keyframe, double end) {
+    const auto& order = index.decodeOrder;
+    if (keyframe.leadingFrom < keyframe.time - kListedTimeTolerance || keyframe.decodePosition >= order.size())
+        return std::nullopt;
+    // The run ends before the next keyframe; what may still be shown before
+    // its pictures comes up to the keyframe after that (leading pictures).
+    const auto later = std::ranges::find_if(index.keyframes, [&](const IndexedKeyframe& k) {
+        return k.decodePosition > keyframe.decodePosition;
+    });
+    const std::size_t group_end = later == index.keyframes.end() ? order.size() : later->decodePosition;
+    const auto after = later == index.keyframes.end() ? later : std::next(later);
+    const std::size_t seen_end = after == index.keyframes.end() ? order.size() : after->decodePosition;
+    // The earliest picture from each packet on.
+    std::vector<double> earliest_from(seen_end - keyframe.decodePosition + 1, std::numeric_limits<double>::infinity());
+    for (std::size_t i = seen_end; i-- > keyframe.decodePosition;)
+        earliest_from[i - keyframe.decodePosition] = std::min(order[i], earliest_from[i + 1 - keyframe.decodePosition]);
+
+    std::optional<CopyableHead> head;
+    double latest = -std::numeric_limits<double>::infinity();
+    for (std::size_t i = keyframe.decodePosition; i < group_end; ++i) {
+        latest = std::max(latest, order[i]);
+        if (latest >= end - kListedTimeTolerance) break;
+        const double next = earliest_from[i + 1 - keyframe.decodePosition];
+        if (latest < next - kListedTimeTolerance)
+            head = CopyableHead{std::min(next, end), static_cast<std::int64_t>(i + 1 - keyframe.decodePosition)};
+    }
+    return head;
 }
 
 double nearest_time(const std::vector<double>& sorted_times, double target) {

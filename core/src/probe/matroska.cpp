@@ -7,6 +7,8 @@
 #include <limits>
 #include <functional>
 
+#include <fmt/core.h>
+
 #include "probe/matroska_ids.h"
 #include "util/files.h"
 
@@ -264,26 +266,43 @@ std::optional<MatroskaHead> parse_matroska_head(std::string_view bytes) {
     return head;
 }
 
-std::optional<std::vector<double>> parse_cue_times(std::string_view bytes, std::uint64_t number,
-                                                   std::uint64_t timestamp_scale) {
+std::optional<std::vector<CuePoint>> parse_cue_points(std::string_view bytes, std::uint64_t number,
+                                                     std::uint64_t timestamp_scale) {
     const auto element = read_element(bytes, 0);
     if (!element || element->id != kCues || !element->whole(bytes)) return std::nullopt;
-    std::vector<double> times;
+    std::vector<CuePoint> points;
     const double unit = static_cast<double>(timestamp_scale) / 1e9;
     children(element->body(bytes), [&](std::uint64_t id, std::string_view point) {
         if (id != kCuePoint) return;
         std::optional<std::uint64_t> time;
         bool ours = false;
+        std::optional<std::uint64_t> cluster;
         children(point, [&](std::uint64_t field, std::string_view value) {
             if (field == kCueTime) time = read_uint(value);
             if (field != kCueTrackPositions) return;
-            children(value, [&](std::uint64_t inner, std::string_view track) {
-                if (inner == kCueTrack && read_uint(track) == number) ours = true;
+            std::optional<std::uint64_t> track;
+            std::optional<std::uint64_t> position;
+            children(value, [&](std::uint64_t inner, std::string_view v) {
+                if (inner == kCueTrack) track = read_uint(v);
+                if (inner == kCueClusterPosition) position = read_uint(v);
             });
+            if (track == number) {
+                ours = true;
+                cluster = position;
+            }
         });
-        if (time && ours) times.push_back(static_cast<double>(*time) * unit);
+        if (time && ours) points.push_back({static_cast<double>(*time) * unit, cluster});
     });
-    std::sort(times.begin(), times.end());
+    std::ranges::stable_sort(points, {}, &CuePoint::seconds);
+    return points;
+}
+
+std::optional<std::vector<double>> parse_cue_times(std::string_view bytes, std::uint64_t number,
+                                                   std::uint64_t timestamp_scale) {
+    const auto points = parse_cue_points(bytes, number, timestamp_scale);
+    if (!points) return std::nullopt;
+    std::vector<double> times;
+    for (const auto& point : *points) times.push_back(point.seconds);
     times.erase(std::unique(times.begin(), times.end()), times.end());
     return times;
 }
@@ -292,8 +311,16 @@ bool cues_list_every_keyframe(const MatroskaHead& head) {
     return head.writingApp.starts_with("mkvmerge") || head.muxingApp.starts_with("Lavf");
 }
 
-Result<std::vector<double>> read_cue_keyframes(const std::string& path, std::uint64_t stream) {
-    std::ifstream file(path_from_text(path), std::ios::binary);
+namespace {
+
+struct CuedTrack {
+    MatroskaHead head;
+    std::vector<CuePoint> points;
+};
+
+// The head of the file and the cues of the picture track ffprobe numbers
+// `stream`, where its writer is trusted to cue every keyframe.
+Result<CuedTrack> read_cues(std::ifstream& file, const std::string& path, std::uint64_t stream) {
     if (!file) return fail("cannot open " + path);
     // Info and Tracks come first; 1 MiB leaves room for fonts and cover art
     // stored before them.
@@ -311,9 +338,21 @@ Result<std::vector<double>> read_cue_keyframes(const std::string& path, std::uin
     // A cue takes some 20 bytes: 64 MiB hold millions of keyframes.
     const auto cues = read_element_at(file, *head->cues, std::size_t{64} << 20);
     if (!cues) return fail("unreadable cues in " + path);
-    auto times = parse_cue_times(*cues, head->tracks[stream].number, head->timestampScale);
-    if (!times || times->empty()) return fail("no cues for the picture in " + path);
-    return std::move(*times);
+    auto points = parse_cue_points(*cues, head->tracks[stream].number, head->timestampScale);
+    if (!points || points->empty()) return fail("no cues for the picture in " + path);
+    return CuedTrack{std::move(*head), std::move(*points)};
+}
+
+}  // namespace
+
+Result<std::vector<double>> read_cue_keyframes(const std::string& path, std::uint64_t stream) {
+    std::ifstream file(path_from_text(path), std::ios::binary);
+    auto cued = read_cues(file, path, stream);
+    if (!cued) return fail(cued.error());
+    std::vector<double> times;
+    for (const auto& point : cued->points) times.push_back(point.seconds);
+    times.erase(std::unique(times.begin(), times.end()), times.end());
+    return times;
 }
 
 namespace {
@@ -325,6 +364,7 @@ struct ClusterBlock {
     double seconds = 0;
     std::size_t frames = 0;
     std::string_view bytes;  // the block from its track number on
+    bool keyframe = false;
 };
 
 // Calls `each` with every block of a Cluster element at the start of
@@ -338,7 +378,7 @@ void for_each_cluster_block(std::string_view bytes, std::uint64_t timestamp_scal
     const std::string_view body = bytes.substr(cluster->content, end - cluster->content);
     std::optional<std::uint64_t> base;
     // False once `each` has had enough.
-    const auto note_block = [&](std::string_view block) {
+    const auto note_block = [&](std::string_view block, std::optional<bool> keyframe) {
         bool ones = false;
         const auto track = read_vint(block, 0, false, 8, ones);
         if (!base || !track || block.size() < track->second + 2) return true;
@@ -347,6 +387,8 @@ void for_each_cluster_block(std::string_view bytes, std::uint64_t timestamp_scal
                            block};
         // The flags byte, and with lacing the count of frames less one.
         const std::size_t flags = track->second + 2;
+        // A SimpleBlock says so in its flags, a Block by having no reference.
+        found.keyframe = keyframe.value_or(block.size() > flags && (byte_at(block, flags) & 0x80) != 0);
         if (block.size() > flags) {
             const bool laced = (byte_at(block, flags) & 0x06) != 0;
             if (!laced) found.frames = 1;
@@ -360,13 +402,17 @@ void for_each_cluster_block(std::string_view bytes, std::uint64_t timestamp_scal
         if (!child || !child->size) break;
         const std::string_view rest = body.substr(child->content);
         if (child->id == kClusterTimestamp && child->whole(body)) base = read_uint(child->body(body));
-        if (child->id == kSimpleBlock && !note_block(rest.substr(0, std::min<std::uint64_t>(*child->size, rest.size()))))
+        if (child->id == kSimpleBlock &&
+            !note_block(rest.substr(0, std::min<std::uint64_t>(*child->size, rest.size())), std::nullopt))
             return;
         if (child->id == kBlockGroup) {
             const std::string_view group = rest.substr(0, std::min<std::uint64_t>(*child->size, rest.size()));
             // The Block alone: a duration or references may follow it.
+            bool referring = false;
+            children(group, [&](std::uint64_t id, std::string_view) { referring = referring || id == kReferenceBlock; });
             if (const auto block = read_element(group, 0);
-                block && block->id == kBlock && !note_block(block->whole(group) ? block->body(group) : group.substr(block->content)))
+                block && block->id == kBlock &&
+                !note_block(block->whole(group) ? block->body(group) : group.substr(block->content), !referring))
                 return;
         }
         if (*child->size >= body.size() - child->content) break;
@@ -681,6 +727,46 @@ Result<std::vector<double>> read_matroska_track_times(const std::string& path, s
     });
     if (!read) return fail(read.error());
     return times;
+}
+
+Result<StoredPictures> read_matroska_pictures(const std::string& path, std::uint64_t stream, double keyframe,
+                                              std::size_t count) {
+    std::ifstream file(path_from_text(path), std::ios::binary);
+    auto cued = read_cues(file, path, stream);
+    if (!cued) return fail(cued.error());
+    const auto cue = std::ranges::find_if(cued->points, [keyframe](const CuePoint& p) {
+        return std::abs(p.seconds - keyframe) <= kListedTimeTolerance;
+    });
+    if (cue == cued->points.end() || !cue->cluster) return fail(fmt::format("no cue at {:.3f} s in {}", keyframe, path));
+    StoredPictures read{cued->head.tracks[stream], {}};
+    const auto number = read.track.number;
+    bool started = false;
+    std::string problem;
+    const auto take = [&](std::string_view cluster) -> Result<bool> {
+        for_each_cluster_block(cluster, cued->head.timestampScale, [&](const ClusterBlock& block) {
+            if (block.track != number) return true;
+            // The cue's cluster may begin before the keyframe.
+            if (!started && block.seconds < keyframe - kListedTimeTolerance) return true;
+            if (!started && !block.keyframe) {
+                problem = fmt::format("no keyframe at {:.3f} s in {}", keyframe, path);
+                return false;
+            }
+            started = true;
+            const auto frames = block_frames(block.bytes);
+            if (!frames || frames->size() != 1) {
+                problem = "a laced or damaged picture block in " + path;
+                return false;
+            }
+            read.frames.push_back({block.seconds, block.keyframe, std::string(frames->front())});
+            return read.frames.size() < count;
+        });
+        if (!problem.empty()) return fail(problem);
+        return read.frames.size() < count;
+    };
+    if (auto r = each_element(file, path, cued->head.segmentData + *cue->cluster, kCluster, kLargestCluster, take); !r)
+        return fail(r.error());
+    if (read.frames.size() < count) return fail(fmt::format("fewer pictures than listed after {:.3f} s in {}", keyframe, path));
+    return read;
 }
 
 }  // namespace reel

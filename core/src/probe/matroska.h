@@ -52,9 +52,17 @@ std::optional<MatroskaHead> parse_matroska_head(std::string_view bytes);
 std::pair<std::optional<std::uint64_t>, std::optional<std::uint64_t>> parse_seek_head(std::string_view bytes,
                                                                                      std::uint64_t segment_data);
 
-// Keyframe times in seconds, sorted and without repeats, of track `number`
-// in a Cues element at the start of `bytes`. Nothing when the element is not
-// whole or is not a Cues element.
+// The cues of track `number` in a Cues element at the start of `bytes`, by
+// time: each keyframe's time in seconds and the offset of its cluster from
+// the segment's children. Nothing when the element is not whole or is not a
+// Cues element.
+struct CuePoint {
+    double seconds = 0;
+    std::optional<std::uint64_t> cluster;
+};
+std::optional<std::vector<CuePoint>> parse_cue_points(std::string_view bytes, std::uint64_t number,
+                                                     std::uint64_t timestamp_scale);
+// Their times, sorted and without repeats.
 std::optional<std::vector<double>> parse_cue_times(std::string_view bytes, std::uint64_t number,
                                                    std::uint64_t timestamp_scale);
 
@@ -122,6 +130,25 @@ Result<void> read_matroska_sound_frames(const std::string& path, const std::vect
 // file order, read cluster by cluster; fails as read_matroska_packet_times,
 // and for a cluster of unknown size (a file written as a stream).
 Result<std::vector<double>> read_matroska_track_times(const std::string& path, std::uint64_t stream);
+// A picture track's frames as stored, from one of its keyframes on: the head
+// of a group of pictures that an exact cut copies instead of encoding.
+struct StoredFrame {
+    double seconds = 0;
+    bool keyframe = false;
+    std::string bytes;
+};
+struct StoredPictures {
+    MatroskaTrack track;
+    std::vector<StoredFrame> frames;
+};
+// The first `count` frames, in file order, of the picture track ffprobe
+// numbers `stream`, from its keyframe at `keyframe` seconds on (found by the
+// file's cues; fails where they are not trusted or do not list it, where the
+// frame there is no keyframe, for a laced or damaged block and where the file
+// ends first).
+Result<StoredPictures> read_matroska_pictures(const std::string& path, std::uint64_t stream, double keyframe,
+                                              std::size_t count);
+
 // What mkvmerge's identification says of a file it wrote or ffmpeg wrote:
 // where the picture (track ffprobe numbers `stream`) starts and where the
 // file ends, read from its head and first cluster. Fails when the file lacks

@@ -30,12 +30,14 @@ constexpr std::uint64_t kCuePoint = 0xBB;
 constexpr std::uint64_t kCueTime = 0xB3;
 constexpr std::uint64_t kCueTrackPositions = 0xB7;
 constexpr std::uint64_t kCueTrack = 0xF7;
+constexpr std::uint64_t kCueClusterPosition = 0xF1;
 constexpr std::uint64_t kCluster = 0x1F43B675;
 constexpr std::uint64_t kDuration = 0x4489;
 constexpr std::uint64_t kClusterTimestamp = 0xE7;
 constexpr std::uint64_t kSimpleBlock = 0xA3;
 constexpr std::uint64_t kBlockGroup = 0xA0;
 constexpr std::uint64_t kBlock = 0xA1;
+constexpr std::uint64_t kReferenceBlock = 0xFB;
 // The EBML header's fields, which only the writer sets.
 constexpr std::uint64_t kEbmlVersion = 0x4286;
 constexpr std::uint64_t kEbmlReadVersion = 0x42F7;

@@ -1,6 +1,7 @@
 #include "probe/matroska_write.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "probe/matroska_ids.h"
 #include "util/files.h"
@@ -34,6 +35,13 @@ std::string uint_body(std::uint64_t value) {
         if ((value >> shift) != 0 || !body.empty() || shift == 0) body.push_back(static_cast<char>((value >> shift) & 0xFF));
     return body;
 }
+std::string float_body(double value) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    std::string body;
+    for (int shift = 56; shift >= 0; shift -= 8) body.push_back(static_cast<char>((bits >> shift) & 0xFF));
+    return body;
+}
 std::string track_number_vint(std::uint64_t number) {
     // Track numbers of sound tracks are small; one to two bytes.
     if (number < 0x7F) return std::string(1, static_cast<char>(0x80 | number));
@@ -43,7 +51,7 @@ std::string track_number_vint(std::uint64_t number) {
 }  // namespace
 
 Result<MatroskaTrackWriter> MatroskaTrackWriter::open(const std::filesystem::path& path, const MatroskaTrack& track,
-                                                      std::string_view tags) {
+                                                      std::string_view tags, std::optional<double> duration) {
     if (track.number == 0 || track.number >= 0x3FFF) return fail("no track number to write in " + path_text(path));
     MatroskaTrackWriter writer;
     writer.path_ = path;
@@ -67,6 +75,7 @@ Result<MatroskaTrackWriter> MatroskaTrackWriter::open(const std::filesystem::pat
     put_element(info, kTimestampScale, uint_body(1000000));
     put_element(info, kMuxingApp, "reelmender");
     put_element(info, kWritingApp, "reelmender");
+    if (duration) put_element(info, kDuration, float_body(*duration * 1000.0));
     put_element(head, kInfo, info);
     std::string entry;
     put_element(entry, kTrackEntry, track.entry);
@@ -76,17 +85,19 @@ Result<MatroskaTrackWriter> MatroskaTrackWriter::open(const std::filesystem::pat
     return writer;
 }
 
-double MatroskaTrackWriter::add(double seconds, std::string_view frame) {
+double MatroskaTrackWriter::add(double seconds, std::string_view frame, bool keyframe) {
     const auto ms = static_cast<std::int64_t>(std::llround(std::max(seconds, 0.0) * 1000.0));
-    if (clusterStart_ < 0 || ms - clusterStart_ >= kClusterMs || ms < clusterStart_) {
+    // The time after the cluster's is signed: a picture shown before the one
+    // decoded before it stays in the cluster.
+    if (clusterStart_ < 0 || ms - clusterStart_ >= kClusterMs || ms - clusterStart_ < -kClusterMs) {
         flush_cluster();
         clusterStart_ = ms;
     }
     std::string block = track_number_vint(number_);
-    const auto relative = static_cast<std::uint16_t>(ms - clusterStart_);
+    const auto relative = static_cast<std::uint16_t>(static_cast<std::int16_t>(ms - clusterStart_));
     block.push_back(static_cast<char>(relative >> 8));
     block.push_back(static_cast<char>(relative & 0xFF));
-    block.push_back(static_cast<char>(0x80));  // a keyframe, as every sound frame is
+    block.push_back(static_cast<char>(keyframe ? 0x80 : 0x00));
     block.append(frame);
     put_element(cluster_, kSimpleBlock, block);
     return static_cast<double>(ms) * 1e6 / 1e9;

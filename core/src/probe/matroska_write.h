@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,14 +17,16 @@ namespace reel {
 class MatroskaTrackWriter {
 public:
     // Starts `path` with `track`'s own TrackEntry (codec, its private data,
-    // any compression of its frames) and `tags` (Tag elements for it, as
-    // read_matroska_track_tags gives them); timestamps in milliseconds.
+    // any compression of its frames), `tags` (Tag elements for it, as
+    // read_matroska_track_tags gives them) and, where given, the segment's
+    // duration in seconds; timestamps in milliseconds.
     static Result<MatroskaTrackWriter> open(const std::filesystem::path& path, const MatroskaTrack& track,
-                                            std::string_view tags = {});
+                                            std::string_view tags = {}, std::optional<double> duration = {});
 
-    // One frame at `seconds` (not before 0, not before the frame before);
-    // gives the time stored, in whole milliseconds, as a reader reads it.
-    double add(double seconds, std::string_view frame);
+    // One frame at `seconds` (not before 0; pictures in decode order may come
+    // a few seconds before the frame before); gives the time stored, in whole
+    // milliseconds, as a reader reads it.
+    double add(double seconds, std::string_view frame, bool keyframe = true);
     // Writes what is held and the segment's size; fails when any write failed.
     Result<void> finish();
 

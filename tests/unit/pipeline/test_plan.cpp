@@ -288,7 +288,8 @@ std::string describe(const CutPlan& plan) {
             out += " card" + std::to_string(s.index);
         } else if (s.kind == PieceSlot::Kind::Encoded) {
             const auto& e = plan.stretches[s.index];
-            out += fmt::format(" enc[{},{})x{}", format_shortest(e.start), format_shortest(e.end), e.frames);
+            out += fmt::format(" {}[{},{})x{}", e.copied ? "copy" : "enc", format_shortest(e.start),
+                               format_shortest(e.end), e.frames);
         } else {
             out += " piece" + std::to_string(s.index) + (s.needsBitstreamPass ? "*" : "") + (s.dropLeading ? "~" : "");
             if (const auto& shown = plan.ranges[s.index].picturesEnd) out += "<" + format_shortest(*shown);
@@ -581,6 +582,45 @@ TEST(FrameIndex, OnlyPicturesAfterAKeyframeShownBeforeItLead) {
     EXPECT_DOUBLE_EQ(index.keyframes[1].leadingFrom, 0.08);
     EXPECT_EQ(frames_between(index, 0.04, 0.16), 3);  // a picture on the end is not counted
     EXPECT_EQ(first_frame_from(index, 0.13), 0.16);
+}
+
+struct HeadCase {
+    const char* name;
+    double end;
+    std::optional<CopyableHead> expected;
+};
+
+TEST(FrameIndex, AGroupsHeadIsCopiedUpToItsLastPictureDecodedBeforeAnyAtOrAfterTheCut) {
+    // x264's pyramid of three B-pictures: each anchor is decoded before the
+    // pictures shown before it. The second keyframe leads by one picture.
+    const auto index = parse_frame_index(
+        "0.00,0,K_\n0.16,0,__\n0.08,0,__\n0.04,0,__\n0.12,0,__\n0.32,0,__\n0.24,0,__\n0.20,0,__\n0.28,0,__\n"
+        "0.40,0,K_\n0.36,0,__\n0.44,0,__\n");
+    const std::vector<HeadCase> cases{
+        {"cut before the first anchor", 0.30, CopyableHead{0.20, 5}},
+        {"cut after the last anchor of the group", 0.36, CopyableHead{0.36, 9}},
+        {"cut right after the keyframe", 0.02, CopyableHead{0.02, 1}},
+        {"cut on the keyframe", 0.0, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto head = copyable_head(index, index.keyframes[0], c.end);
+        ASSERT_EQ(head.has_value(), c.expected.has_value()) << c.name;
+        if (!head) continue;
+        EXPECT_DOUBLE_EQ(head->until, c.expected->until) << c.name;
+        EXPECT_EQ(head->packets, c.expected->packets) << c.name;
+    }
+    EXPECT_FALSE(copyable_head(index, index.keyframes[1], 0.44).has_value()) << "a keyframe with leading pictures";
+}
+
+TEST(PlanExact, WhereHeadsAreCopiedOnlyThePicturesAfterTheCopyAreEncoded) {
+    const FrameIndex index = parse_frame_index(packet_listing(30, 2, 0));
+    GapContext gap{"h264", 30, [](double) -> Result<double> { return fail("no lookup in exact mode"); }, &index, true};
+    auto plan = plan_pieces({snapped(EditAction::Remove, 10.3, 20.7), snapped(EditAction::Remove, 24.0, 26.5)},
+                            PlanKind::Cut, 25, gap);
+    ASSERT_TRUE(plan.has_value()) << plan.error();
+    // Pictures in their shown order: the whole group up to the cut is copied.
+    EXPECT_EQ(describe(*plan), "(0,100)(220,240)(280,open) | piece0 copy[10,10.3)x8 enc[20.7,22)x32 piece1*~ "
+                               "enc[26.5,28)x37 piece2*~");
 }
 
 TEST(SnapEdits, ExactModeKeepsTheRequestedFrames) {
