@@ -57,9 +57,11 @@ struct EncodedStretch {
     // first picture) and the next one, where the listing has them.
     std::optional<double> keyframe;
     std::optional<double> nextKeyframe;
-    // The head of the group of pictures at `keyframe`, whose `frames` packets
-    // are copied as stored instead of encoded (see copyable_head).
+    // The head of the group of pictures at `keyframe`, whose first `packets`
+    // packets are copied as stored instead of encoded (see copyable_head); a
+    // picture stored as two fields takes two.
     bool copied = false;
+    std::int64_t packets = 0;
 };
 
 struct PieceSlot {

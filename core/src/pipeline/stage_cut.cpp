@@ -70,7 +70,7 @@ std::vector<std::vector<Job>> batches(const std::vector<Job>& jobs, std::size_t 
 Result<void> copy_head(const TrackSource& carrier, const EncodedStretch& stretch, const std::filesystem::path& output) {
     if (!stretch.keyframe) return fail("no keyframe to copy from");
     const double from = *stretch.keyframe;
-    auto read = read_matroska_pictures(carrier.file, carrier.id, from, static_cast<std::size_t>(stretch.frames));
+    auto read = read_matroska_pictures(carrier.file, carrier.id, from, static_cast<std::size_t>(stretch.packets));
     if (!read) return fail(read.error());
     double last = from;
     for (const auto& frame : read->frames) {

@@ -63,6 +63,9 @@ struct FrameIndex {
     std::vector<double> times;  // every picture's time, sorted
     std::vector<IndexedKeyframe> keyframes;  // sorted by time
     std::vector<double> decodeOrder;  // every packet's time, as the file stores them
+    // False where some packet was listed by its decode time alone (a second
+    // field, say): where it is shown is not known.
+    bool everyPacketShown = true;
 };
 FrameIndex parse_frame_index(std::string_view listing);
 Result<FrameIndex> index_frames(const ToolSet& tools, const std::string& path);
@@ -78,7 +81,8 @@ std::optional<double> first_frame_from(const FrameIndex& index, double start);
 // none at or after `end`. A picture refers only to pictures decoded before it,
 // so such a run decodes by itself. `until` is where the run's pictures end: the
 // first picture left out, or `end`. Absent where the keyframe has leading
-// pictures (they belong before it) or none of its pictures lies before `end`.
+// pictures (they belong before it), where a packet's shown time is not
+// known, or where none of its pictures lies before `end`.
 struct CopyableHead {
     double until = 0;
     std::int64_t packets = 0;

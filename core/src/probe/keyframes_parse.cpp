@@ -103,7 +103,10 @@ FrameIndex parse_frame_index(std::string_view listing) {
         const auto fields = split(line, ',');
         if (fields.size() < 3) continue;
         auto time = read_number(fields[0]);
-        if (!time) time = read_number(fields[1]);
+        if (!time) {
+            time = read_number(fields[1]);
+            index.everyPacketShown = false;
+        }
         if (!time) continue;
         index.times.push_back(*time);
         index.decodeOrder.push_back(*time);
@@ -137,7 +140,8 @@ std::optional<double> first_frame_from(const FrameIndex& index, double start) {
 
 std::optional<CopyableHead> copyable_head(const FrameIndex& index, const IndexedKeyframe& keyframe, double end) {
     const auto& order = index.decodeOrder;
-    if (keyframe.leadingFrom < keyframe.time - kListedTimeTolerance || keyframe.decodePosition >= order.size())
+    if (!index.everyPacketShown || keyframe.leadingFrom < keyframe.time - kListedTimeTolerance ||
+        keyframe.decodePosition >= order.size())
         return std::nullopt;
     // The run ends before the next keyframe; what may still be shown before
     // its pictures comes up to the keyframe after that (leading pictures).

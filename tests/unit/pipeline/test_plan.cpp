@@ -290,6 +290,7 @@ std::string describe(const CutPlan& plan) {
             const auto& e = plan.stretches[s.index];
             out += fmt::format(" {}[{},{})x{}", e.copied ? "copy" : "enc", format_shortest(e.start),
                                format_shortest(e.end), e.frames);
+            if (e.copied && e.packets != e.frames) out += fmt::format("({} packets)", e.packets);
         } else {
             out += " piece" + std::to_string(s.index) + (s.needsBitstreamPass ? "*" : "") + (s.dropLeading ? "~" : "");
             if (const auto& shown = plan.ranges[s.index].picturesEnd) out += "<" + format_shortest(*shown);
@@ -610,6 +611,13 @@ TEST(FrameIndex, AGroupsHeadIsCopiedUpToItsLastPictureDecodedBeforeAnyAtOrAfterT
         EXPECT_EQ(head->packets, c.expected->packets) << c.name;
     }
     EXPECT_FALSE(copyable_head(index, index.keyframes[1], 0.44).has_value()) << "a keyframe with leading pictures";
+    // Two fields of a picture go together; a packet without a shown time stops it all.
+    const auto fields = parse_frame_index("0.00,0,K_\n0.00,0,__\n0.08,0,__\n0.08,0,__\n0.04,0,__\n0.04,0,__\n");
+    const auto head = copyable_head(fields, fields.keyframes[0], 0.06);
+    ASSERT_TRUE(head.has_value());
+    EXPECT_EQ(head->packets, 2);
+    const auto unknown = parse_frame_index("0.00,0,K_\nN/A,0.04,__\n0.04,0,__\n");
+    EXPECT_FALSE(copyable_head(unknown, unknown.keyframes[0], 0.5).has_value());
 }
 
 TEST(PlanExact, WhereHeadsAreCopiedOnlyThePicturesAfterTheCopyAreEncoded) {
