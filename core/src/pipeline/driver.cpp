@@ -34,13 +34,8 @@ KeyframeLookup lookup_by_listing(const RunContext& ctx, const std::string& file,
 
 }  // namespace
 
-KeyframeLookup RunInputs::keyframes_on(const RunContext& ctx, const TrackSource& picture) const {
-    // The file's own index answers every lookup from a few kilobytes.
-    if (auto cues = read_cue_keyframes(picture.file, picture.id)) return lookup_in(std::move(*cues), info.duration);
-    return lookup_by_listing(ctx, picture.file, info.duration);
-}
-
 GapContext RunInputs::gap_context(const RunContext& ctx, const TrackSource& picture, const FrameIndex* frames) const {
+    // The file's own index answers every lookup from a few kilobytes.
     auto cues = read_cue_keyframes(picture.file, picture.id);
     // The run finds a group of pictures by the cues to copy its head. Only
     // where the pictures after it are encoded as H.264 or HEVC: those join

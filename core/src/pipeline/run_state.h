@@ -63,8 +63,7 @@ struct RunInputs {
     // The subtitles are written anew: retimed, or with listed words masked.
     bool rebuilds_subtitles() const { return timeline_moves() || words.has_value(); }
     std::filesystem::path in_work(const std::string& name) const { return work / name; }
-    // Nearest keyframe on `file`, limited by the movie's duration.
-    KeyframeLookup keyframes_on(const RunContext& ctx, const TrackSource& picture) const;
+    // Keyframes are looked up on `picture`, limited by the movie's duration;
     // `frames`: the carrier's pictures, for exact cuts.
     GapContext gap_context(const RunContext& ctx, const TrackSource& picture, const FrameIndex* frames = nullptr) const;
     // For exact cuts, every picture of the carrier `file`; absent otherwise.
