@@ -9,7 +9,11 @@
 #include "support/fake_tool.h"
 #include "support/temp_dir.h"
 #include "test_pipeline_support.h"
+#include <fmt/format.h>
+
+#include "pipeline/plan.h"
 #include "probe/keyframes.h"
+#include "probe/matroska.h"
 #include "tools/run.h"
 #include "util/files.h"
 
@@ -137,6 +141,51 @@ TEST(PipelineExact, StretchesTheJoinedEncodeRefusesAreEncodedOneByOne) {
         dir.path(), "ffmpeg", e2e::tools().ffmpeg,
         "case \"$*\" in *concat=n=1:*) ;; *concat=n=*) echo 'Input link parameters do not match' >&2; exit 1;; esac"));
     expect_exact_removal("h264", {{5.3, 5.7}, {10.3, 20.7}}, 35, {}, with);
+}
+
+// Everything of a plan that decides what is copied, encoded and where.
+std::string plan_text(const CutPlan& plan) {
+    std::string out;
+    for (const auto& r : plan.ranges)
+        out += fmt::format("({} {} {} {})", r.start, r.end.value_or(-1), r.picturesEnd.value_or(-1), r.picturesStart.value_or(-1));
+    for (const auto& e : plan.stretches)
+        out += fmt::format("[{} {} {} {} {} {} {} {}]", e.start, e.end, e.firstFrame, e.frames, e.keyframe.value_or(-1),
+                           e.nextKeyframe.value_or(-1), e.copied, e.packets);
+    for (const auto& slot : plan.slots)
+        out += fmt::format("{}:{}{}{} ", static_cast<int>(slot.kind), slot.index, slot.needsBitstreamPass, slot.dropLeading);
+    return out;
+}
+
+TEST(PipelineExact, ThePicturesListedNearTheCutsPlanAsAListingOfTheWholeMovieDoes) {
+    // A short cut, a long copy after it that the bitstream pass divides, a
+    // card, and a text card on the overlay's own plan; closed and open GOPs.
+    const auto snapped = [](EditAction action, double start, double end) {
+        return SnappedEdit{edit("x", action, start, end, "T"), start, end};
+    };
+    const std::vector<SnappedEdit> cut{snapped(EditAction::Remove, 5.3, 5.7), snapped(EditAction::Replace, 20.3, 21.1),
+                                       snapped(EditAction::Remove, 26.5, 27.9)};
+    const std::vector<SnappedEdit> text{snapped(EditAction::TextOverVideo, 12.3, 15.5)};
+    for (const std::string gop : {"0", "1"}) {
+        auto spec = e2e::small_movie(30);
+        spec.video_codec = "hevc";
+        spec.extra_video_args = {"-x265-params", "keyint=50:min-keyint=50:scenecut=0:open-gop=" + gop + ":log-level=error"};
+        const auto source = e2e::movie(spec);
+        const auto whole = index_frames(e2e::tools(), source);
+        const auto cues = read_cue_keyframes(source, 0);
+        ASSERT_TRUE(whole && cues) << source;
+        for (const auto& [edits, kind] : {std::pair{cut, PlanKind::Cut}, std::pair{text, PlanKind::Text}}) {
+            const auto windows = exact_listing_windows(edits, *cues, 30);
+            const auto near = index_frames(e2e::tools(), source, windows);
+            ASSERT_TRUE(near.has_value()) << near.error();
+            EXPECT_LT(near->times.size(), whole->times.size()) << "open GOP " << gop;
+            const auto plan_with = [&](const FrameIndex& index) {
+                GapContext gap{"hevc", 30, [](double) -> Result<double> { return fail("no lookup"); }, &index, true};
+                auto plan = plan_pieces(edits, kind, 25, gap);
+                return plan ? plan_text(*plan) : plan.error();
+            };
+            EXPECT_EQ(plan_with(*near), plan_with(*whole)) << "open GOP " << gop;
+        }
+    }
 }
 
 TEST(PipelineExact, OtherCodecsTheCardEncoderWrites) {

@@ -46,9 +46,12 @@ GapContext RunInputs::gap_context(const RunContext& ctx, const TrackSource& pict
                       frames, heads};
 }
 
-Result<std::optional<FrameIndex>> RunInputs::frames_for_exact(const RunContext& ctx, const std::string& file) const {
+Result<std::optional<FrameIndex>> RunInputs::frames_for_exact(const RunContext& ctx, const TrackSource& picture,
+                                                               const std::vector<SnappedEdit>& edits) const {
     if (!exact) return std::optional<FrameIndex>();
-    auto index = index_frames(ctx.tools, file);
+    std::vector<std::pair<double, double>> windows;
+    if (auto cues = read_cue_keyframes(picture.file, picture.id)) windows = exact_listing_windows(edits, *cues, info.duration);
+    auto index = index_frames(ctx.tools, picture.file, windows);
     if (!index) return fail(index.error());
     return std::optional<FrameIndex>(std::move(*index));
 }

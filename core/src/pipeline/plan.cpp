@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <map>
 
 #include <fmt/format.h>
@@ -279,6 +278,36 @@ void add_word_mutes(SnappedGroups& groups, const std::vector<Edit>& word_mutes, 
         keep(word, from, word.end);
     }
     std::ranges::stable_sort(groups.mute, {}, &SnappedEdit::snappedStart);
+}
+
+std::vector<std::pair<double, double>> exact_listing_windows(const std::vector<SnappedEdit>& edits,
+                                                             const std::vector<double>& keyframes, double duration) {
+    constexpr double kLeadingReach = 1.0;
+    std::vector<std::pair<double, double>> windows;
+    const auto around = [&](double cut) {
+        // The keyframe before the one at or before the cut too: the pictures
+        // an open GOP shows before its keyframe are decoded from that one.
+        const auto past_cut = std::upper_bound(keyframes.begin(), keyframes.end(), cut + kListedTimeTolerance);
+        const double from = past_cut - keyframes.begin() < 2 ? 0.0 : *(past_cut - 2);
+        const auto past = std::upper_bound(keyframes.begin(), keyframes.end(), cut + kGapDivideAfter + kGapDivideMargin);
+        const double to = past == keyframes.end() ? duration : *past;
+        windows.emplace_back(std::max(from - kListedTimeTolerance, 0.0), to + kLeadingReach);
+    };
+    for (const auto& edit : edits) {
+        around(edit.snappedStart);
+        around(edit.snappedEnd);
+        if (edit.edit.action == EditAction::TextOverVideo) windows.emplace_back(edit.snappedStart, edit.snappedEnd);
+    }
+    std::sort(windows.begin(), windows.end());
+    std::vector<std::pair<double, double>> merged;
+    for (const auto& window : windows) {
+        if (!merged.empty() && window.first <= merged.back().second) {
+            merged.back().second = std::max(merged.back().second, window.second);
+        } else {
+            merged.push_back(window);
+        }
+    }
+    return merged;
 }
 
 Result<void> plan_gap(CutPlan& plan, double gap_start, std::optional<double> gap_end, bool previous_was_card,

@@ -129,6 +129,15 @@ struct GapContext {
 Result<void> plan_gap(CutPlan& plan, double gap_start, std::optional<double> gap_end, bool previous_was_card,
                       const GapContext& gap);
 
+// Exact cuts at `edits` (snapped; the ends of each, and every picture of a
+// text edit, whose card takes their place) on a file with `keyframes`
+// (sorted) that lasts `duration`: the stretches whose pictures the plan needs listed, sorted and
+// merged. From the keyframe at or before each cut past the keyframe where a
+// long copy after it may be divided, and a second on for the pictures that
+// follow that keyframe but are shown before it.
+std::vector<std::pair<double, double>> exact_listing_windows(const std::vector<SnappedEdit>& edits,
+                                                             const std::vector<double>& keyframes, double duration);
+
 enum class PlanKind { Text, Cut };
 Result<CutPlan> plan_pieces(const std::vector<SnappedEdit>& edits, PlanKind kind, double fps, const GapContext& gap);
 

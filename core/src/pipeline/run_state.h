@@ -66,8 +66,11 @@ struct RunInputs {
     // Keyframes are looked up on `picture`, limited by the movie's duration;
     // `frames`: the carrier's pictures, for exact cuts.
     GapContext gap_context(const RunContext& ctx, const TrackSource& picture, const FrameIndex* frames = nullptr) const;
-    // For exact cuts, every picture of the carrier `file`; absent otherwise.
-    Result<std::optional<FrameIndex>> frames_for_exact(const RunContext& ctx, const std::string& file) const;
+    // For exact cuts at `edits`, the pictures of the carrier `picture` that
+    // their plan needs (all of them where the file has no cues to find its
+    // keyframes by); absent otherwise.
+    Result<std::optional<FrameIndex>> frames_for_exact(const RunContext& ctx, const TrackSource& picture,
+                                                       const std::vector<SnappedEdit>& edits) const;
     // A card of `frames` frames in the movie's picture format, written to the
     // work folder as `name`; without sound unless the caller adds it.
     CardSpec card_spec(const std::string& text, const std::string& name, std::int64_t frames) const;

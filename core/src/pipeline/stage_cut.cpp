@@ -318,7 +318,7 @@ Result<void> run_cut_stages(StageRun& run) {
     const auto& cut = run.in.groups.cut;
     const double fps = run.in.fps;
     const TrackSource video = run.out.carriers.video;
-    auto frames = run.in.frames_for_exact(run.ctx, video.file);
+    auto frames = run.in.frames_for_exact(run.ctx, video, cut);
     if (!frames) return fail(frames.error());
     // Text cards still to be placed: the cut's pieces come from the source,
     // which holds other pictures where the cards go.

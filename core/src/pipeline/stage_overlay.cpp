@@ -49,7 +49,7 @@ Result<void> run_overlay_stage(StageRun& run) {
         return {};
     }
 
-    auto frames = run.in.frames_for_exact(run.ctx, video.file);
+    auto frames = run.in.frames_for_exact(run.ctx, video, text);
     if (!frames) return fail(frames.error());
     const FrameIndex* index = *frames ? &**frames : nullptr;
     auto plan = plan_pieces(text, PlanKind::Text, run.in.fps, run.in.gap_context(run.ctx, video, index));

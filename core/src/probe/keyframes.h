@@ -68,7 +68,10 @@ struct FrameIndex {
     bool everyPacketShown = true;
 };
 FrameIndex parse_frame_index(std::string_view listing);
-Result<FrameIndex> index_frames(const ToolSet& tools, const std::string& path);
+// Only the pictures in `windows` ("lo%hi" intervals, sorted, apart) where
+// there are any: a cut needs those near it, not a listing of the whole movie.
+Result<FrameIndex> index_frames(const ToolSet& tools, const std::string& path,
+                                const std::vector<std::pair<double, double>>& windows = {});
 // The pictures whose time lies in [start, end) (times on the millisecond grid
 // of the listing: a picture on `end` is not counted, one on `start` is).
 std::int64_t frames_between(const FrameIndex& index, double start, double end);

@@ -25,8 +25,10 @@ Result<std::vector<double>> list_keyframes(const ToolSet& tools, const std::stri
                                   std::numeric_limits<double>::infinity());
 }
 
-Result<FrameIndex> index_frames(const ToolSet& tools, const std::string& path) {
-    auto listing = run_capture(tools.ffprobe, keyframe_listing_arguments(path));
+Result<FrameIndex> index_frames(const ToolSet& tools, const std::string& path,
+                                const std::vector<std::pair<double, double>>& windows) {
+    auto listing = run_capture(tools.ffprobe, windows.empty() ? keyframe_listing_arguments(path)
+                                                              : keyframe_query_arguments(path, windows));
     if (!listing) return fail(listing.error());
     FrameIndex index = parse_frame_index(*listing);
     if (index.keyframes.empty()) return fail(no_keyframe_message(0));

@@ -631,6 +631,18 @@ TEST(PlanExact, WhereHeadsAreCopiedOnlyThePicturesAfterTheCopyAreEncoded) {
                                "enc[26.5,28)x37 piece2*~");
 }
 
+TEST(PlanExact, ListsThePicturesFromTwoKeyframesBeforeEachCutToPastWhereACopyMayBeDivided) {
+    const std::vector<double> keys{0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 40, 60};
+    using Windows = std::vector<std::pair<double, double>>;
+    // Near the start, the file's start; windows that meet are one.
+    EXPECT_EQ(exact_listing_windows({snapped(EditAction::Remove, 1.0, 3.3)}, keys, 70), (Windows{{0, 9}}));
+    // A text card's pictures are all listed; past the last keyframe, to the end.
+    EXPECT_EQ(exact_listing_windows({snapped(EditAction::TextOverVideo, 12.5, 50)}, keys, 70),
+              (Windows{{10 - kListedTimeTolerance, 61}}));
+    EXPECT_EQ(exact_listing_windows({snapped(EditAction::Remove, 9.0, 10.0), snapped(EditAction::Replace, 61, 63)}, keys, 70),
+              (Windows{{6 - kListedTimeTolerance, 17}, {40 - kListedTimeTolerance, 71}}));
+}
+
 TEST(SnapEdits, ExactModeKeepsTheRequestedFrames) {
     auto groups = snap_edits({make_edit("a", EditAction::Remove, 10.3, 59.98)}, 60, 25, {}, true);
     ASSERT_TRUE(groups.has_value()) << groups.error();
