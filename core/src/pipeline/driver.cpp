@@ -38,9 +38,10 @@ GapContext RunInputs::gap_context(const RunContext& ctx, const TrackSource& pict
     // The file's own index answers every lookup from a few kilobytes.
     auto cues = read_cue_keyframes(picture.file, picture.id);
     // The run finds a group of pictures by the cues to copy its head. Only
-    // where the pictures after it are encoded as H.264 or HEVC: those join
-    // any stream of their codec, starting it anew with their own parameters.
-    const bool heads = cues && (video.codec == "h264" || video.codec == "hevc");
+    // where each packet is one picture and the pictures after the head are
+    // encoded as H.264, HEVC or VP9, which start the stream anew with their
+    // own parameters (MPEG-4 Part 2 from AVI may pack two pictures into one).
+    const bool heads = cues && (video.codec == "h264" || video.codec == "hevc" || video.codec == "vp9");
     return GapContext{video.codec, info.duration,
                       cues ? lookup_in(std::move(*cues), info.duration) : lookup_by_listing(ctx, picture.file, info.duration),
                       frames, heads};
