@@ -194,16 +194,21 @@ TEST(PipelineExact, OtherCodecsTheCardEncoderWrites) {
 }
 
 TEST(PipelineExact, SoundStaysWithThePictureAtEveryCut) {
-    auto spec = e2e::small_movie(30);
-    spec.flashes = {3, 9.6, 10.2, 15, 21.04, 22.5, 27};
-    const auto source = e2e::movie(spec);
-    test::TempDir dir;
-    const auto output = path_text(dir / "out.mkv");
-    auto run = e2e::run_edits(source, output, {edit("arg1", EditAction::Remove, 10.3, 20.7)}, "mkv", false, true);
-    ASSERT_TRUE(run.report.has_value()) << run.report.error();
-    // Six flashes survive, two of them among the encoded pictures.
-    EXPECT_EQ(e2e::bright_frames(output).size(), 6u);
-    e2e::expect_sound_with_picture(output, source, spec.audio);
+    // MPEG-2's encoder starts a stretch one picture late in its file.
+    for (const std::string codec : {"h264", "mpeg2video"}) {
+        SCOPED_TRACE(codec);
+        auto spec = e2e::small_movie(30);
+        spec.video_codec = codec;
+        spec.flashes = {3, 9.6, 10.2, 15, 21.04, 22.5, 27};
+        const auto source = e2e::movie(spec);
+        test::TempDir dir;
+        const auto output = path_text(dir / "out.mkv");
+        auto run = e2e::run_edits(source, output, {edit("arg1", EditAction::Remove, 10.3, 20.7)}, "mkv", false, true);
+        ASSERT_TRUE(run.report.has_value()) << run.report.error();
+        // Six flashes survive, two of them among the encoded pictures.
+        EXPECT_EQ(e2e::bright_frames(output).size(), 6u);
+        e2e::expect_sound_with_picture(output, source, spec.audio);
+    }
 }
 
 TEST(PipelineExact, CardsAndTextCardsCoverExactlyTheirFrames) {

@@ -16,6 +16,7 @@
 #include "probe/probe.h"
 #include "support/media.h"
 #include "support/temp_dir.h"
+#include "test_pipeline_support.h"
 #include "util/text.h"
 
 namespace reel {
@@ -139,13 +140,27 @@ TEST(MatroskaExtent, AgreesWithMkvmerge) {
                                                               (dir.path() / "blob.bin").string(), lavf});
     ASSERT_TRUE(attach && attach->exit_code == 0);
 
-    for (const std::string& file :
-         {(dir.path() / "seg-001.mkv").string(), (dir.path() / "seg-002.mkv").string(), lavf, attached}) {
+    // ffmpeg gives its duration from 0, mkvmerge from the earliest time: a
+    // file that starts late (as an encoder that holds its first picture back
+    // writes one) ends where its last picture does either way.
+    const std::string late = (dir.path() / "late.mkv").string();
+    const auto shifted = test::run_program(tools().ffmpeg, {"-v", "error", "-i", lavf, "-c", "copy", "-output_ts_offset",
+                                                            "0.5", late});
+    ASSERT_TRUE(shifted && shifted->exit_code == 0);
+    const std::string late_copy = (dir.path() / "late-copy.mkv").string();
+    const auto remuxed = test::run_program(*tools().mkvmerge, {"-q", "-o", late_copy, late});
+    ASSERT_TRUE(remuxed && remuxed->exit_code == 0);
+
+    for (const std::string& file : {(dir.path() / "seg-001.mkv").string(), (dir.path() / "seg-002.mkv").string(), lavf,
+                                    attached, late, late_copy}) {
         const auto read = read_matroska_extent(file, 0);
         const auto told = mkvmerge_extent(tools(), file);
         ASSERT_TRUE(read && told) << file;
         EXPECT_NEAR(read->firstVideo, told->firstVideo, 0.0005) << file;
         EXPECT_NEAR(read->end, told->end, 0.0005) << file;
+        const auto times = e2e::video_frame_times(file);
+        ASSERT_FALSE(times.empty()) << file;
+        EXPECT_NEAR(read->end, times.back() + 0.04, 0.0015) << file;
     }
 }
 

@@ -8,6 +8,7 @@
 #include "edits/time.h"
 #include "probe/json_members.h"
 #include "probe/keyframes.h"
+#include "probe/matroska.h"
 #include "util/files.h"
 #include "util/numbers.h"
 #include "util/text.h"
@@ -220,8 +221,10 @@ Result<FileExtent> parse_mkvmerge_extent(std::string_view json_text) {
             if (!first_video && track.value("type", "") == "video") first_video = seconds;
         }
     }
-    // mkvmerge's duration runs from the file's earliest timestamp.
-    return FileExtent{earliest.value_or(0) + *duration, first_video.value_or(0)};
+    std::string muxing_app;
+    if (root.contains("container") && root["container"].is_object() && root["container"].contains("properties"))
+        muxing_app = text_member(root["container"]["properties"], "muxing_application").value_or("");
+    return FileExtent{duration_ends_at(muxing_app, earliest.value_or(0), *duration), first_video.value_or(0)};
 }
 
 double parse_mkvmerge_codec_delay(std::string_view json_text, std::uint64_t id) {

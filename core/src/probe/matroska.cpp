@@ -519,6 +519,10 @@ Result<MatroskaHead> read_matroska_head(const std::string& path) {
     return read_head(file, path);
 }
 
+double duration_ends_at(std::string_view muxing_app, double earliest, double duration) {
+    return muxing_app.starts_with("Lavf") ? duration : earliest + duration;
+}
+
 Result<FileExtent> read_matroska_extent(const std::string& path, std::uint64_t stream) {
     std::ifstream file(path_from_text(path), std::ios::binary);
     if (!file) return fail("cannot open " + path);
@@ -542,7 +546,7 @@ Result<FileExtent> read_matroska_extent(const std::string& path, std::uint64_t s
     if (picture->blocks < kEnough && !cluster->whole) return fail("too few pictures read in " + path);
     double earliest = picture->earliest;
     for (const auto& s : cluster->starts) earliest = std::min(earliest, s.earliest);
-    return FileExtent{earliest + *head->duration, picture->earliest};
+    return FileExtent{duration_ends_at(head->muxingApp, earliest, *head->duration), picture->earliest};
 }
 
 namespace {

@@ -149,6 +149,11 @@ struct StoredPictures {
 Result<StoredPictures> read_matroska_pictures(const std::string& path, std::uint64_t stream, double keyframe,
                                               std::size_t count);
 
+// Where a Matroska file ends, from its earliest timestamp and its segment's
+// duration: mkvmerge gives the duration from the earliest timestamp on, ffmpeg
+// ("Lavf…" as the muxing application) from 0, so its duration is where the file
+// ends (an encoder that delays its first picture starts a file later than 0).
+double duration_ends_at(std::string_view muxing_app, double earliest, double duration);
 // What mkvmerge's identification says of a file it wrote or ffmpeg wrote:
 // where the picture (track ffprobe numbers `stream`) starts and where the
 // file ends, read from its head and first cluster. Fails when the file lacks
