@@ -208,6 +208,11 @@ TEST(PipelineExact, SoundStaysWithThePictureAtEveryCut) {
         // Six flashes survive, two of them among the encoded pictures.
         EXPECT_EQ(e2e::bright_frames(output).size(), 6u);
         e2e::expect_sound_with_picture(output, source, spec.audio);
+        // Nothing but the cut happens to the sound: the run copies the kept
+        // packets, and ffmpeg does not cut it.
+        EXPECT_EQ(std::ranges::count_if(run.log, [](const std::string& line) {
+                      return line.find("-segment_times") != std::string::npos;
+                  }), 0);
     }
 }
 

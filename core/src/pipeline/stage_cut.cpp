@@ -349,13 +349,15 @@ Result<void> run_cut_stages(StageRun& run) {
                                },
                                layout.silence};
     // The sound is cut and joined while mkvmerge splits the picture and the
-    // cards are made: it needs the plan, not the pieces. Where the mux is to
-    // cut the picture and nothing but the cut happens to the sound, the run
+    // cards are made: it needs the plan, not the pieces. Where nothing but the
+    // cut happens to the sound (no mutes, no title card's silence), the run
     // copies the kept packets itself: ffmpeg's cut would read the whole movie
-    // while the mux waits for it.
+    // while the mux waits for it, or beside the split and the encoders of an
+    // exact cut. The codecs are those the mux's own cut takes.
     const CutPlan& pieces_plan = composed->plan;
     const bool mux_may_cut = mux_can_cut(run, pieces_plan);
-    const bool only_cut = mutes.empty() && mux_may_cut;
+    const bool only_cut = mutes.empty() && layout.silence.empty() &&
+                          std::ranges::all_of(run.in.info.audio, [](const AudioStreamInfo& a) { return links_in_the_mux(a.codec); });
     RebuiltSound sound;
     std::optional<BackgroundRun> making_sound;
     if (!run.in.info.audio.empty()) {
