@@ -52,6 +52,7 @@ struct SourceCase {
     std::vector<std::string> warnings{};
     std::vector<int> dropped{};  // stream indexes of the source that the warnings name
     std::function<void(const json& source, const json& output)> more{};
+    bool exact = false;
 };
 
 // Beeps longer than any audio frame here (FLAC's are 96 ms): a beep at a cut
@@ -149,6 +150,15 @@ std::vector<SourceCase> source_cases() {
              ASSERT_EQ(output["chapters"].size(), 2u);
              EXPECT_NEAR(std::stod(output["chapters"][1].value("start_time", "0")), 6, 0.002);
          }},
+        // --exact, off the keyframes (each cut's kept pictures meet on the
+        // picture grid, so no picture shows longer than one frame more).
+        {"ExactLateTransportStream", broadcast, {edit("a", EditAction::Remove, 10.33, 14.37)}, "mkv", {}, {}, {}, true},
+        {"ExactRotatedPhone", phone, {edit("a", EditAction::Remove, 10.33, 14.37)}, "mkv", {}, {}, same_date_and_turn,
+         true},
+        {"ExactSoundFirst", sound_first,
+         {edit("a", EditAction::Replace, 10.33, 13.5, "Card", 2), edit("b", EditAction::Remove, 20.33, 24.37)}, "mkv",
+         {}, {}, {}, true},
+        {"ExactDvdOpening", dvd, {edit("a", EditAction::Replace, 0, 4.47, "Opening", 3)}, "mkv", {}, {}, {}, true},
     };
 }
 
@@ -159,7 +169,7 @@ TEST_P(Sources, EditWithoutLosingAnything) {
     const auto source = e2e::movie(c.spec);
     test::TempDir dir;
     const auto output = path_text(dir / ("out." + c.container));
-    auto run = e2e::run_edits(source, output, c.edits, c.container);
+    auto run = e2e::run_edits(source, output, c.edits, c.container, false, c.exact);
     ASSERT_TRUE(run.report.has_value()) << run.report.error();
     EXPECT_EQ(run.warnings, c.warnings);
     EXPECT_EQ(e2e::decode_errors(output), "");
