@@ -128,6 +128,7 @@ void plan_exact_gap(CutPlan& plan, double gap_start, std::optional<double> gap_e
         add_stretch(plan, copied_end, head->until, index);
         plan.stretches.back().copied = true;
         plan.stretches.back().packets = head->packets;
+        plan.stretches.back().copyFrom = *copy_to;
         encode_from = head->until;
     }
     if (gap_end && encode_from < end - kListedTimeTolerance) add_stretch(plan, encode_from, end, index);

@@ -57,11 +57,13 @@ struct EncodedStretch {
     // first picture) and the next one, where the listing has them.
     std::optional<double> keyframe;
     std::optional<double> nextKeyframe;
-    // The head of the group of pictures at `keyframe`, whose first `packets`
-    // packets are copied as stored instead of encoded (see copyable_head); a
-    // picture stored as two fields takes two.
+    // The head of the group of pictures at `copyFrom` (a keyframe), whose
+    // first `packets` packets are copied as stored instead of encoded (see
+    // copyable_head); a picture stored as two fields takes two. The head
+    // starts at `start`, before its keyframe where that has leading pictures.
     bool copied = false;
     std::int64_t packets = 0;
+    double copyFrom = 0;
 };
 
 struct PieceSlot {

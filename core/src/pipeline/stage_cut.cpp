@@ -65,25 +65,26 @@ std::vector<std::vector<Job>> batches(const std::vector<Job>& jobs, std::size_t 
 }
 
 // The head of a group of pictures, copied packet by packet out of the
-// carrier into a file of its own that starts at 0, as a split part does. Its
-// duration is where mkvmerge appends the next file: after its last picture.
+// carrier into a file of its own whose first picture is at 0, as a split
+// part's is. Its duration is where mkvmerge appends the next file: after its
+// last picture.
 Result<void> copy_head(const TrackSource& carrier, const EncodedStretch& stretch, const std::filesystem::path& output) {
-    if (!stretch.keyframe) return fail("no keyframe to copy from");
-    const double from = *stretch.keyframe;
-    auto read = read_matroska_pictures(carrier.file, carrier.id, from, static_cast<std::size_t>(stretch.packets));
+    auto read = read_matroska_pictures(carrier.file, carrier.id, stretch.copyFrom, static_cast<std::size_t>(stretch.packets));
     if (!read) return fail(read.error());
-    double last = from;
+    double last = stretch.start;
     for (const auto& frame : read->frames) {
         // The listing the plan was made from must have seen the same pictures.
-        if (frame.seconds < from - kListedTimeTolerance || frame.seconds >= stretch.end - kListedTimeTolerance)
-            return fail(fmt::format("a picture at {:.3f} s outside the copied {:.3f}-{:.3f} s", frame.seconds, from, stretch.end));
+        if (frame.seconds < stretch.start - kListedTimeTolerance || frame.seconds >= stretch.end - kListedTimeTolerance)
+            return fail(fmt::format("a picture at {:.3f} s outside the copied {:.3f}-{:.3f} s", frame.seconds,
+                                    stretch.start, stretch.end));
         last = std::max(last, frame.seconds);
     }
     const double frame_seconds = read->track.defaultDuration > 0 ? static_cast<double>(read->track.defaultDuration) / 1e9
                                                                    : stretch.end - last;
-    auto writer = MatroskaTrackWriter::open(output, read->track, {}, last - from + frame_seconds);
+    auto writer = MatroskaTrackWriter::open(output, read->track, {}, last - stretch.start + frame_seconds);
     if (!writer) return fail(writer.error());
-    for (const auto& frame : read->frames) writer->add(frame.seconds - from, frame.bytes, frame.keyframe);
+    for (const auto& frame : read->frames)
+        writer->add(std::max(frame.seconds - stretch.start, 0.0), frame.bytes, frame.keyframe);
     return writer->finish();
 }
 

@@ -80,12 +80,13 @@ std::optional<double> first_frame_from(const FrameIndex& index, double start);
 
 // The start of the keyframe's group of pictures that can be copied as stored
 // for a cut at `end`: the longest run of its packets from the keyframe on, in
-// decode order, that holds every picture from the keyframe up to some time and
-// none at or after `end`. A picture refers only to pictures decoded before it,
-// so such a run decodes by itself. `until` is where the run's pictures end: the
-// first picture left out, or `end`. Absent where the keyframe has leading
-// pictures (they belong before it), where a packet's shown time is not
-// known, or where none of its pictures lies before `end`.
+// decode order, that holds every picture from the group's first (the
+// keyframe's leading pictures where it has any) up to some time and none at or
+// after `end`. A picture refers only to pictures decoded before it, so such a
+// run decodes by itself where what comes before the keyframe in the file comes
+// before it (leading pictures refer to the group before). `until` is where the
+// run's pictures end: the first picture left out, or `end`. Absent where a
+// packet's shown time is not known, or where no such run lies before `end`.
 struct CopyableHead {
     double until = 0;
     std::int64_t packets = 0;

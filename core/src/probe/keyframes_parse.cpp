@@ -141,9 +141,7 @@ std::optional<double> first_frame_from(const FrameIndex& index, double start) {
 
 std::optional<CopyableHead> copyable_head(const FrameIndex& index, const IndexedKeyframe& keyframe, double end) {
     const auto& order = index.decodeOrder;
-    if (!index.everyPacketShown || keyframe.leadingFrom < keyframe.time - kListedTimeTolerance ||
-        keyframe.decodePosition >= order.size())
-        return std::nullopt;
+    if (!index.everyPacketShown || keyframe.decodePosition >= order.size()) return std::nullopt;
     // The run ends before the next keyframe; what may still be shown before
     // its pictures comes up to the keyframe after that (leading pictures).
     const auto later = std::ranges::find_if(index.keyframes, [&](const IndexedKeyframe& k) {

@@ -610,7 +610,11 @@ TEST(FrameIndex, AGroupsHeadIsCopiedUpToItsLastPictureDecodedBeforeAnyAtOrAfterT
         EXPECT_DOUBLE_EQ(head->until, c.expected->until) << c.name;
         EXPECT_EQ(head->packets, c.expected->packets) << c.name;
     }
-    EXPECT_FALSE(copyable_head(index, index.keyframes[1], 0.44).has_value()) << "a keyframe with leading pictures";
+    // A keyframe with a leading picture: the head starts with it.
+    const auto leading = copyable_head(index, index.keyframes[1], 0.44);
+    ASSERT_TRUE(leading.has_value());
+    EXPECT_DOUBLE_EQ(leading->until, 0.44);
+    EXPECT_EQ(leading->packets, 2);
     // Two fields of a picture go together; a packet without a shown time stops it all.
     const auto fields = parse_frame_index("0.00,0,K_\n0.00,0,__\n0.08,0,__\n0.08,0,__\n0.04,0,__\n0.04,0,__\n");
     const auto head = copyable_head(fields, fields.keyframes[0], 0.06);
@@ -629,6 +633,13 @@ TEST(PlanExact, WhereHeadsAreCopiedOnlyThePicturesAfterTheCopyAreEncoded) {
     // Pictures in their shown order: the whole group up to the cut is copied.
     EXPECT_EQ(describe(*plan), "(0,100)(220,240)(280,open) | piece0 copy[10,10.3)x8 enc[20.7,22)x32 piece1*~ "
                                "enc[26.5,28)x37 piece2*~");
+    // Open GOPs: the copy starts with the keyframe's two leading pictures.
+    const FrameIndex open = parse_frame_index(packet_listing(30, 2, 2));
+    gap.frames = &open;
+    auto open_plan = plan_pieces({snapped(EditAction::Remove, 10.3, 20.7)}, PlanKind::Cut, 25, gap);
+    ASSERT_TRUE(open_plan.has_value()) << open_plan.error();
+    EXPECT_EQ(describe(*open_plan), "(0,100)(220,open) | piece0<9.92 copy[9.92,10.3)x10 enc[20.7,22)x32 piece1*~");
+    EXPECT_DOUBLE_EQ(open_plan->stretches[0].copyFrom, 10);
 }
 
 TEST(PlanExact, ListsThePicturesFromTwoKeyframesBeforeEachCutToPastWhereACopyMayBeDivided) {
