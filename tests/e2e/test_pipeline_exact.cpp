@@ -185,7 +185,9 @@ TEST(PipelineExact, ThePicturesListedNearTheCutsPlanAsAListingOfTheWholeMovieDoe
 
 TEST(PipelineExact, OtherCodecsTheCardEncoderWrites) {
     // Their card encoders aim lower than x264's and x265's.
-    for (const std::string codec : {"mpeg4", "vp9"}) expect_exact_removal(codec, {{10.3, 20.7}}, 28);
+    for (const std::string codec : {"mpeg4", "vp9", "mpeg2video"}) expect_exact_removal(codec, {{10.3, 20.7}}, 28);
+    // As a DVD holds it: B-pictures, open groups.
+    expect_exact_removal("mpeg2video", {{10.3, 20.7}}, 28, {"-bf", "2"});
 }
 
 TEST(PipelineExact, SoundStaysWithThePictureAtEveryCut) {

@@ -39,9 +39,10 @@ GapContext RunInputs::gap_context(const RunContext& ctx, const TrackSource& pict
     auto cues = read_cue_keyframes(picture.file, picture.id);
     // The run finds a group of pictures by the cues to copy its head. Only
     // where each packet is one picture and the pictures after the head are
-    // encoded as H.264, HEVC or VP9, which start the stream anew with their
-    // own parameters (MPEG-4 Part 2 from AVI may pack two pictures into one).
-    const bool heads = cues && (video.codec == "h264" || video.codec == "hevc" || video.codec == "vp9");
+    // encoded as H.264, HEVC, VP9 or MPEG-2, which start the stream anew with
+    // their own parameters (MPEG-4 Part 2 from AVI may pack two pictures into
+    // one).
+    const bool heads = cues && (video.codec == "h264" || video.codec == "hevc" || video.codec == "vp9" || video.codec == "mpeg2video");
     return GapContext{video.codec, info.duration,
                       cues ? lookup_in(std::move(*cues), info.duration) : lookup_by_listing(ctx, picture.file, info.duration),
                       frames, heads};
