@@ -145,7 +145,7 @@ std::string plan_text(const CutPlan& plan) {
         out += fmt::format("({} {} {} {})", r.start, r.end.value_or(-1), r.picturesEnd.value_or(-1), r.picturesStart.value_or(-1));
     for (const auto& e : plan.stretches)
         out += fmt::format("[{} {} {} {} {} {} {} {}]", e.start, e.end, e.firstFrame, e.frames, e.keyframe.value_or(-1),
-                           e.nextKeyframe.value_or(-1), e.copied, e.packets);
+                           e.nextKeyframe.value_or(-1), e.copied(), e.packets);
     for (const auto& slot : plan.slots)
         out += fmt::format("{}:{}{}{} ", static_cast<int>(slot.kind), slot.index, slot.needsBitstreamPass, slot.dropLeading);
     return out;

@@ -34,9 +34,9 @@ KeyframeLookup lookup_by_listing(const RunContext& ctx, const std::string& file,
 
 }  // namespace
 
-GapContext RunInputs::gap_context(const RunContext& ctx, const TrackSource& picture, const FrameIndex* frames) const {
+GapContext RunInputs::gap_context(const RunContext& ctx, const TrackSource& picture,
+                                  const Result<std::vector<double>>& cues, const FrameIndex* frames) const {
     // The file's own index answers every lookup from a few kilobytes.
-    auto cues = read_cue_keyframes(picture.file, picture.id);
     // The run finds a group of pictures by the cues to copy its head. Only
     // where each packet is one picture and the pictures after the head are
     // encoded as H.264, HEVC, VP9 or MPEG-2, which start the stream anew with
@@ -44,15 +44,16 @@ GapContext RunInputs::gap_context(const RunContext& ctx, const TrackSource& pict
     // one).
     const bool heads = cues && (video.codec == "h264" || video.codec == "hevc" || video.codec == "vp9" || video.codec == "mpeg2video");
     return GapContext{video.codec, info.duration,
-                      cues ? lookup_in(std::move(*cues), info.duration) : lookup_by_listing(ctx, picture.file, info.duration),
+                      cues ? lookup_in(*cues, info.duration) : lookup_by_listing(ctx, picture.file, info.duration),
                       frames, heads};
 }
 
 Result<std::optional<FrameIndex>> RunInputs::frames_for_exact(const RunContext& ctx, const TrackSource& picture,
-                                                               const std::vector<SnappedEdit>& edits) const {
+                                                               const std::vector<SnappedEdit>& edits,
+                                                               const Result<std::vector<double>>& cues) const {
     if (!exact) return std::optional<FrameIndex>();
     std::vector<std::pair<double, double>> windows;
-    if (auto cues = read_cue_keyframes(picture.file, picture.id)) windows = exact_listing_windows(edits, *cues, info.duration);
+    if (cues) windows = exact_listing_windows(edits, *cues, info.duration);
     auto index = index_frames(ctx.tools, picture.file, windows);
     if (!index) return fail(index.error());
     return std::optional<FrameIndex>(std::move(*index));

@@ -126,7 +126,6 @@ void plan_exact_gap(CutPlan& plan, double gap_start, std::optional<double> gap_e
     double encode_from = copied_end;
     if (head) {
         add_stretch(plan, copied_end, head->until, index);
-        plan.stretches.back().copied = true;
         plan.stretches.back().packets = head->packets;
         plan.stretches.back().copyFrom = *copy_to;
         encode_from = head->until;

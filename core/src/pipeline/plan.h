@@ -61,9 +61,9 @@ struct EncodedStretch {
     // first `packets` packets are copied as stored instead of encoded (see
     // copyable_head); a picture stored as two fields takes two. The head
     // starts at `start`, before its keyframe where that has leading pictures.
-    bool copied = false;
     std::int64_t packets = 0;
     double copyFrom = 0;
+    bool copied() const { return packets > 0; }
 };
 
 struct PieceSlot {

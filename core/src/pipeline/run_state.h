@@ -63,14 +63,17 @@ struct RunInputs {
     // The subtitles are written anew: retimed, or with listed words masked.
     bool rebuilds_subtitles() const { return timeline_moves() || words.has_value(); }
     std::filesystem::path in_work(const std::string& name) const { return work / name; }
-    // Keyframes are looked up on `picture`, limited by the movie's duration;
-    // `frames`: the carrier's pictures, for exact cuts.
-    GapContext gap_context(const RunContext& ctx, const TrackSource& picture, const FrameIndex* frames = nullptr) const;
+    // Keyframes are looked up on `picture`, limited by the movie's duration,
+    // in `cues` (its keyframes as its cues list them, read_cue_keyframes)
+    // where they could be read; `frames`: the carrier's pictures, for exact cuts.
+    GapContext gap_context(const RunContext& ctx, const TrackSource& picture, const Result<std::vector<double>>& cues,
+                           const FrameIndex* frames = nullptr) const;
     // For exact cuts at `edits`, the pictures of the carrier `picture` that
-    // their plan needs (all of them where the file has no cues to find its
-    // keyframes by); absent otherwise.
+    // their plan needs (all of them where `cues` could not be read);
+    // absent otherwise.
     Result<std::optional<FrameIndex>> frames_for_exact(const RunContext& ctx, const TrackSource& picture,
-                                                       const std::vector<SnappedEdit>& edits) const;
+                                                       const std::vector<SnappedEdit>& edits,
+                                                       const Result<std::vector<double>>& cues) const;
     // A card of `frames` frames in the movie's picture format, written to the
     // work folder as `name`; without sound unless the caller adds it.
     CardSpec card_spec(const std::string& text, const std::string& name, std::int64_t frames) const;

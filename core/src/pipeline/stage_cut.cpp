@@ -99,7 +99,7 @@ Result<void> encode_stretches(RunContext& ctx, const RunInputs& in, const CutPla
         const auto& stretch = plan.stretches[slot.index];
         const auto output = in.in_work(fmt::format("{}-{}.mkv", stem, slot.index));
         files[i] = output;
-        if (stretch.copied) {
+        if (stretch.copied()) {
             auto copied = copy_head(carrier, stretch, output);
             if (copied) continue;
             ctx.log(fmt::format("the pictures at {:.3f}-{:.3f} s are encoded: {}", stretch.start, stretch.end, copied.error()));
@@ -243,8 +243,10 @@ std::vector<std::optional<CardSpec>> cards_to_make(const StageRun& run, const Co
 
 // Sound that mkvmerge splits (it refuses FLAC, for one) and whose times ffmpeg
 // gives as stored (not Opus, whose codec delay it takes off).
-bool links_in_the_mux(const std::string& codec) {
-    return codec == "aac" || codec == "ac3" || codec == "eac3" || codec == "mp3";
+bool links_in_the_mux(const StageRun& run) {
+    return std::ranges::all_of(run.in.info.audio, [](const AudioStreamInfo& a) {
+        return a.codec == "aac" || a.codec == "ac3" || a.codec == "eac3" || a.codec == "mp3";
+    });
 }
 
 // Whether the final mux can cut the picture as it writes it: one pass over the
@@ -262,8 +264,7 @@ bool mux_can_cut(const StageRun& run, const CutPlan& plan) {
     const bool whole_ranges = std::ranges::all_of(plan.ranges, [](const PieceRange& range) {
         return !range.picturesStart && !range.picturesEnd;
     });
-    return plain_pieces && whole_ranges &&
-           std::ranges::all_of(run.in.info.audio, [](const AudioStreamInfo& a) { return links_in_the_mux(a.codec); }) &&
+    return plain_pieces && whole_ranges && links_in_the_mux(run) &&
            std::ranges::all_of(run.in.sourceInfo.subtitles, readable_text);
 }
 
@@ -319,12 +320,15 @@ Result<void> run_cut_stages(StageRun& run) {
     const auto& cut = run.in.groups.cut;
     const double fps = run.in.fps;
     const TrackSource video = run.out.carriers.video;
-    auto frames = run.in.frames_for_exact(run.ctx, video, cut);
+    // The picture's cues, read once: they give its keyframes, and where the
+    // exact cuts' pictures are listed.
+    const auto cues = read_cue_keyframes(video.file, video.id);
+    auto frames = run.in.frames_for_exact(run.ctx, video, cut, cues);
     if (!frames) return fail(frames.error());
     // Text cards still to be placed: the cut's pieces come from the source,
     // which holds other pictures where the cards go.
     const auto& text_cards = run.out.textCards;
-    GapContext gap = run.in.gap_context(run.ctx, video, *frames ? &**frames : nullptr);
+    GapContext gap = run.in.gap_context(run.ctx, video, cues, *frames ? &**frames : nullptr);
     if (text_cards) {
         std::vector<std::pair<double, double>> text_ranges;
         for (const auto& edit : run.in.groups.text) text_ranges.emplace_back(edit.snappedStart, edit.snappedEnd);
@@ -356,9 +360,7 @@ Result<void> run_cut_stages(StageRun& run) {
     // while the mux waits for it, or beside the split and the encoders of an
     // exact cut. The codecs are those the mux's own cut takes.
     const CutPlan& pieces_plan = composed->plan;
-    const bool mux_may_cut = mux_can_cut(run, pieces_plan);
-    const bool only_cut = mutes.empty() && layout.silence.empty() &&
-                          std::ranges::all_of(run.in.info.audio, [](const AudioStreamInfo& a) { return links_in_the_mux(a.codec); });
+    const bool only_cut = mutes.empty() && layout.silence.empty() && links_in_the_mux(run);
     RebuiltSound sound;
     std::optional<BackgroundRun> making_sound;
     if (!run.in.info.audio.empty()) {
@@ -391,7 +393,7 @@ Result<void> run_cut_stages(StageRun& run) {
 
     // Where the mux can cut the picture itself, the split waits for the
     // sound: should its times not be read, the picture is split after all.
-    const bool mux_cuts = mux_may_cut && pictures_run_into_cuts(run, pieces_plan);
+    const bool mux_cuts = mux_can_cut(run, pieces_plan) && pictures_run_into_cuts(run, pieces_plan);
     const auto split_output = run.in.in_work("seg.mkv");
     std::vector<std::filesystem::path> parts;
     const auto split_picture = [&]() -> Result<void> {

@@ -14,6 +14,7 @@
 #include "pipeline/run_state.h"
 #include "pipeline/stage_args.h"
 #include "pipeline/video_cut.h"
+#include "probe/matroska.h"
 #include "util/files.h"
 
 namespace reel {
@@ -49,10 +50,11 @@ Result<void> run_overlay_stage(StageRun& run) {
         return {};
     }
 
-    auto frames = run.in.frames_for_exact(run.ctx, video, text);
+    const auto cues = read_cue_keyframes(video.file, video.id);
+    auto frames = run.in.frames_for_exact(run.ctx, video, text, cues);
     if (!frames) return fail(frames.error());
     const FrameIndex* index = *frames ? &**frames : nullptr;
-    auto plan = plan_pieces(text, PlanKind::Text, run.in.fps, run.in.gap_context(run.ctx, video, index));
+    auto plan = plan_pieces(text, PlanKind::Text, run.in.fps, run.in.gap_context(run.ctx, video, cues, index));
     if (!plan) return fail(plan.error());
 
     // The cards and the stretches need the plan only: they are made beside the split.

@@ -297,14 +297,23 @@ std::optional<std::vector<CuePoint>> parse_cue_points(std::string_view bytes, st
     return points;
 }
 
+namespace {
+
+// The keyframe times of cue points sorted by time, without repeats.
+std::vector<double> cue_times(const std::vector<CuePoint>& points) {
+    std::vector<double> times;
+    for (const auto& point : points) times.push_back(point.seconds);
+    times.erase(std::unique(times.begin(), times.end()), times.end());
+    return times;
+}
+
+}  // namespace
+
 std::optional<std::vector<double>> parse_cue_times(std::string_view bytes, std::uint64_t number,
                                                    std::uint64_t timestamp_scale) {
     const auto points = parse_cue_points(bytes, number, timestamp_scale);
     if (!points) return std::nullopt;
-    std::vector<double> times;
-    for (const auto& point : *points) times.push_back(point.seconds);
-    times.erase(std::unique(times.begin(), times.end()), times.end());
-    return times;
+    return cue_times(*points);
 }
 
 bool cues_list_every_keyframe(const MatroskaHead& head) {
@@ -349,10 +358,7 @@ Result<std::vector<double>> read_cue_keyframes(const std::string& path, std::uin
     std::ifstream file(path_from_text(path), std::ios::binary);
     auto cued = read_cues(file, path, stream);
     if (!cued) return fail(cued.error());
-    std::vector<double> times;
-    for (const auto& point : cued->points) times.push_back(point.seconds);
-    times.erase(std::unique(times.begin(), times.end()), times.end());
-    return times;
+    return cue_times(cued->points);
 }
 
 namespace {

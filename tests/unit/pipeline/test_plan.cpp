@@ -288,9 +288,9 @@ std::string describe(const CutPlan& plan) {
             out += " card" + std::to_string(s.index);
         } else if (s.kind == PieceSlot::Kind::Encoded) {
             const auto& e = plan.stretches[s.index];
-            out += fmt::format(" {}[{},{})x{}", e.copied ? "copy" : "enc", format_shortest(e.start),
+            out += fmt::format(" {}[{},{})x{}", e.copied() ? "copy" : "enc", format_shortest(e.start),
                                format_shortest(e.end), e.frames);
-            if (e.copied && e.packets != e.frames) out += fmt::format("({} packets)", e.packets);
+            if (e.copied() && e.packets != e.frames) out += fmt::format("({} packets)", e.packets);
         } else {
             out += " piece" + std::to_string(s.index) + (s.needsBitstreamPass ? "*" : "") + (s.dropLeading ? "~" : "");
             if (const auto& shown = plan.ranges[s.index].picturesEnd) out += "<" + format_shortest(*shown);
