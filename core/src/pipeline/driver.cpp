@@ -191,7 +191,7 @@ Result<void> prepare(RunContext& ctx, StageProgress& progress, RunInputs& in, st
         // is cut at keyframes as before.
         // The card settings with a quicker preset: stretches are many and
         // short, and at CRF 18 they stay close to the source all the same.
-        if (auto settings = match_encoder(in.video, "veryfast")) {
+        if (auto settings = match_encoder(in.video, "veryfast", Pictures::Source)) {
             in.exact = true;
             in.stretchSettings = std::move(*settings);
         } else {

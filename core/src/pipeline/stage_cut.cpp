@@ -43,12 +43,14 @@ namespace {
 
 // Stretches in one ffmpeg run. Each has its own decoder, which keeps its
 // reference pictures until the run ends (about 14 MiB at 720p, beside the
-// encoder's 135), while a run of its own costs little more than a batch on
-// the benchmark movie: two 720p decoders' worth, one above that.
+// encoder's 30 and ffmpeg's own 50): at 720p and above a run encodes one.
 std::size_t stretch_batch(const VideoStreamInfo& video) {
     const double pixels = static_cast<double>(std::max<std::int64_t>(video.width, 1) * std::max<std::int64_t>(video.height, 1));
-    return static_cast<std::size_t>(std::clamp(2.0 * 1280.0 * 720.0 / pixels, 1.0, 8.0));
+    return static_cast<std::size_t>(std::clamp(1280.0 * 720.0 / pixels, 1.0, 8.0));
 }
+// Encoding runs at once: the encoder of source pictures works on one thread
+// (see match_encoder), so two keep both cores of a small machine busy.
+constexpr std::size_t kStretchRunsAtOnce = 2;
 // Copies in one ffmpeg run.
 constexpr std::size_t kPassBatch = 16;
 // Cards rendered at once beside the split: a long text card alone would
@@ -114,13 +116,12 @@ Result<void> encode_stretches(RunContext& ctx, const RunInputs& in, const CutPla
     // each stretch gets an encoder of its own.
     const bool joins = forced_keyframe_options(in.video.codec, {}).has_value();
     const auto runs = batches(stretches, joins ? stretch_batch(in.video) : 1);
-    std::size_t batch_number = 0;
-    // Encodes `jobs` in one run and moves each stretch to its place.
-    const auto encode = [&](const std::vector<StretchJob>& jobs) -> Result<void> {
+    // Encodes `jobs` in one run, named by `batch`, and moves each stretch to its place.
+    const auto encode = [&](RunContext& on, const std::vector<StretchJob>& jobs, const std::string& batch) -> Result<void> {
         std::int64_t frames = 0;
         for (const auto& job : jobs) frames += job.stretch.frames;
-        const auto segments = in.in_work(fmt::format("{}-batch{}", stem, batch_number++));
-        if (auto r = run_ffmpeg(ctx,
+        const auto segments = in.in_work(fmt::format("{}-batch{}", stem, batch));
+        if (auto r = run_ffmpeg(on,
                                 stretch_arguments(carrier.file, carrier.id, jobs, in.stretchSettings, in.video.codec,
                                                   segments),
                                 frames);
@@ -133,20 +134,33 @@ Result<void> encode_stretches(RunContext& ctx, const RunInputs& in, const CutPla
         }
         return {};
     };
-    for (const auto& jobs : runs) {
-        auto done = encode(jobs);
-        // Stretches are joined in one filter graph, which refuses pictures
-        // whose size changes from one stretch to the next: each is then
-        // encoded on its own.
-        if (!done && jobs.size() > 1 && !is_cancelled(ctx)) {
-            ctx.log(fmt::format("encoding the stretches one by one: {}", done.error()));
-            for (const auto& job : jobs) {
-                if (done = encode({job}); !done) break;
+    // The batches from `first` on, every kStretchRunsAtOnce-th.
+    const auto lane = [&](RunContext& on, std::size_t first) -> Result<void> {
+        for (std::size_t b = first; b < runs.size(); b += kStretchRunsAtOnce) {
+            const auto& jobs = runs[b];
+            auto done = encode(on, jobs, fmt::format("{}", b));
+            // Stretches are joined in one filter graph, which refuses pictures
+            // whose size changes from one stretch to the next: each is then
+            // encoded on its own.
+            if (!done && jobs.size() > 1 && !is_cancelled(on)) {
+                on.log(fmt::format("encoding the stretches one by one: {}", done.error()));
+                done = {};
+                for (std::size_t j = 0; j < jobs.size(); ++j) {
+                    if (done = encode(on, {jobs[j]}, fmt::format("{}-{}", b, j)); !done) break;
+                }
             }
+            if (!done) return fail(done.error());
         }
-        if (!done) return fail(done.error());
-    }
-    return {};
+        return {};
+    };
+    std::vector<std::unique_ptr<BackgroundRun>> beside;
+    for (std::size_t first = 1; first < std::min(kStretchRunsAtOnce, runs.size()); ++first)
+        beside.push_back(std::make_unique<BackgroundRun>(ctx, [&lane, first](RunContext& own) { return lane(own, first); }));
+    auto done = lane(ctx, 0);
+    // Every lane ends before the files are used or the state it shares goes.
+    auto others = collect_all(beside);
+    if (!done) return done;
+    return others;
 }
 
 }  // namespace
