@@ -242,13 +242,55 @@ std::vector<AudioEntry> plan_audio_entries(const std::vector<AudioSegment>& segm
     return entries;
 }
 
-Result<std::optional<double>> kept_packet_time(const std::vector<AudioStretch>& stretches, double t) {
+SoundCopyLayout::SoundCopyLayout(std::vector<AudioStretch> stretches, std::vector<SilenceSlot> extra,
+                                 const SilenceSource& silence)
+    : stretches_(std::move(stretches)), silence_(silence) {
+    for (const auto& slot : extra) {
+        const auto packets = silence_packets(slot.length, silence_, false);
+        if (packets > 0) slots_.push_back({slot.position, packets});
+    }
+    std::ranges::stable_sort(slots_, {}, &SilenceRun::position);
+}
+
+void SoundCopyLayout::slots_before(double position, std::vector<SilenceRun>& out) {
+    // The join sorts its entries by position, a stretch's before a card's
+    // at the same place.
+    while (nextSlot_ < slots_.size() && slots_[nextSlot_].position < position) out.push_back(slots_[nextSlot_++]);
+}
+
+void SoundCopyLayout::close_segment(double next_first, std::vector<SilenceRun>& out) {
+    if (!segment_ || segment_->kind != AudioStretch::Kind::Silence) return;
+    // The muted packets run up to the first packet of the next stretch.
+    const double position = segmentFirst_ + segment_->offset;
+    const auto packets = silence_packets(next_first - segmentFirst_, silence_, true);
+    slots_before(position, out);
+    if (packets > 0) {
+        out.push_back({position, packets});
+        muted_ += static_cast<double>(packets) * packet_seconds(silence_);
+    }
+}
+
+SoundCopyLayout::Step SoundCopyLayout::packet(double t) {
+    Step step;
     // As the segmenter's stretches: a packet before 0 goes with the start.
-    const AudioStretch* stretch = stretch_of(stretches, std::max(t, 0.0));
-    if (!stretch || stretch->kind == AudioStretch::Kind::Drop) return std::optional<double>();
-    if (stretch->kind == AudioStretch::Kind::Silence)
-        return fail(fmt::format("the sound at {:.3f} s is to be silenced, not only cut", t));
-    return std::optional<double>(t + stretch->offset);
+    const AudioStretch* stretch = stretch_of(stretches_, std::max(t, 0.0));
+    if (!started_ || stretch != segment_) {
+        if (started_) close_segment(t, step.before);
+        segment_ = stretch;
+        segmentFirst_ = t;
+        started_ = true;
+        if (stretch && stretch->kind == AudioStretch::Kind::Keep) slots_before(t + stretch->offset, step.before);
+    }
+    if (stretch && stretch->kind == AudioStretch::Kind::Keep) step.at = t + stretch->offset;
+    return step;
+}
+
+std::vector<SilenceRun> SoundCopyLayout::finish(double end) {
+    std::vector<SilenceRun> out;
+    if (started_) close_segment(end, out);
+    segment_ = nullptr;
+    while (nextSlot_ < slots_.size()) out.push_back(slots_[nextSlot_++]);
+    return out;
 }
 
 double longest_silence(const std::vector<AudioSegment>& segments, const std::vector<AudioStretch>& stretches,
@@ -300,7 +342,8 @@ std::vector<std::string> concat_arguments(const std::filesystem::path& script, d
 }
 
 Result<std::vector<std::string>> silence_file_arguments(const AudioStreamInfo& track, std::int64_t frame_samples,
-                                                        double seconds, const std::filesystem::path& output) {
+                                                        double seconds, const std::filesystem::path& output,
+                                                        const std::string& format) {
     auto silence = silent_tracks({track}, 0, frame_samples);
     if (!silence) return fail(silence.error());
     auto args = ffmpeg_prefix(FfmpegRun::Writing);
@@ -308,7 +351,7 @@ Result<std::vector<std::string>> silence_file_arguments(const AudioStreamInfo& t
     args.insert(args.end(), silence->maps.begin(), silence->maps.end());
     append(args, {"-t", seconds_text(seconds)});
     args.insert(args.end(), silence->encoders.begin(), silence->encoders.end());
-    append(args, {"-f", "nut", path_text(output)});
+    append(args, {"-f", format, path_text(output)});
     return args;
 }
 

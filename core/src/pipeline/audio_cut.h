@@ -73,10 +73,6 @@ std::vector<AudioStretch> straddle_by_halves(std::vector<AudioStretch> stretches
 // laid over what it keeps: silence where a kept packet would be muted, moved
 // like the packets around it.
 std::vector<AudioStretch> mute_within(const std::vector<AudioStretch>& cut, const std::vector<AudioStretch>& muted);
-// Where a packet that starts at `t` goes in a cut without silence, as the
-// segmenter and the concat demuxer place it: moved by the offset of the Keep
-// stretch it starts in, or nowhere. Fails for a packet in a Silence stretch.
-Result<std::optional<double>> kept_packet_time(const std::vector<AudioStretch>& stretches, double t);
 // The times that separate the stretches (the segmenter's cut times).
 std::vector<double> stretch_boundaries(const std::vector<AudioStretch>& stretches);
 
@@ -128,6 +124,45 @@ double longest_silence(const std::vector<AudioSegment>& segments, const std::vec
 // Seconds of silence the entries hold.
 double silence_seconds(const std::vector<AudioEntry>& entries, const SilenceSource& silence);
 
+// Silent packets in a row, the first at `position`.
+struct SilenceRun {
+    double position = 0;
+    std::int64_t packets = 0;
+};
+
+// Where a copy of one track, read packet by packet in file order, puts each
+// packet and the silence among them: where the segmenter's stretches joined by
+// plan_audio_entries would put them, without cutting the track first.
+class SoundCopyLayout {
+public:
+    SoundCopyLayout(std::vector<AudioStretch> stretches, std::vector<SilenceSlot> extra, const SilenceSource& silence);
+
+    struct Step {
+        std::vector<SilenceRun> before;  // written before the packet
+        std::optional<double> at;        // where the packet goes; absent: left out
+    };
+    // The next packet, starting at carrier time `t`.
+    Step packet(double t);
+    // The silence still to be written once the last packet, which ends at
+    // `end`, has been read.
+    std::vector<SilenceRun> finish(double end);
+    // Seconds of silence given to muted packets so far (cards' not counted).
+    double mutedSeconds() const { return muted_; }
+
+private:
+    void close_segment(double next_first, std::vector<SilenceRun>& out);
+    void slots_before(double position, std::vector<SilenceRun>& out);
+
+    std::vector<AudioStretch> stretches_;
+    std::vector<SilenceRun> slots_;  // ascending
+    std::size_t nextSlot_ = 0;
+    SilenceSource silence_;
+    const AudioStretch* segment_ = nullptr;  // the stretch of the packets read last
+    bool started_ = false;
+    double segmentFirst_ = 0;
+    double muted_ = 0;
+};
+
 // The concat demuxer's script: each entry lasts until the next one's inpoint
 // comes. Times are relative to the first entry's inpoint; `concat_arguments`
 // adds that back (and `lift`, which keeps every time positive for ffmpeg's
@@ -137,9 +172,10 @@ std::vector<std::string> concat_arguments(const std::filesystem::path& script, d
                                           const std::filesystem::path& output);
 
 // ffmpeg arguments for `seconds` of silence encoded like `track`, in packets
-// of `frame_samples`; fails with the silent-audio message.
+// of `frame_samples`, as a file of `format`; fails with the silent-audio message.
 Result<std::vector<std::string>> silence_file_arguments(const AudioStreamInfo& track, std::int64_t frame_samples,
-                                                        double seconds, const std::filesystem::path& output);
+                                                        double seconds, const std::filesystem::path& output,
+                                                        const std::string& format = "nut");
 
 // Samples per packet of a track from ffprobe's listing of its first packet
 // times ("pts" per line); absent when the packets are not evenly spaced.

@@ -143,14 +143,19 @@ using TrackProgress = std::function<ToolProgress(std::size_t track, std::size_t 
 Result<RebuiltSound> make_sound(RunContext& ctx, const RunInputs& in, const std::vector<TrackSource>& carriers,
                                 const AudioRebuild& rebuild, bool read_subtitles, const TrackProgress& progress);
 double use_sound(RunProducts& out, RebuiltSound sound);
-// make_sound for a cut that leaves the sound as it is apart from the cut (no
-// mutes, no silence) of the source's own Matroska tracks, without a tool: the
-// kept packets of every track are copied into a file of their own in one read
-// of the movie, where ffmpeg's cut and join would put them; the subtitle
-// tracks are read out beside (where `read_subtitles`). Fails for anything
-// else, and then make_sound is the way.
+// make_sound without ffmpeg, for the source's own Matroska tracks in codecs
+// whose times ffmpeg gives as stored: the kept packets of every track are
+// copied into a file of their own in one read of the movie, with silence
+// encoded like the track where a mute or a card asks for it, every packet
+// where ffmpeg's cut and join would put it; the subtitle tracks are read out
+// beside (where `read_subtitles`). Fails for anything else; make_sound tries
+// it first and then cuts with ffmpeg.
 Result<RebuiltSound> copy_kept_sound(RunContext& ctx, const RunInputs& in, const std::vector<TrackSource>& carriers,
                                      const AudioRebuild& rebuild, bool read_subtitles);
+// Whether every sound track is in a codec whose packet times ffmpeg gives as
+// stored (not Opus, whose codec delay it takes off) and mkvmerge splits (not
+// FLAC).
+bool sound_times_as_stored(const MediaInfo& info);
 // Whether a run that reads the source should read its subtitle tracks too.
 bool wants_subtitles(const StageRun& run);
 

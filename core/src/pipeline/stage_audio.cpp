@@ -308,9 +308,46 @@ Result<RebuiltSound> join_sound(RunContext& ctx, const RunInputs& in, const Audi
 
 }  // namespace
 
+bool sound_times_as_stored(const MediaInfo& info) {
+    return std::ranges::all_of(info.audio, [](const AudioStreamInfo& a) {
+        return a.codec == "aac" || a.codec == "ac3" || a.codec == "eac3" || a.codec == "mp3";
+    });
+}
+
+namespace {
+
+// Silent packets encoded like `track`, enough for the longest silence that
+// `stretches` and the cards' slots ask for; none where they ask for none.
+Result<std::vector<std::string>> silent_packets(RunContext& ctx, const RunInputs& in, const AudioRebuild& rebuild,
+                                                std::size_t k, const std::vector<AudioStretch>& stretches,
+                                                const SilenceSource& silence) {
+    double longest = 0;
+    for (const auto& stretch : stretches) {
+        if (stretch.kind == AudioStretch::Kind::Silence)
+            longest = std::max(longest, stretch.to.value_or(in.info.duration) - stretch.from);
+    }
+    for (const auto& slot : rebuild.silence) longest = std::max(longest, slot.length);
+    std::vector<std::string> packets;
+    if (longest <= 0) return packets;
+    // A few packets to spare: a muted stretch runs to the next kept packet.
+    const double packet = static_cast<double>(silence.frameSamples) / static_cast<double>(silence.sampleRate);
+    const auto file = in.in_work(fmt::format("{}-silence-{}.mka", rebuild.name, k));
+    auto args = silence_file_arguments(in.info.audio[k], silence.frameSamples, longest + 4 * packet, file, "matroska");
+    if (!args) return fail(args.error());
+    if (auto r = run_ffmpeg(ctx, *args, std::nullopt); !r) return fail(r.error());
+    auto read = read_matroska_sound_frames(path_text(file), {0}, [&packets](std::size_t, double, std::string_view frame) {
+        packets.emplace_back(frame);
+        return true;
+    });
+    if (!read) return fail(read.error());
+    return packets;
+}
+
+}  // namespace
+
 Result<RebuiltSound> copy_kept_sound(RunContext& ctx, const RunInputs& in, const std::vector<TrackSource>& carriers,
                                      const AudioRebuild& rebuild, bool read_subtitles) {
-    if (!rebuild.silence.empty()) return fail("the cut has silence to place");
+    if (!sound_times_as_stored(in.info)) return fail("a sound track's codec is not one the copy reads the times of");
     std::vector<std::uint64_t> streams;
     for (const auto& carrier : carriers) {
         if (carrier.file != in.source || carrier.syncMs != 0 || !carrier.timestamps.empty())
@@ -327,10 +364,24 @@ Result<RebuiltSound> copy_kept_sound(RunContext& ctx, const RunInputs& in, const
     auto listings = first_packet_listings(ctx, carriers);
     if (!listings) return fail(listings.error());
     RebuiltSound kept;
-    std::vector<std::vector<AudioStretch>> stretches;
+    std::vector<SoundCopyLayout> layouts;
+    std::vector<double> source_packet(carriers.size());
+    std::vector<double> silent_packet(carriers.size());
+    std::vector<std::vector<std::string>> silences;
     std::vector<MatroskaTrackWriter> writers;
     for (std::size_t k = 0; k < carriers.size(); ++k) {
-        stretches.push_back(rebuild.stretches(packet_seconds_of(in.info.audio[k], (*listings)[k])));
+        const auto& track = in.info.audio[k];
+        const auto& listing = (*listings)[k];
+        source_packet[k] = packet_seconds_of(track, listing);
+        auto stretches = rebuild.stretches(source_packet[k]);
+        SilenceSource silence;
+        silence.frameSamples = silence_frame_samples(track, samples_per_packet(listing, track.sampleRate));
+        silence.sampleRate = track.sampleRate;
+        silent_packet[k] = static_cast<double>(silence.frameSamples) / static_cast<double>(silence.sampleRate);
+        auto packets = silent_packets(ctx, in, rebuild, k, stretches, silence);
+        if (!packets) return fail(packets.error());
+        silences.push_back(std::move(*packets));
+        layouts.emplace_back(std::move(stretches), rebuild.silence, silence);
         const auto file = in.in_work(fmt::format("{}-{}-kept.mka", rebuild.name, k));
         auto writer = MatroskaTrackWriter::open(file, head->tracks[streams[k]], (*tags)[k]);
         if (!writer) return fail(writer.error());
@@ -352,28 +403,43 @@ Result<RebuiltSound> copy_kept_sound(RunContext& ctx, const RunInputs& in, const
         });
     }
     std::optional<std::string> misplaced;
+    // Lifted as ffmpeg's join is, so that a packet that starts a little
+    // before the edited 0 keeps its time.
+    const auto write_silence = [&](std::size_t k, const std::vector<SilenceRun>& runs) {
+        for (const auto& run : runs) {
+            if (static_cast<std::size_t>(run.packets) > silences[k].size()) {
+                misplaced = fmt::format("{} silent packets asked for at {:.3f} s, {} made", run.packets, run.position,
+                                        silences[k].size());
+                return false;
+            }
+            for (std::int64_t j = 0; j < run.packets; ++j) {
+                const double at = run.position + static_cast<double>(j) * silent_packet[k] + kLift;
+                kept.packetTimes[k].push_back(writers[k].add(at, silences[k][static_cast<std::size_t>(j)]));
+            }
+        }
+        return true;
+    };
+    std::vector<double> ends(carriers.size());
     auto copied = read_matroska_sound_frames(in.source, streams, [&](std::size_t k, double exact, std::string_view frame) {
         // By ffmpeg's times, which give frames stored together whole
         // milliseconds, rounded down: the packets ffmpeg's cut would keep.
         const double t = std::floor(exact * 1000.0 + 1e-6) / 1000.0;
-        auto placed = kept_packet_time(stretches[k], t);
-        if (!placed) {
-            misplaced = placed.error();
-            return false;
-        }
-        // Lifted as ffmpeg's join is, so that a packet that starts a little
-        // before the edited 0 keeps its time.
-        if (*placed) kept.packetTimes[k].push_back(writers[k].add(**placed + kLift, frame));
+        const auto step = layouts[k].packet(t);
+        if (!write_silence(k, step.before)) return false;
+        if (step.at) kept.packetTimes[k].push_back(writers[k].add(*step.at + kLift, frame));
+        ends[k] = t + source_packet[k];
         return !is_cancelled(ctx);
     });
     if (!copied) return fail(copied.error());
     if (is_cancelled(ctx)) return fail("Cancelled");
+    for (std::size_t k = 0; k < writers.size() && !misplaced; ++k) write_silence(k, layouts[k].finish(ends[k]));
     if (misplaced) return fail(*misplaced);
 
     for (std::size_t k = 0; k < writers.size(); ++k) {
         if (kept.packetTimes[k].empty()) return fail(fmt::format("Audio track {} has no sound left to write.", k + 1));
         if (auto r = writers[k].finish(); !r) return fail(r.error());
     }
+    kept.silence = layouts.empty() ? 0 : layouts.front().mutedSeconds();
     if (reading) {
         if (auto r = reading->collect(); r) {
             kept.subtitleExtracts = extracts;
@@ -391,6 +457,11 @@ bool wants_subtitles(const StageRun& run) { return run.in.rebuilds_subtitles() &
 
 Result<RebuiltSound> make_sound(RunContext& ctx, const RunInputs& in, const std::vector<TrackSource>& carriers,
                                 const AudioRebuild& rebuild, bool read_subtitles, const TrackProgress& progress) {
+    // The run copies the packets itself where it can: ffmpeg's cut would read
+    // the whole movie once more, and its join run twice a track.
+    auto copied = copy_kept_sound(ctx, in, carriers, rebuild, read_subtitles);
+    if (copied || is_cancelled(ctx)) return copied;
+    ctx.log("the sound is cut by ffmpeg: " + copied.error());
     auto cut = cut_sound(ctx, in, carriers, rebuild, read_subtitles);
     if (!cut) return fail(cut.error());
     return join_sound(ctx, in, rebuild, std::move(*cut), progress);

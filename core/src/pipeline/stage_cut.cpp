@@ -255,14 +255,6 @@ std::vector<std::optional<CardSpec>> cards_to_make(const StageRun& run, const Co
     return specs;
 }
 
-// Sound that mkvmerge splits (it refuses FLAC, for one) and whose times ffmpeg
-// gives as stored (not Opus, whose codec delay it takes off).
-bool links_in_the_mux(const StageRun& run) {
-    return std::ranges::all_of(run.in.info.audio, [](const AudioStreamInfo& a) {
-        return a.codec == "aac" || a.codec == "ac3" || a.codec == "eac3" || a.codec == "mp3";
-    });
-}
-
 // Whether the final mux can cut the picture as it writes it: one pass over the
 // movie instead of a split and then the mux. It can where the edited picture is
 // source pieces that need nothing done to them, and every other track can be
@@ -278,7 +270,7 @@ bool mux_can_cut(const StageRun& run, const CutPlan& plan) {
     const bool whole_ranges = std::ranges::all_of(plan.ranges, [](const PieceRange& range) {
         return !range.picturesStart && !range.picturesEnd;
     });
-    return plain_pieces && whole_ranges && links_in_the_mux(run) &&
+    return plain_pieces && whole_ranges && sound_times_as_stored(run.in.info) &&
            std::ranges::all_of(run.in.sourceInfo.subtitles, readable_text);
 }
 
@@ -368,27 +360,16 @@ Result<void> run_cut_stages(StageRun& run) {
                                },
                                layout.silence};
     // The sound is cut and joined while mkvmerge splits the picture and the
-    // cards are made: it needs the plan, not the pieces. Where nothing but the
-    // cut happens to the sound (no mutes, no title card's silence), the run
-    // copies the kept packets itself: ffmpeg's cut would read the whole movie
-    // while the mux waits for it, or beside the split and the encoders of an
-    // exact cut. The codecs are those the mux's own cut takes.
+    // cards are made: it needs the plan, not the pieces.
     const CutPlan& pieces_plan = composed->plan;
-    const bool only_cut = mutes.empty() && layout.silence.empty() && links_in_the_mux(run);
     RebuiltSound sound;
     std::optional<BackgroundRun> making_sound;
     if (!run.in.info.audio.empty()) {
-        making_sound.emplace(run.ctx, [&run, &rebuild, &sound, only_cut, carriers = run.out.carriers.audio,
+        making_sound.emplace(run.ctx, [&run, &rebuild, &sound, carriers = run.out.carriers.audio,
                                        read_subtitles = wants_subtitles(run)](RunContext& own) -> Result<void> {
-            std::optional<Result<RebuiltSound>> made;
-            if (only_cut) {
-                made = copy_kept_sound(own, run.in, carriers, rebuild, read_subtitles);
-                if (!*made && is_cancelled(own)) return fail(made->error());
-                if (!*made) own.log("the sound is cut by ffmpeg: " + made->error());
-            }
-            if (!made || !*made) made = make_sound(own, run.in, carriers, rebuild, read_subtitles, {});
-            if (!*made) return fail(made->error());
-            sound = std::move(**made);
+            auto made = make_sound(own, run.in, carriers, rebuild, read_subtitles, {});
+            if (!made) return fail(made.error());
+            sound = std::move(*made);
             return {};
         });
     }

@@ -1,6 +1,8 @@
 // Planning where every piece of sound and picture goes: mute and cut
 // stretches, the entries of a reassembled track, the picture's join, and the
 // layout of a cut.
+#include <cmath>
+
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
@@ -80,18 +82,98 @@ TEST(AudioStretches, CutsTakeEachStraddlingPacketToTheSideItMostlyLiesOn) {
     EXPECT_EQ(describe(straddle_by_halves(cut, 0.032)), "keep[0.0000,9.9840) drop[9.9840,19.9840) keep[19.9840,end) ");
 }
 
-TEST(AudioStretches, EachPacketCopiedForACutGoesWhereTheJoinWouldPutIt) {
+TEST(SoundCopy, EachPacketCopiedForACutGoesWhereTheJoinWouldPutIt) {
     const std::vector<AudioStretch> cut{{Kind::Keep, 0, 9.984, 0}, {Kind::Drop, 9.984, 19.984, 0},
                                         {Kind::Keep, 19.984, std::nullopt, -10}};
     const std::vector<std::pair<double, std::optional<double>>> packets{
         {-0.01, -0.01}, {9.983, 9.983}, {9.984, std::nullopt}, {19.983, std::nullopt}, {19.984, 9.984}, {500, 490}};
+    SoundCopyLayout layout(cut, {}, SilenceSource{"z", 1024, 48000, 0});
     for (const auto& [t, placed] : packets) {
-        const auto got = kept_packet_time(cut, t);
-        ASSERT_TRUE(got.has_value()) << t;
-        EXPECT_EQ(got->has_value(), placed.has_value()) << t;
-        if (placed && *got) EXPECT_NEAR(**got, *placed, 1e-9) << t;
+        const auto step = layout.packet(t);
+        EXPECT_TRUE(step.before.empty()) << t;
+        EXPECT_EQ(step.at.has_value(), placed.has_value()) << t;
+        if (placed && step.at) {
+            EXPECT_NEAR(*step.at, *placed, 1e-9) << t;
+        }
     }
-    EXPECT_FALSE(kept_packet_time({{Kind::Silence, 0, std::nullopt, 0}}, 3).has_value());
+    EXPECT_TRUE(layout.finish(500.02).empty());
+}
+
+// The copy, packet by packet, against the segmenter's stretches joined by the
+// entries of plan_audio_entries: the same packets, silent or not, in the same
+// order at the same times.
+TEST(SoundCopy, PlacesPacketsAndSilenceAsTheJoinOfTheSegmentsDoes) {
+    const SilenceSource silence{"z", 1024, 48000, -kAac};
+    std::vector<double> times;  // ffmpeg's millisecond times of an AAC track from 0.016
+    for (int i = 0; i < 1000; ++i) times.push_back(std::floor((0.016 + i * kAac) * 1000.0 + 1e-6) / 1000.0);
+    const double end = times.back() + kAac;
+    const struct {
+        const char* name;
+        std::vector<AudioStretch> stretches;
+        std::vector<SilenceSlot> slots;
+    } cases[] = {
+        {"mute", mute_stretches({{5.3, 6.1}}, kAac), {}},
+        {"mute at the start", mute_stretches({{0, 1.2}}, kAac), {}},
+        {"mute to the end", mute_stretches({{19, 30}}, kAac), {}},
+        {"cut, card and a mute after",
+         mute_within(straddle_by_halves({{Kind::Keep, 0, 4.0, 0}, {Kind::Drop, 4, 9.0, 0}, {Kind::Keep, 9, std::nullopt, -2}},
+                                        kAac),
+                     mute_stretches({{12, 13}}, kAac)),
+         {{4.0, 3.0}}},
+        {"card at the start", {{Kind::Drop, 0, 2.0, 0}, {Kind::Keep, 2, std::nullopt, 1}}, {{0, 3.0}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // As the segmenter cuts: a stretch from the first packet at or after each boundary.
+        const auto bounds = stretch_boundaries(c.stretches);
+        std::vector<AudioSegment> segments;
+        std::vector<std::vector<double>> in_segment;
+        std::size_t next = 0;
+        for (const double t : times) {
+            bool starts = segments.empty();
+            while (next < bounds.size() && t >= bounds[next]) {
+                ++next;
+                starts = true;
+            }
+            if (starts) {
+                segments.push_back({fmt::format("s{}", segments.size()), t, t});
+                in_segment.emplace_back();
+            }
+            segments.back().end = t + kAac;
+            in_segment.back().push_back(t);
+        }
+        std::vector<std::pair<char, double>> joined;
+        for (const auto& e : plan_audio_entries(segments, c.stretches, c.slots, silence, times.front())) {
+            if (e.file == silence.file) {
+                for (int j = 0; silence.firstPacket + j * kAac < *e.outpoint; ++j)
+                    joined.emplace_back('z', e.inpointAt + (silence.firstPacket + j * kAac - e.inpoint));
+            } else {
+                const auto i = static_cast<std::size_t>(std::stoi(e.file.string().substr(1)));
+                for (const double t : in_segment[i]) joined.emplace_back('s', t + e.inpointAt - e.inpoint);
+            }
+        }
+
+        SoundCopyLayout layout(c.stretches, c.slots, silence);
+        std::vector<std::pair<char, double>> copied;
+        const auto add_silence = [&copied](const std::vector<SilenceRun>& runs) {
+            for (const auto& run : runs)
+                for (std::int64_t j = 0; j < run.packets; ++j) copied.emplace_back('z', run.position + j * kAac);
+        };
+        for (const double t : times) {
+            const auto step = layout.packet(t);
+            add_silence(step.before);
+            if (step.at) copied.emplace_back('s', *step.at);
+        }
+        add_silence(layout.finish(end));
+
+        ASSERT_EQ(copied.size(), joined.size());
+        for (std::size_t i = 0; i < copied.size(); ++i) {
+            EXPECT_EQ(copied[i].first, joined[i].first) << i;
+            EXPECT_NEAR(copied[i].second, joined[i].second, 1e-6) << i;
+        }
+        EXPECT_NEAR(layout.mutedSeconds(),
+                    silence_seconds(plan_audio_entries(segments, c.stretches, {}, silence, times.front()), silence), 1e-9);
+    }
 }
 
 TEST(AudioStretches, MutesInKeptSoundMoveWithItAndVanishWithWhatIsCut) {
