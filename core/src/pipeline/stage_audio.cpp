@@ -329,6 +329,12 @@ Result<std::vector<std::string>> silent_packets(RunContext& ctx, const RunInputs
     for (const auto& slot : rebuild.silence) longest = std::max(longest, slot.length);
     std::vector<std::string> packets;
     if (longest <= 0) return packets;
+    // The silent packets are held while the movie is read: a few megabytes
+    // for two minutes of 5.1 AC-3. ffmpeg's join reads longer silence from
+    // its file.
+    constexpr double kLongestHeld = 120;
+    if (longest > kLongestHeld)
+        return fail(fmt::format("{:.0f} s of silence are more than the copy holds", longest));
     // A few packets to spare: a muted stretch runs to the next kept packet.
     const double packet = static_cast<double>(silence.frameSamples) / static_cast<double>(silence.sampleRate);
     const auto file = in.in_work(fmt::format("{}-silence-{}.mka", rebuild.name, k));
