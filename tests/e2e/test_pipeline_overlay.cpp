@@ -56,6 +56,33 @@ TEST(PipelineOverlay, CardReplacesThePictureAndKeepsTheSound) {
     expect_card_at(out, 8.0);
 }
 
+// A long card encodes its still middle once and shows it again: the card
+// still fades in once at its start and out once at its end, is whole, and
+// leaves every other picture as it was.
+TEST(PipelineOverlay, ALongCardFadesInAtItsStartAndOutAtItsEndOnly) {
+    const auto source = e2e::movie(e2e::small_movie(20));
+    test::TempDir dir;
+    const auto output = dir / "out.mkv";
+    auto run = e2e::run_edits(source, output, {edit("arg1", EditAction::TextOverVideo, 2, 14, "A long card")});
+    ASSERT_TRUE(run.report.has_value()) << run.report.error();
+    const std::string out = path_text(output);
+    EXPECT_EQ(e2e::packet_count(out), 500);
+    EXPECT_EQ(e2e::decode_errors(out), "");
+    const auto times = e2e::video_frame_times(source);
+    const auto before = e2e::frame_hashes(source, "0:v:0");
+    const auto after = e2e::frame_hashes(out, "0:v:0");
+    ASSERT_EQ(after.size(), before.size());
+    for (std::size_t n = 0; n < before.size(); ++n) {
+        if (!inside(times[n], 2, 14)) {
+            EXPECT_EQ(after[n].md5, before[n].md5) << "frame " << n;
+        }
+    }
+    // The second picture and the last are faint; every second between the
+    // fades shows the text at full strength.
+    for (const double faint : {2.04, 13.96}) EXPECT_LT(e2e::max_value(e2e::grey_frame_at(out, faint)), 100) << faint;
+    for (double t = 3; t < 13.2; t += 1) expect_card_at(out, t);
+}
+
 TEST(PipelineOverlay, TextEditNextToARemoveEdit) {
     const auto source = e2e::movie(e2e::small_movie(20));
     test::TempDir dir;

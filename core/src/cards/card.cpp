@@ -232,6 +232,53 @@ Result<std::vector<std::string>> card_command(const CardSpec& spec, const std::s
     return args;
 }
 
+std::optional<CardRepeat> card_repeat(const CardSpec& spec) {
+    if (spec.video.codec != "h264" || !spec.audio.empty()) return std::nullopt;
+    const CardLayout layout = card_layout(spec);
+    const std::int64_t frames = card_frames(spec);
+    // As the fade expression draws them: picture i at i / fps is faded in
+    // while earlier than the fade's end, and out once later than the
+    // fade-out's start.
+    constexpr double kSlack = 1e-9;
+    const auto fading_in = static_cast<std::int64_t>(std::ceil(layout.fade * layout.fps - kSlack));
+    const auto first_faded_out = static_cast<std::int64_t>(std::floor((layout.seconds - layout.fade) * layout.fps + kSlack)) + 1;
+    CardRepeat repeat;
+    repeat.head = std::max<std::int64_t>(fading_in, 1);
+    repeat.group = keyframe_interval(spec.video);
+    const std::int64_t still = std::min(first_faded_out, frames) - repeat.head;
+    repeat.repeats = still > 0 ? still / repeat.group : 0;
+    if (repeat.repeats < 2) return std::nullopt;
+    repeat.tail = frames - repeat.head - repeat.repeats * repeat.group;
+    return repeat;
+}
+
+std::vector<std::string> card_parts_arguments(const CardSpec& spec, std::vector<std::string> card,
+                                              const CardRepeat& repeat, const std::string& pattern) {
+    const CardLayout layout = card_layout(spec);
+    const std::int64_t group_end = repeat.head + repeat.group;
+    const std::int64_t tail_start = card_frames(spec) - repeat.tail;
+    const std::int64_t encoded = repeat.head + repeat.group + repeat.tail;
+    const auto value = [&card](std::string_view option) -> std::string* {
+        const auto at = std::ranges::find(card, option);
+        return at == card.end() || at + 1 == card.end() ? nullptr : &*(at + 1);
+    };
+    if (auto* frames = value("-frames:v")) *frames = fmt::format("{}", encoded);
+    if (auto* seconds = value("-t")) *seconds = fmt::format("{:.6f}", static_cast<double>(encoded) / layout.fps);
+    // The pictures are chosen before they are drawn, which keeps each one's
+    // time and so its fade, and then follow each other.
+    if (auto* filter = value("-vf")) {
+        *filter = fmt::format("select='lt(n\\,{})+between(n\\,{}\\,{})+gte(n\\,{})',{},setpts=N/FRAME_RATE/TB",
+                              repeat.head, repeat.head, group_end - 1, tail_start, *filter);
+    }
+    card.pop_back();
+    const std::vector<std::int64_t> starts{repeat.head, repeat.head + repeat.group};
+    if (const auto keyframes = forced_keyframe_options(spec.video.codec, starts))
+        card.insert(card.end(), keyframes->begin(), keyframes->end());
+    card.insert(card.end(), {"-f", "segment", "-segment_format", "matroska", "-reset_timestamps", "1",
+                             "-segment_frames", fmt::format("{}", fmt::join(starts, ",")), pattern});
+    return card;
+}
+
 Result<std::vector<std::string>> card_args(const CardSpec& spec, DrawtextForm form,
                                            const std::function<bool(const std::string&)>& font_exists) {
     auto font = choose_font(spec.style.fontFile, font_exists);

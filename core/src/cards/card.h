@@ -88,6 +88,27 @@ std::string card_line_file_name(std::int64_t frames, std::size_t line);
 Result<std::vector<std::string>> card_command(const CardSpec& spec, const std::string& font_path,
                                               const std::vector<std::string>& text_files, DrawtextForm form);
 
+// A long card whose middle stands still, encoded in part: its head (to the end
+// of the fade-in), one group of pictures of the still card, and its tail (the
+// rest, the fade-out in it); the group is shown `repeats` times between them.
+// Each part starts with a picture that depends on nothing before it, so the
+// group plays again as it is. Absent where every picture is to be encoded:
+// cards with sound, cards in another codec than H.264 (an HEVC encoder's
+// keyframes count their pictures on across a repeat), and cards whose group
+// would not repeat at least twice.
+struct CardRepeat {
+    std::int64_t head = 0;
+    std::int64_t group = 0;
+    std::int64_t repeats = 0;
+    std::int64_t tail = 0;
+};
+std::optional<CardRepeat> card_repeat(const CardSpec& spec);
+// `card` (card_command's arguments for the whole card) made to encode only the
+// pictures of the parts of `repeat`, each part into a file of `pattern` (for
+// the segment muxer: "…-%03d.mkv").
+std::vector<std::string> card_parts_arguments(const CardSpec& spec, std::vector<std::string> card,
+                                              const CardRepeat& repeat, const std::string& pattern);
+
 // Writes the card's text file(s) into the work folder and returns the complete
 // ffmpeg argument list, drawing with `font`.
 Result<std::vector<std::string>> card_args_with_font(const CardSpec& spec, DrawtextForm form, const std::string& font);

@@ -12,14 +12,12 @@
 
 namespace reel {
 
-namespace {
-
-// About two seconds of frames, at least one. Double math and a clamped
-// conversion keep absurd frame rates from overflowing.
 std::int64_t keyframe_interval(const VideoStreamInfo& video) {
     const double frames = 2.0 * static_cast<double>(video.fpsNum) / static_cast<double>(video.fpsDen);
     return std::max<std::int64_t>(1, round_half_away(frames));
 }
+
+namespace {
 
 // The level as "4.1": h264 counts levels in tenths, hevc in thirtieths.
 std::optional<std::string> level_text(const VideoStreamInfo& video, double divisor) {

@@ -28,6 +28,11 @@ enum class Pictures { Moving, Still, Source };
 Result<EncoderSettings> match_encoder(const VideoStreamInfo& video, const std::string& preset,
                                       Pictures pictures = Pictures::Moving);
 
+// The encoder's keyframe interval for `video`: about two seconds of frames, at
+// least one (double math and a clamped conversion keep absurd frame rates
+// from overflowing).
+std::int64_t keyframe_interval(const VideoStreamInfo& video);
+
 // Output options that make the encoder of `codec` start a picture depending on
 // nothing before it at each of `frames` (frame numbers of its output), so that
 // one encoded stream can be split there into files that play on their own.

@@ -37,16 +37,13 @@ std::string seconds_text(double t) { return fmt::format("{:.6f}", t); }
 // counted on the same side by both.
 double to_microseconds(double t) { return std::round(t * 1e6) / 1e6; }
 
-// The concat script's quoting: single quotes, with a quote written as '\''.
-// Relative names would be read from the script's own folder: the paths go in
-// whole.
+}  // namespace
+
 std::string concat_quote(const std::filesystem::path& path) {
     std::error_code ec;
     const auto whole = std::filesystem::absolute(path, ec);
     return fmt::format("'{}'", replace_all(path_text(ec ? path : whole), "'", "'\\''"));
 }
-
-}  // namespace
 
 Result<std::vector<AudioSegment>> parse_segment_list(std::string_view csv, const std::filesystem::path& folder) {
     std::vector<AudioSegment> segments;

@@ -163,6 +163,10 @@ private:
     double muted_ = 0;
 };
 
+// A path in a concat script: single quotes, with a quote written as '\'';
+// relative names would be read from the script's own folder, so the path goes
+// in whole.
+std::string concat_quote(const std::filesystem::path& path);
 // The concat demuxer's script: each entry lasts until the next one's inpoint
 // comes. Times are relative to the first entry's inpoint; `concat_arguments`
 // adds that back (and `lift`, which keeps every time positive for ffmpeg's

@@ -143,6 +143,17 @@ double stretch_seek(const EncodedStretch& stretch) {
     return std::max(seek, 0.0);
 }
 
+std::string card_parts_script(const std::vector<std::filesystem::path>& parts, const CardRepeat& repeat, double fps) {
+    std::string script = "ffconcat version 1.0\n";
+    const auto add = [&](const std::filesystem::path& part, std::int64_t frames) {
+        script += fmt::format("file {}\nduration {:.6f}\n", concat_quote(part), static_cast<double>(frames) / fps);
+    };
+    add(parts.at(0), repeat.head);
+    for (std::int64_t i = 0; i < repeat.repeats; ++i) add(parts.at(1), repeat.group);
+    add(parts.at(2), repeat.tail);
+    return script;
+}
+
 std::filesystem::path stretch_segment(const std::filesystem::path& stem, std::size_t index) {
     auto name = stem.filename();
     name += fmt::format("-{:03}.mkv", index);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cards/card.h"
 #include "pipeline/plan.h"
 #include "probe/media_info.h"
 #include "tools/run.h"
@@ -61,5 +62,9 @@ std::filesystem::path stretch_segment(const std::filesystem::path& stem, std::si
 // The time ffmpeg is told to seek to for `stretch`: one that lands on the
 // keyframe its decoding starts from.
 double stretch_seek(const EncodedStretch& stretch);
+
+// The concat script that plays a card encoded in its three parts
+// (card_parts_arguments) as the whole card, at `fps` pictures a second.
+std::string card_parts_script(const std::vector<std::filesystem::path>& parts, const CardRepeat& repeat, double fps);
 
 }  // namespace reel

@@ -5,6 +5,8 @@
 #include <fmt/format.h>
 
 #include "encode/encoder.h"
+#include "pipeline/audio_cut.h"
+#include "pipeline/commands.h"
 #include "pipeline/paths.h"
 #include "pipeline/pipeline.h"
 #include "pipeline/progress.h"
@@ -70,10 +72,42 @@ CardSpec RunInputs::card_spec(const std::string& text, const std::string& name, 
     return spec;
 }
 
+namespace {
+
+// A long card's parts, encoded by one run of `card` made to encode them only,
+// and played into the card's file.
+Result<void> make_card_in_parts(RunContext& ctx, const CardSpec& spec, const std::vector<std::string>& card,
+                                const CardRepeat& repeat, const ToolProgress& progress) {
+    const auto stem = spec.workFolder / (path_text(spec.output.stem()) + "-part");
+    const auto pattern = numbered_pattern(path_from_text(path_text(stem) + "-%03d.mkv"));
+    if (auto r = run_ffmpeg(ctx, card_parts_arguments(spec, card, repeat, pattern),
+                            repeat.head + repeat.group + repeat.tail, progress);
+        !r)
+        return r;
+    const std::vector parts{stretch_segment(stem, 0), stretch_segment(stem, 1), stretch_segment(stem, 2)};
+    const auto script = path_from_text(path_text(stem) + ".ffconcat");
+    const double fps = static_cast<double>(spec.video.fpsNum) / static_cast<double>(spec.video.fpsDen);
+    if (auto written = write_file(script, card_parts_script(parts, repeat, fps)); !written) return fail(written.error());
+    auto args = ffmpeg_prefix(FfmpegRun::Writing);
+    args.insert(args.end(), {"-f", "concat", "-safe", "0", "-i", path_text(script), "-map", "0:v", "-c", "copy",
+                             path_text(spec.output)});
+    return run_ffmpeg(ctx, args, std::nullopt);
+}
+
+}  // namespace
+
 Result<std::filesystem::path> make_card(RunContext& ctx, const RunInputs& in, const CardSpec& spec,
                                         const ToolProgress& progress) {
     auto args = card_args(spec, in.drawtext);
     if (!args) return fail(args.error());
+    // A long card's still middle is one group of pictures shown again and
+    // again: encoding it once spares the encoder most of a long text card.
+    if (const auto repeat = card_repeat(spec)) {
+        auto made = make_card_in_parts(ctx, spec, *args, *repeat, progress);
+        if (made) return spec.output;
+        if (is_cancelled(ctx)) return fail(made.error());
+        ctx.log("the card is encoded whole: " + made.error());
+    }
     if (auto r = run_ffmpeg(ctx, *args, spec.frames, progress); !r) return fail(r.error());
     return spec.output;
 }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <optional>
 #include <limits>
 #include <sstream>
 
@@ -388,6 +390,45 @@ TEST(CardFonts, AFontThatCoversTheText) {
     EXPECT_EQ(pick_covering_font("/f/Noto-Bold.ttf\n" + dejavu + "\n", dejavu), dejavu);
     EXPECT_EQ(pick_covering_font("/f/Zen-Bold.ttf\n/f/Zen.ttf\n/f/Droid.ttf\n", dejavu), "/f/Droid.ttf");
     EXPECT_EQ(pick_covering_font("\n", dejavu), std::nullopt);
+}
+
+// A long card encodes one group of its still pictures and shows it again: only
+// pictures at full strength may repeat, and the parts add up to the card.
+TEST(CardRepeat, OnlyTheStillMiddleRepeats) {
+    const struct {
+        std::string codec;
+        std::int64_t num, den, frames;
+        bool sound;
+        std::optional<std::int64_t> repeats;
+    } cases[] = {
+        {"h264", 25, 1, 500, false, 9},     // 0.76 s head, 9 groups of 2 s, the tail with the fade-out
+        {"h264", 25, 1, 137, false, 2},     // just long enough for two groups
+        {"h264", 25, 1, 136, false, std::nullopt},
+        {"h264", 24000, 1001, 2878, false, 59},
+        {"h264", 25, 1, 75, false, std::nullopt},
+        {"h264", 25, 1, 500, true, std::nullopt},   // a title card with its sound
+        {"hevc", 25, 1, 500, false, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        CardSpec spec = worked_example();
+        spec.video.codec = c.codec;
+        spec.video.fpsNum = c.num;
+        spec.video.fpsDen = c.den;
+        spec.frames = c.frames;
+        if (!c.sound) spec.audio.clear();
+        const auto repeat = card_repeat(spec);
+        ASSERT_EQ(repeat.has_value(), c.repeats.has_value()) << c.codec << " " << c.frames;
+        if (!repeat) continue;
+        EXPECT_EQ(repeat->repeats, *c.repeats) << c.frames;
+        EXPECT_EQ(repeat->head + repeat->repeats * repeat->group + repeat->tail, c.frames);
+        const double fps = static_cast<double>(c.num) / static_cast<double>(c.den);
+        const double seconds = static_cast<double>(c.frames) / fps;
+        // The first repeated picture is past the fade-in, the last before the fade-out.
+        EXPECT_GE(static_cast<double>(repeat->head) / fps, 0.75 - 1e-9) << c.frames;
+        EXPECT_LT(static_cast<double>(repeat->head - 1) / fps, 0.75) << c.frames;
+        EXPECT_LE(static_cast<double>(repeat->head + repeat->repeats * repeat->group - 1) / fps, seconds - 0.75 + 1e-9);
+        EXPECT_LT(repeat->tail, repeat->group + static_cast<std::int64_t>(std::ceil(0.75 * fps)) + 1);
+    }
 }
 
 }  // namespace
