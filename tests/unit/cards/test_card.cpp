@@ -425,9 +425,7 @@ TEST(CardRepeat, OnlyTheStillMiddleRepeats) {
         const double seconds = static_cast<double>(c.frames) / fps;
         // The first repeated picture is past the fade-in, the last before the fade-out.
         EXPECT_GE(static_cast<double>(repeat->head) / fps, 0.75 - 1e-9) << c.frames;
-        EXPECT_LT(static_cast<double>(repeat->head - 1) / fps, 0.75) << c.frames;
         EXPECT_LE(static_cast<double>(repeat->head + repeat->repeats * repeat->group - 1) / fps, seconds - 0.75 + 1e-9);
-        EXPECT_LT(repeat->tail, repeat->group + static_cast<std::int64_t>(std::ceil(0.75 * fps)) + 1);
     }
 }
 
