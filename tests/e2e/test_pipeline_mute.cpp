@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "pipeline/stage_args.h"
 #include "probe/probe.h"
 #include "support/temp_dir.h"
 #include "test_pipeline_support.h"
@@ -89,6 +90,11 @@ TEST(PipelineMute, SilencesEveryTrackInsideAndKeepsEverythingElse) {
     // The picture is untouched over the whole movie.
     EXPECT_EQ(e2e::hashes_only(e2e::frame_hashes(out, "0:v:0")), e2e::hashes_only(e2e::frame_hashes(source, "0:v:0")));
     EXPECT_TRUE(e2e::work_folders(dir.path()).empty());
+    // The bar moves while the run copies the sound.
+    EXPECT_TRUE(std::ranges::any_of(run.events, [](const ProgressEvent& e) {
+        return e.stage == stages::mute.key && e.percent > stages::mute.base * 100 + 1 &&
+               e.percent < (stages::mute.base + stages::mute.span) * 100;
+    }));
 }
 
 TEST(PipelineMute, MovieWithoutAudioIsCopiedWithAWarning) {

@@ -140,8 +140,10 @@ struct RebuiltSound {
     std::vector<std::vector<double>> packetTimes;
 };
 using TrackProgress = std::function<ToolProgress(std::size_t track, std::size_t tracks)>;
+// `copying`: the progress of the whole, where the run copies the sound itself.
 Result<RebuiltSound> make_sound(RunContext& ctx, const RunInputs& in, const std::vector<TrackSource>& carriers,
-                                const AudioRebuild& rebuild, bool read_subtitles, const TrackProgress& progress);
+                                const AudioRebuild& rebuild, bool read_subtitles, const TrackProgress& progress,
+                                const ToolProgress& copying = {});
 double use_sound(RunProducts& out, RebuiltSound sound);
 // make_sound without ffmpeg, for the source's own Matroska tracks in codecs
 // whose times ffmpeg gives as stored: the kept packets of every track are
@@ -151,7 +153,7 @@ double use_sound(RunProducts& out, RebuiltSound sound);
 // beside (where `read_subtitles`). Fails for anything else; make_sound tries
 // it first and then cuts with ffmpeg.
 Result<RebuiltSound> copy_kept_sound(RunContext& ctx, const RunInputs& in, const std::vector<TrackSource>& carriers,
-                                     const AudioRebuild& rebuild, bool read_subtitles);
+                                     const AudioRebuild& rebuild, bool read_subtitles, const ToolProgress& progress = {});
 // Whether every sound track is in a codec whose packet times ffmpeg gives as
 // stored (not Opus, whose codec delay it takes off) and mkvmerge splits (not
 // FLAC).

@@ -352,7 +352,7 @@ Result<std::vector<std::string>> silent_packets(RunContext& ctx, const RunInputs
 }  // namespace
 
 Result<RebuiltSound> copy_kept_sound(RunContext& ctx, const RunInputs& in, const std::vector<TrackSource>& carriers,
-                                     const AudioRebuild& rebuild, bool read_subtitles) {
+                                     const AudioRebuild& rebuild, bool read_subtitles, const ToolProgress& progress) {
     if (!sound_times_as_stored(in.info)) return fail("a sound track's codec is not one the copy reads the times of");
     std::vector<std::uint64_t> streams;
     for (const auto& carrier : carriers) {
@@ -426,6 +426,9 @@ Result<RebuiltSound> copy_kept_sound(RunContext& ctx, const RunInputs& in, const
         return true;
     };
     std::vector<double> ends(carriers.size());
+    // The read goes through the movie in time order: how far it is, is how
+    // far the copy is (in steps of a percent).
+    double reported = 0;
     auto copied = read_matroska_sound_frames(in.source, streams, [&](std::size_t k, double exact, std::string_view frame) {
         // By ffmpeg's times, which give frames stored together whole
         // milliseconds, rounded down: the packets ffmpeg's cut would keep.
@@ -434,6 +437,10 @@ Result<RebuiltSound> copy_kept_sound(RunContext& ctx, const RunInputs& in, const
         if (!write_silence(k, step.before)) return false;
         if (step.at) kept.packetTimes[k].push_back(writers[k].add(*step.at + kLift, frame));
         ends[k] = t + source_packet[k];
+        if (progress && in.info.duration > 0 && t >= (reported + 0.01) * in.info.duration) {
+            reported = std::min(t / in.info.duration, 1.0);
+            progress(reported);
+        }
         return !is_cancelled(ctx);
     });
     if (!copied) return fail(copied.error());
@@ -462,10 +469,11 @@ Result<RebuiltSound> copy_kept_sound(RunContext& ctx, const RunInputs& in, const
 bool wants_subtitles(const StageRun& run) { return run.in.rebuilds_subtitles() && !run.out.subtitleExtracts; }
 
 Result<RebuiltSound> make_sound(RunContext& ctx, const RunInputs& in, const std::vector<TrackSource>& carriers,
-                                const AudioRebuild& rebuild, bool read_subtitles, const TrackProgress& progress) {
+                                const AudioRebuild& rebuild, bool read_subtitles, const TrackProgress& progress,
+                                const ToolProgress& copying) {
     // The run copies the packets itself where it can: ffmpeg's cut would read
     // the whole movie once more, and its join run twice a track.
-    auto copied = copy_kept_sound(ctx, in, carriers, rebuild, read_subtitles);
+    auto copied = copy_kept_sound(ctx, in, carriers, rebuild, read_subtitles, copying);
     if (copied || is_cancelled(ctx)) return copied;
     ctx.log("the sound is cut by ffmpeg: " + copied.error());
     auto cut = cut_sound(ctx, in, carriers, rebuild, read_subtitles);
@@ -486,7 +494,8 @@ Result<double> rebuild_audio(StageRun& run, const AudioRebuild& rebuild, double 
         return run.progress.slice(from + (to - from) * 0.5 + share * static_cast<double>(k),
                                   from + (to - from) * 0.5 + share * static_cast<double>(k + 1));
     };
-    auto sound = make_sound(run.ctx, run.in, run.out.carriers.audio, rebuild, wants_subtitles(run), progress);
+    auto sound = make_sound(run.ctx, run.in, run.out.carriers.audio, rebuild, wants_subtitles(run), progress,
+                            run.progress.slice(from, to));
     if (!sound) return fail(sound.error());
     return use_sound(run.out, std::move(*sound));
 }
