@@ -148,9 +148,9 @@ std::string card_parts_script(const std::vector<std::filesystem::path>& parts, c
     const auto add = [&](const std::filesystem::path& part, std::int64_t frames) {
         script += fmt::format("file {}\nduration {:.6f}\n", concat_quote(part), static_cast<double>(frames) / fps);
     };
-    add(parts.at(0), repeat.head);
-    for (std::int64_t i = 0; i < repeat.repeats; ++i) add(parts.at(1), repeat.group);
-    add(parts.at(2), repeat.tail);
+    add(parts[0], repeat.head);
+    for (std::int64_t i = 0; i < repeat.repeats; ++i) add(parts[1], repeat.group);
+    add(parts[2], repeat.tail);
     return script;
 }
 

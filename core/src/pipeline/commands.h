@@ -64,7 +64,8 @@ std::filesystem::path stretch_segment(const std::filesystem::path& stem, std::si
 double stretch_seek(const EncodedStretch& stretch);
 
 // The concat script that plays a card encoded in its three parts
-// (card_parts_arguments) as the whole card, at `fps` pictures a second.
+// (card_parts_arguments: head, group, tail) as the whole card, at `fps`
+// pictures a second.
 std::string card_parts_script(const std::vector<std::filesystem::path>& parts, const CardRepeat& repeat, double fps);
 
 }  // namespace reel
