@@ -19,11 +19,22 @@ void expect_card_at(const std::string& file, double time) {
     EXPECT_GE(e2e::max_value(frame), 200) << "no text at " << time;
 }
 
+// One text edit over a 20 s movie, written into `dir`.
+struct TextRun {
+    std::string source = e2e::movie(e2e::small_movie(20));
+    std::filesystem::path output;
+    e2e::PipelineRun run;
+};
+TextRun run_text(const test::TempDir& dir, double start, double end, const std::string& text) {
+    TextRun text_run;
+    text_run.output = dir / "out.mkv";
+    text_run.run = e2e::run_edits(text_run.source, text_run.output, {edit("arg1", EditAction::TextOverVideo, start, end, text)});
+    return text_run;
+}
+
 TEST(PipelineOverlay, CardReplacesThePictureAndKeepsTheSound) {
-    const auto source = e2e::movie(e2e::small_movie(20));
     test::TempDir dir;
-    const auto output = dir / "out.mkv";
-    auto run = e2e::run_edits(source, output, {edit("arg1", EditAction::TextOverVideo, 6.3, 9.9, "Over the picture")});
+    const auto [source, output, run] = run_text(dir, 6.3, 9.9, "Over the picture");
     ASSERT_TRUE(run.report.has_value()) << run.report.error();
     const RunReport& report = *run.report;
     ASSERT_EQ(report.applied.size(), 1u);
@@ -60,10 +71,8 @@ TEST(PipelineOverlay, CardReplacesThePictureAndKeepsTheSound) {
 // still fades in once at its start and out once at its end, is whole, and
 // leaves every other picture as it was.
 TEST(PipelineOverlay, ALongCardFadesInAtItsStartAndOutAtItsEndOnly) {
-    const auto source = e2e::movie(e2e::small_movie(20));
     test::TempDir dir;
-    const auto output = dir / "out.mkv";
-    auto run = e2e::run_edits(source, output, {edit("arg1", EditAction::TextOverVideo, 2, 14, "A long card")});
+    const auto [source, output, run] = run_text(dir, 2, 14, "A long card");
     ASSERT_TRUE(run.report.has_value()) << run.report.error();
     const std::string out = path_text(output);
     EXPECT_EQ(e2e::packet_count(out), 500);

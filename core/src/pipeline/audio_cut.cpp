@@ -178,11 +178,11 @@ std::int64_t silence_packets(double seconds, const SilenceSource& silence, bool 
     return nearest ? round_half_away(frames) : static_cast<std::int64_t>(std::floor(frames + 1e-3));
 }
 
-namespace {
-
 double packet_seconds(const SilenceSource& silence) {
     return static_cast<double>(silence.frameSamples) / static_cast<double>(silence.sampleRate);
 }
+
+namespace {
 
 AudioEntry silence_entry(const SilenceSource& silence, double position, std::int64_t packets) {
     // Half a packet below the end of the last wanted packet: timestamps in the
@@ -327,12 +327,12 @@ std::string concat_script(const std::vector<AudioEntry>& entries) {
     return script;
 }
 
-std::vector<std::string> concat_arguments(const std::filesystem::path& script, double offset,
-                                          const std::filesystem::path& output) {
+std::vector<std::string> concat_arguments(const std::filesystem::path& script, const std::string& streams,
+                                          double offset, const std::filesystem::path& output) {
     // -copyts: the demuxer's times stand; ffmpeg would otherwise start the
     // output at zero.
     auto args = ffmpeg_prefix(FfmpegRun::Progress);
-    append(args, {"-copyts", "-f", "concat", "-safe", "0", "-i", path_text(script), "-map", "0:a", "-c", "copy"});
+    append(args, {"-copyts", "-f", "concat", "-safe", "0", "-i", path_text(script), "-map", streams, "-c", "copy"});
     if (offset != 0) append(args, {"-output_ts_offset", seconds_text(offset)});
     args.push_back(path_text(output));
     return args;

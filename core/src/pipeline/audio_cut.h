@@ -105,6 +105,8 @@ struct SilenceSource {
     double firstPacket = 0;
 };
 
+// The length of one packet of `silence`, in seconds.
+double packet_seconds(const SilenceSource& silence);
 // Whole silent packets that fit `seconds`, rounded to the nearest count when
 // `nearest`, else never longer than `seconds`.
 std::int64_t silence_packets(double seconds, const SilenceSource& silence, bool nearest);
@@ -170,10 +172,11 @@ std::string concat_quote(const std::filesystem::path& path);
 // The concat demuxer's script: each entry lasts until the next one's inpoint
 // comes. Times are relative to the first entry's inpoint; `concat_arguments`
 // adds that back (and `lift`, which keeps every time positive for ffmpeg's
-// Matroska writer: the caller takes it off again) as an output offset.
+// Matroska writer: the caller takes it off again) as an output offset, and
+// copies the `streams` ("0:a", "0:v") the script's files hold.
 std::string concat_script(const std::vector<AudioEntry>& entries);
-std::vector<std::string> concat_arguments(const std::filesystem::path& script, double offset,
-                                          const std::filesystem::path& output);
+std::vector<std::string> concat_arguments(const std::filesystem::path& script, const std::string& streams,
+                                          double offset, const std::filesystem::path& output);
 
 // ffmpeg arguments for `seconds` of silence encoded like `track`, in packets
 // of `frame_samples`, as a file of `format`; fails with the silent-audio message.

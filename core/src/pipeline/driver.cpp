@@ -88,10 +88,7 @@ Result<void> make_card_in_parts(RunContext& ctx, const CardSpec& spec, const std
     const auto script = path_from_text(path_text(stem) + ".ffconcat");
     const double fps = static_cast<double>(spec.video.fpsNum) / static_cast<double>(spec.video.fpsDen);
     if (auto written = write_file(script, card_parts_script(parts, repeat, fps)); !written) return fail(written.error());
-    auto args = ffmpeg_prefix(FfmpegRun::Writing);
-    args.insert(args.end(), {"-f", "concat", "-safe", "0", "-i", path_text(script), "-map", "0:v", "-c", "copy",
-                             path_text(spec.output)});
-    return run_ffmpeg(ctx, args, std::nullopt);
+    return run_ffmpeg(ctx, concat_arguments(script, "0:v", 0, spec.output), std::nullopt);
 }
 
 }  // namespace

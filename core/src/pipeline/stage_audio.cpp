@@ -108,6 +108,15 @@ double packet_seconds_of(const AudioStreamInfo& track, std::string_view listing)
            static_cast<double>(track.sampleRate);
 }
 
+// Silence for `track`, in packets as long as the source's where a listing of
+// its first packets shows them evenly spaced.
+SilenceSource silence_source(const AudioStreamInfo& track, std::string_view listing) {
+    SilenceSource silence;
+    silence.frameSamples = silence_frame_samples(track, samples_per_packet(listing, track.sampleRate));
+    silence.sampleRate = track.sampleRate;
+    return silence;
+}
+
 // What a carrier file tells of its tracks' codec delays, read once per file
 // (most tracks share one): its Matroska head, else mkvmerge's identification.
 struct DelaySource {
@@ -186,8 +195,7 @@ Result<SoundCut> cut_sound(RunContext& ctx, const RunInputs& in, const std::vect
         const auto& listing = (*listings)[k];
         SoundTrackCut w;
         w.firstPacket = first_packet_time(listing).value_or(0);
-        w.silence.frameSamples = silence_frame_samples(track, samples_per_packet(listing, track.sampleRate));
-        w.silence.sampleRate = track.sampleRate;
+        w.silence = silence_source(track, listing);
         w.silence.file = in.in_work(fmt::format("{}-silence-{}.nut", rebuild.name, k));
         w.stretches = rebuild.stretches(packet_seconds_of(track, listing));
         w.list = in.in_work(fmt::format("{}-{}.csv", rebuild.name, k));
@@ -226,7 +234,7 @@ Result<JoinedTrack> join_track(RunContext& ctx, const RunInputs& in, const Audio
     }
     // The silence is made first: where its packets start decides where the
     // entries that use it are opened.
-    const double packet = static_cast<double>(w.silence.frameSamples) / static_cast<double>(w.silence.sampleRate);
+    const double packet = packet_seconds(w.silence);
     const auto longest = longest_silence(*segments, w.stretches, rebuild.silence, w.silence);
     if (longest > 0) {
         // Three packets to spare: the encoder's priming and the outpoints'
@@ -256,7 +264,7 @@ Result<JoinedTrack> join_track(RunContext& ctx, const RunInputs& in, const Audio
     const double expected = entries.front().position;
     double offset = entries.front().inpointAt;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (auto r = run_ffmpeg(ctx, concat_arguments(script, offset + kLift, joined), std::nullopt); !r)
+        if (auto r = run_ffmpeg(ctx, concat_arguments(script, "0:a", offset + kLift, joined), std::nullopt); !r)
             return fail(r.error());
         if (rewrite) {
             if (auto r = run_mkvmerge(ctx, {"-o", path_text(output), "--sync", fmt::format("0:{}", -kLiftMs),
@@ -336,7 +344,7 @@ Result<std::vector<std::string>> silent_packets(RunContext& ctx, const RunInputs
     if (longest > kLongestHeld)
         return fail(fmt::format("{:.0f} s of silence are more than the copy holds", longest));
     // A few packets to spare: a muted stretch runs to the next kept packet.
-    const double packet = static_cast<double>(silence.frameSamples) / static_cast<double>(silence.sampleRate);
+    const double packet = packet_seconds(silence);
     const auto file = in.in_work(fmt::format("{}-silence-{}.mka", rebuild.name, k));
     auto args = silence_file_arguments(in.info.audio[k], silence.frameSamples, longest + 4 * packet, file, "matroska");
     if (!args) return fail(args.error());
@@ -372,7 +380,7 @@ Result<RebuiltSound> copy_kept_sound(RunContext& ctx, const RunInputs& in, const
     RebuiltSound kept;
     std::vector<SoundCopyLayout> layouts;
     std::vector<double> source_packet(carriers.size());
-    std::vector<double> silent_packet(carriers.size());
+    std::vector<SilenceSource> silence(carriers.size());
     std::vector<std::vector<std::string>> silences;
     std::vector<MatroskaTrackWriter> writers;
     for (std::size_t k = 0; k < carriers.size(); ++k) {
@@ -380,14 +388,11 @@ Result<RebuiltSound> copy_kept_sound(RunContext& ctx, const RunInputs& in, const
         const auto& listing = (*listings)[k];
         source_packet[k] = packet_seconds_of(track, listing);
         auto stretches = rebuild.stretches(source_packet[k]);
-        SilenceSource silence;
-        silence.frameSamples = silence_frame_samples(track, samples_per_packet(listing, track.sampleRate));
-        silence.sampleRate = track.sampleRate;
-        silent_packet[k] = static_cast<double>(silence.frameSamples) / static_cast<double>(silence.sampleRate);
-        auto packets = silent_packets(ctx, in, rebuild, k, stretches, silence);
+        silence[k] = silence_source(track, listing);
+        auto packets = silent_packets(ctx, in, rebuild, k, stretches, silence[k]);
         if (!packets) return fail(packets.error());
         silences.push_back(std::move(*packets));
-        layouts.emplace_back(std::move(stretches), rebuild.silence, silence);
+        layouts.emplace_back(std::move(stretches), rebuild.silence, silence[k]);
         const auto file = in.in_work(fmt::format("{}-{}-kept.mka", rebuild.name, k));
         auto writer = MatroskaTrackWriter::open(file, head->tracks[streams[k]], (*tags)[k]);
         if (!writer) return fail(writer.error());
@@ -419,7 +424,7 @@ Result<RebuiltSound> copy_kept_sound(RunContext& ctx, const RunInputs& in, const
                 return false;
             }
             for (std::int64_t j = 0; j < run.packets; ++j) {
-                const double at = run.position + static_cast<double>(j) * silent_packet[k] + kLift;
+                const double at = run.position + static_cast<double>(j) * packet_seconds(silence[k]) + kLift;
                 kept.packetTimes[k].push_back(writers[k].add(at, silences[k][static_cast<std::size_t>(j)]));
             }
         }
