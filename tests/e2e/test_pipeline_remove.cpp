@@ -144,8 +144,12 @@ TEST(PipelineRemove, AGapInThePictureBeforeACutKeepsTheSoundInSync) {
         auto run = e2e::run_edits(joined, output, c.edits, "mkv", false, c.exact);
         ASSERT_TRUE(run.report.has_value()) << run.report.error();
         if (std::string_view(c.name) == "remove") {
-            EXPECT_EQ(std::ranges::count_if(run.log, [](const std::string& line) { return line.find("mkvmerge -o") != std::string::npos; }),
-                      2);
+            const auto said = [&run](std::string_view text) {
+                return std::ranges::count_if(run.log, [text](const std::string& line) { return line.find(text) != std::string::npos; });
+            };
+            // Split by the run itself, from the gap's own file.
+            EXPECT_EQ(said("the picture is split before the mux"), 1);
+            EXPECT_EQ(said("mkvmerge splits the picture"), 0);
         }
         expect_in_sync(path_text(output), c.pairs);
     }

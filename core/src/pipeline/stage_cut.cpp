@@ -90,6 +90,116 @@ Result<void> copy_head(const TrackSource& carrier, const EncodedStretch& stretch
     return writer->finish();
 }
 
+// Pictures held at a part's start to find its earliest time: an open GOP's
+// leading pictures follow their keyframe within the decoder's reorder depth.
+constexpr std::size_t kPartHead = 32;
+
+// One part of the split as it is written: timed from its earliest picture on,
+// which the first pictures give, but for a part from the file's start, which
+// keeps the file's times (a picture that starts late stays late).
+struct PartWriter {
+    PartWriter(MatroskaTrackWriter opened, bool from_start) : writer(std::move(opened)), fromStart(from_start) {}
+
+    MatroskaTrackWriter writer;
+    bool fromStart = false;
+    std::vector<StoredFrame> head;
+    std::optional<double> zero;
+    double earliest = 0;
+    double last = 0;
+
+    bool add(double seconds, std::string_view bytes, bool keyframe) {
+        if (!zero) {
+            head.push_back({seconds, keyframe, std::string(bytes)});
+            if (head.size() < kPartHead) return true;
+            return start();
+        }
+        if (seconds < *zero - kListedTimeTolerance) return false;
+        writer.add(seconds - *zero, bytes, keyframe);
+        earliest = std::min(earliest, seconds);
+        last = std::max(last, seconds);
+        return true;
+    }
+    bool start() {
+        if (head.empty()) return false;
+        earliest = std::ranges::min(head, {}, &StoredFrame::seconds).seconds;
+        zero = fromStart ? 0.0 : earliest;
+        last = earliest;
+        for (const auto& frame : head) add(frame.seconds, frame.bytes, frame.keyframe);
+        head.clear();
+        return true;
+    }
+    Result<void> finish(double frame_seconds) {
+        if (!zero && !start()) return fail("a part without pictures");
+        // As mkvmerge gives it: from the earliest picture on.
+        return writer.finish(last + frame_seconds - earliest);
+    }
+};
+
+// The picture of the kept ranges copied out of the carrier into `outputs`,
+// one file a range, as mkvmerge's split writes them. The run reads the movie
+// once either way; writing it in small pieces saves most of the time that the
+// file system spends taking mkvmerge's writes of megabytes. Files whose writer
+// is not trusted to cue every keyframe, pictures without a frame length and
+// laced pictures are left to mkvmerge (the caller's fallback).
+Result<void> split_pictures(RunContext& ctx, const TrackSource& carrier, const std::vector<PieceRange>& ranges,
+                            const std::vector<std::filesystem::path>& outputs, double duration,
+                            const ToolProgress& progress) {
+    if (carrier.syncMs != 0 || !carrier.timestamps.empty() || ranges.empty()) return fail("the picture is shifted");
+    auto head = read_matroska_head(carrier.file);
+    if (!head) return fail(head.error());
+    if (carrier.id >= head->tracks.size()) return fail("no such picture track");
+    const MatroskaTrack& track = head->tracks[carrier.id];
+    if (track.defaultDuration == 0) return fail("the picture gives no frame length");
+    const double frame_seconds = static_cast<double>(track.defaultDuration) / 1e9;
+    // The track's own tags (its encoder's name) go along, as mkvmerge's split takes them.
+    auto tags = read_matroska_track_tags(carrier.file, {carrier.id});
+    if (!tags) return fail(tags.error());
+
+    SplitParts parting(ranges);
+    std::vector<std::optional<PartWriter>> parts(ranges.size());
+    std::string problem;
+    const double from = ranges.front().start;
+    const double span = std::max(ranges.back().end.value_or(duration) - from, 1e-3);
+    double reported = 0;
+    const auto ended = [&](std::size_t i) {
+        if (auto r = parts[i]->finish(frame_seconds); !r) problem = fmt::format("part {}: {}", i + 1, r.error());
+        return problem.empty();
+    };
+    auto read = read_matroska_picture_frames(carrier.file, carrier.id, from, [&](const FrameView& frame) {
+        const auto before = parting.current();
+        const auto now = frame.keyframe ? parting.keyframe(frame.seconds) : before;
+        if (before && before != now && !ended(*before)) return false;
+        if (parting.done()) return false;
+        if (!now) return true;
+        auto& part = parts[*now];
+        if (!part) {
+            auto writer = MatroskaTrackWriter::open(outputs[*now], track, tags->front(), 0.0);
+            if (!writer) {
+                problem = writer.error();
+                return false;
+            }
+            part.emplace(std::move(*writer), ranges[*now].start <= 0);
+        }
+        if (!part->add(frame.seconds, frame.bytes, frame.keyframe)) {
+            problem = fmt::format("a picture at {:.3f} s shown before its part's first", frame.seconds);
+            return false;
+        }
+        if (progress && frame.seconds - from >= (reported + 0.01) * span) {
+            reported = std::min((frame.seconds - from) / span, 1.0);
+            progress(reported);
+        }
+        return !is_cancelled(ctx);
+    });
+    if (!read) return fail(read.error());
+    if (!problem.empty()) return fail(problem);
+    if (is_cancelled(ctx)) return fail("Cancelled");
+    if (const auto open = parting.current(); open && !ended(*open)) return fail(problem);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (!parts[i]) return fail(fmt::format("no pictures for part {}", i + 1));
+    }
+    return {};
+}
+
 // Encodes the stretches of `plan` that hold pictures into `files`, and copies
 // the copied ones. Reads the run's inputs only.
 Result<void> encode_stretches(RunContext& ctx, const RunInputs& in, const CutPlan& plan, const TrackSource& carrier,
@@ -393,12 +503,13 @@ Result<void> run_cut_stages(StageRun& run) {
     std::vector<std::filesystem::path> parts;
     const auto split_picture = [&]() -> Result<void> {
         if (pieces_plan.ranges.empty()) return {};
-        if (auto r = run_mkvmerge(run.ctx, video_split_arguments(split_output, pieces_plan.ranges, video),
-                                  run.progress.slice(0, 1));
-            !r)
-            return fail(r.error());
         parts = split_part_paths(split_output, pieces_plan.ranges.size());
-        return {};
+        auto own = split_pictures(run.ctx, video, pieces_plan.ranges, parts, run.in.info.duration,
+                                  run.progress.slice(0, 1));
+        if (own || is_cancelled(run.ctx)) return own;
+        run.ctx.log("mkvmerge splits the picture: " + own.error());
+        return run_mkvmerge(run.ctx, video_split_arguments(split_output, pieces_plan.ranges, video),
+                            run.progress.slice(0, 1));
     };
     if (!mux_cuts) {
         if (auto r = split_picture(); !r) return r;

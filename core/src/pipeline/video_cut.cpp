@@ -29,6 +29,18 @@ std::vector<std::string> video_split_arguments(const std::filesystem::path& outp
             video.file};
 }
 
+std::optional<std::size_t> SplitParts::keyframe(double seconds) {
+    if (current_ && ranges_[*current_].end && seconds >= *ranges_[*current_].end - kListedTimeTolerance) current_.reset();
+    while (!current_ && next_ < ranges_.size() && seconds >= ranges_[next_].start - kListedTimeTolerance) {
+        // A range ended before this keyframe gets no pictures (the split
+        // then finds its part empty), never the ones of a later range.
+        const auto& end = ranges_[next_].end;
+        if (!end || seconds < *end - kListedTimeTolerance) current_ = next_;
+        ++next_;
+    }
+    return current_;
+}
+
 std::vector<std::string> video_join_arguments(const std::filesystem::path& output,
                                               const std::vector<VideoPiece>& pieces) {
     std::vector<std::string> args{"-o", path_text(output)};

@@ -2,6 +2,7 @@
 // Cutting the picture at keyframes and putting pieces and cards back together,
 // each at the place the plan gives it. Pure: the stages run what these build.
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +16,25 @@ namespace reel {
 // attachment rides along into the pieces.
 std::vector<std::string> video_split_arguments(const std::filesystem::path& output,
                                                const std::vector<PieceRange>& ranges, const TrackSource& video);
+
+// Which kept range each picture belongs to as the split reads the picture in
+// file order, as mkvmerge's split parts it: a part begins at the first
+// keyframe at or after its range's start and ends at the first one at or after
+// its end, so that an open GOP's leading pictures travel with their keyframe.
+class SplitParts {
+public:
+    explicit SplitParts(std::vector<PieceRange> ranges) : ranges_(std::move(ranges)) {}
+    // The part of the pictures from a keyframe at `seconds` on, up to the next keyframe.
+    std::optional<std::size_t> keyframe(double seconds);
+    std::optional<std::size_t> current() const { return current_; }
+    // Every part has begun and ended: nothing further is read.
+    bool done() const { return !current_ && next_ == ranges_.size(); }
+
+private:
+    std::vector<PieceRange> ranges_;
+    std::size_t next_ = 0;
+    std::optional<std::size_t> current_;
+};
 
 // mkvmerge appends each file with its first picture at the end of the one
 // before (a piece cut after a gap in the picture's times starts later than its

@@ -739,43 +739,55 @@ Result<std::vector<double>> read_matroska_track_times(const std::string& path, s
     return times;
 }
 
-Result<StoredPictures> read_matroska_pictures(const std::string& path, std::uint64_t stream, double keyframe,
-                                              std::size_t count) {
+Result<MatroskaTrack> read_matroska_picture_frames(const std::string& path, std::uint64_t stream, double from,
+                                                   const std::function<bool(const FrameView&)>& each) {
     std::ifstream file(path_from_text(path), std::ios::binary);
     auto cued = read_cues(file, path, stream);
     if (!cued) return fail(cued.error());
-    const auto cue = std::ranges::find_if(cued->points, [keyframe](const CuePoint& p) {
-        return std::abs(p.seconds - keyframe) <= kListedTimeTolerance;
-    });
-    if (cue == cued->points.end() || !cue->cluster) return fail(fmt::format("no cue at {:.3f} s in {}", keyframe, path));
-    StoredPictures read{cued->head.tracks[stream], {}};
-    const auto number = read.track.number;
-    bool started = false;
+    // The last cue at or before `from`; a file may start after it.
+    auto cue = std::ranges::find_if(cued->points, [from](const CuePoint& p) { return p.seconds > from + kListedTimeTolerance; });
+    if (cue != cued->points.begin()) --cue;
+    if (!cue->cluster) return fail(fmt::format("no cluster cued at {:.3f} s in {}", cue->seconds, path));
+    const MatroskaTrack& track = cued->head.tracks[stream];
     std::string problem;
+    bool enough = false;
     const auto take = [&](std::string_view cluster) -> Result<bool> {
         for_each_cluster_block(cluster, cued->head.timestampScale, [&](const ClusterBlock& block) {
-            if (block.track != number) return true;
-            // The cue's cluster may begin before the keyframe.
-            if (!started && block.seconds < keyframe - kListedTimeTolerance) return true;
-            if (!started && !block.keyframe) {
-                problem = fmt::format("no keyframe at {:.3f} s in {}", keyframe, path);
-                return false;
-            }
-            started = true;
+            if (block.track != track.number) return true;
             const auto frames = block_frames(block.bytes);
             if (!frames || frames->size() != 1) {
                 problem = "a laced or damaged picture block in " + path;
                 return false;
             }
-            read.frames.push_back({block.seconds, block.keyframe, std::string(frames->front())});
-            return read.frames.size() < count;
+            enough = !each({block.seconds, block.keyframe, frames->front()});
+            return !enough;
         });
         if (!problem.empty()) return fail(problem);
-        return read.frames.size() < count;
+        return !enough;
     };
     if (auto r = each_element(file, path, cued->head.segmentData + *cue->cluster, kCluster, kLargestCluster, take); !r)
         return fail(r.error());
+    return track;
+}
+
+Result<StoredPictures> read_matroska_pictures(const std::string& path, std::uint64_t stream, double keyframe,
+                                              std::size_t count) {
+    StoredPictures read;
+    std::string problem;
+    auto track = read_matroska_picture_frames(path, stream, keyframe, [&](const FrameView& frame) {
+        // The cue's cluster may begin before the keyframe.
+        if (read.frames.empty() && frame.seconds < keyframe - kListedTimeTolerance) return true;
+        if (read.frames.empty() && (!frame.keyframe || frame.seconds > keyframe + kListedTimeTolerance)) {
+            problem = fmt::format("no keyframe at {:.3f} s in {}", keyframe, path);
+            return false;
+        }
+        read.frames.push_back({frame.seconds, frame.keyframe, std::string(frame.bytes)});
+        return read.frames.size() < count;
+    });
+    if (!track) return fail(track.error());
+    if (!problem.empty()) return fail(problem);
     if (read.frames.size() < count) return fail(fmt::format("fewer pictures than listed after {:.3f} s in {}", keyframe, path));
+    read.track = std::move(*track);
     return read;
 }
 

@@ -130,6 +130,19 @@ Result<void> read_matroska_sound_frames(const std::string& path, const std::vect
 // file order, read cluster by cluster; fails as read_matroska_packet_times,
 // and for a cluster of unknown size (a file written as a stream).
 Result<std::vector<double>> read_matroska_track_times(const std::string& path, std::uint64_t stream);
+
+struct FrameView {
+    double seconds = 0;
+    bool keyframe = false;
+    std::string_view bytes;
+};
+// Every frame, in file order, of the picture track ffprobe numbers `stream`,
+// from the cluster of its last keyframe at or before `from` seconds (found by
+// the file's cues) to the end: `each` returns false to end the reading. Gives
+// the track. Fails where the cues are not trusted or list no cluster, and for
+// a laced or damaged block.
+Result<MatroskaTrack> read_matroska_picture_frames(const std::string& path, std::uint64_t stream, double from,
+                                                   const std::function<bool(const FrameView&)>& each);
 // A picture track's frames as stored, from one of its keyframes on: the head
 // of a group of pictures that an exact cut copies instead of encoding.
 struct StoredFrame {

@@ -27,17 +27,21 @@ public:
     // a few seconds before the frame before); gives the time stored, in whole
     // milliseconds, as a reader reads it.
     double add(double seconds, std::string_view frame, bool keyframe = true);
-    // Writes what is held and the segment's size; fails when any write failed.
-    Result<void> finish();
+    // Writes what is held and the segment's size, and `duration` (seconds)
+    // over the one given at the start, where both are; fails when any write
+    // failed.
+    Result<void> finish(std::optional<double> duration = {});
 
 private:
     MatroskaTrackWriter() = default;
     void flush_cluster();
+    void write(std::string_view bytes);
 
     std::filesystem::path path_;
     std::ofstream out_;
     std::uint64_t number_ = 0;
     std::uint64_t segmentData_ = 0;
+    std::uint64_t durationAt_ = 0;  // file offset of the duration's value, 0 without one
     std::string cluster_;  // the blocks of the cluster being made
     std::int64_t clusterStart_ = -1;
 };

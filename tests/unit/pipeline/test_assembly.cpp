@@ -257,6 +257,27 @@ TEST(LinkedSplit, EveryPacketLandsInsideTheRangeItIsBroughtBackFrom) {
     EXPECT_NEAR(linked_place(split.cut, 1.0, 0.001), 11.021, 1e-9);
 }
 
+TEST(SplitParts, PicturesGoToThePartOfTheKeyframeBeforeThem) {
+    // Keyframes every 2 s; two ranges meet at 8, one ends before any keyframe
+    // of its own, the last runs to the end.
+    const std::vector<PieceRange> ranges{{2, 6}, {6, 8}, {8, 8.5}, {9.5, 12}, {14, std::nullopt}};
+    SplitParts parting(ranges);
+    const std::vector<std::pair<double, std::optional<std::size_t>>> expected{
+        {0, std::nullopt}, {2, 0}, {4, 0}, {6, 1}, {8, 2}, {10, 3}, {12, std::nullopt}, {14, 4}, {16, 4}};
+    for (const auto& [keyframe, part] : expected) EXPECT_EQ(parting.keyframe(keyframe), part) << keyframe;
+    EXPECT_FALSE(parting.done());
+
+    // The range from 8 to 8.5 holds no keyframe: it gets none of 10's pictures.
+    SplitParts skipping(ranges);
+    for (const double keyframe : {2.0, 6.0}) skipping.keyframe(keyframe);
+    EXPECT_EQ(skipping.keyframe(10), 3u);
+    EXPECT_EQ(skipping.keyframe(12.0004), std::nullopt);
+    SplitParts ending({{0, 4}});
+    EXPECT_EQ(ending.keyframe(0.021), 0u);
+    EXPECT_EQ(ending.keyframe(4), std::nullopt);
+    EXPECT_TRUE(ending.done());
+}
+
 TEST(LinkedSplit, OnlyWherePicturesRunIntoEveryCutWithoutAGap) {
     // The file's start and an open end are no cuts.
     const auto cuts = cut_keyframes({{0, 10.021}, {20.042, std::nullopt}});

@@ -153,15 +153,17 @@ TEST(MatroskaFrames, AWrittenTrackReadsBackWithItsEntryTagsAndTimes) {
     const auto tag_for = [](std::string targets) { return el(0x7373, el(0x63C0, targets) + el(0x67C8, el(0x45A3, "TITLE"))); };
     const std::string tag = tag_for(el(0x63C5, uint_bytes(77)));
     // Tags of another track and of the whole file are not the track's.
-    auto writer = MatroskaTrackWriter::open(file, track, tag + tag_for(el(0x63C5, uint_bytes(78))) + tag_for(""));
+    // The duration is known at the end only.
+    auto writer = MatroskaTrackWriter::open(file, track, tag + tag_for(el(0x63C5, uint_bytes(78))) + tag_for(""), 0.0);
     ASSERT_TRUE(writer.has_value()) << writer.error();
     // Across more than one cluster, and a time that is not a whole millisecond.
     const std::vector<std::pair<double, std::string>> written{{0.0, "a"}, {1.0204, "bb"}, {7.5, "ccc"}, {70.25, "d"}};
     for (const auto& [t, frame] : written) writer->add(t, frame);
-    ASSERT_TRUE(writer->finish().has_value());
+    ASSERT_TRUE(writer->finish(70.2704).has_value());
 
     const auto head = read_matroska_head(path_text(file));
     ASSERT_TRUE(head.has_value()) << head.error();
+    EXPECT_NEAR(head->duration.value_or(0), 70.2704, 1e-9);
     ASSERT_EQ(head->tracks.size(), 1u);
     EXPECT_EQ(head->tracks[0].entry, track.entry);
     EXPECT_EQ(read_matroska_track_tags(path_text(file), {0}), std::vector<std::string>{tag});

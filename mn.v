@@ -1,0 +1,1 @@
+(MKVInfo) Error: Couldn't open source file mixn.mkv (open file error).
