@@ -371,6 +371,9 @@ struct ClusterBlock {
     std::size_t frames = 0;
     std::string_view bytes;  // the block from its track number on
     bool keyframe = false;
+    // In a BlockGroup with more than its references (a duration, additions):
+    // what a copy of the frame alone would lose.
+    bool more = false;
 };
 
 // Calls `each` with every block of a Cluster element at the start of
@@ -384,13 +387,14 @@ void for_each_cluster_block(std::string_view bytes, std::uint64_t timestamp_scal
     const std::string_view body = bytes.substr(cluster->content, end - cluster->content);
     std::optional<std::uint64_t> base;
     // False once `each` has had enough.
-    const auto note_block = [&](std::string_view block, std::optional<bool> keyframe) {
+    const auto note_block = [&](std::string_view block, std::optional<bool> keyframe, bool more) {
         bool ones = false;
         const auto track = read_vint(block, 0, false, 8, ones);
         if (!base || !track || block.size() < track->second + 2) return true;
         const auto relative = static_cast<std::int16_t>((byte_at(block, track->second) << 8) | byte_at(block, track->second + 1));
         ClusterBlock found{track->first, (static_cast<double>(*base) + relative) * static_cast<double>(timestamp_scale) / 1e9, 0,
                            block};
+        found.more = more;
         // The flags byte, and with lacing the count of frames less one.
         const std::size_t flags = track->second + 2;
         // A SimpleBlock says so in its flags, a Block by having no reference.
@@ -409,16 +413,20 @@ void for_each_cluster_block(std::string_view bytes, std::uint64_t timestamp_scal
         const std::string_view rest = body.substr(child->content);
         if (child->id == kClusterTimestamp && child->whole(body)) base = read_uint(child->body(body));
         if (child->id == kSimpleBlock &&
-            !note_block(rest.substr(0, std::min<std::uint64_t>(*child->size, rest.size())), std::nullopt))
+            !note_block(rest.substr(0, std::min<std::uint64_t>(*child->size, rest.size())), std::nullopt, false))
             return;
         if (child->id == kBlockGroup) {
             const std::string_view group = rest.substr(0, std::min<std::uint64_t>(*child->size, rest.size()));
             // The Block alone: a duration or references may follow it.
             bool referring = false;
-            children(group, [&](std::uint64_t id, std::string_view) { referring = referring || id == kReferenceBlock; });
+            bool more = false;
+            children(group, [&](std::uint64_t id, std::string_view) {
+                referring = referring || id == kReferenceBlock;
+                more = more || (id != kReferenceBlock && id != kBlock);
+            });
             if (const auto block = read_element(group, 0);
                 block && block->id == kBlock &&
-                !note_block(block->whole(group) ? block->body(group) : group.substr(block->content), !referring))
+                !note_block(block->whole(group) ? block->body(group) : group.substr(block->content), !referring, more))
                 return;
         }
         if (*child->size >= body.size() - child->content) break;
@@ -755,8 +763,8 @@ Result<MatroskaTrack> read_matroska_picture_frames(const std::string& path, std:
         for_each_cluster_block(cluster, cued->head.timestampScale, [&](const ClusterBlock& block) {
             if (block.track != track.number) return true;
             const auto frames = block_frames(block.bytes);
-            if (!frames || frames->size() != 1) {
-                problem = "a laced or damaged picture block in " + path;
+            if (!frames || frames->size() != 1 || block.more) {
+                problem = "a laced or damaged picture block, or one with a duration or additions, in " + path;
                 return false;
             }
             enough = !each({block.seconds, block.keyframe, frames->front()});

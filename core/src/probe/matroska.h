@@ -140,7 +140,8 @@ struct FrameView {
 // from the cluster of its last keyframe at or before `from` seconds (found by
 // the file's cues) to the end: `each` returns false to end the reading. Gives
 // the track. Fails where the cues are not trusted or list no cluster, and for
-// a laced or damaged block.
+// a laced or damaged block and one whose group holds more than the frame and
+// its references (a duration or additions, which a copy of the frame loses).
 Result<MatroskaTrack> read_matroska_picture_frames(const std::string& path, std::uint64_t stream, double from,
                                                    const std::function<bool(const FrameView&)>& each);
 // A picture track's frames as stored, from one of its keyframes on: the head
