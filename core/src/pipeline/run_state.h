@@ -179,6 +179,14 @@ double piece_position(const PieceRange& range, double output_start, const VideoP
 Result<std::filesystem::path> make_card(RunContext& ctx, const RunInputs& in, const CardSpec& spec,
                                         const ToolProgress& progress);
 
+// The carrier's picture cut at `ranges` (keyframe times) into a file for each,
+// named as mkvmerge's split of `output` names them (split_part_paths). The run
+// copies the pictures itself where the carrier is a Matroska file it can read
+// so; otherwise mkvmerge splits it. Fills the slice `progress`.
+Result<std::vector<std::filesystem::path>> split_picture(StageRun& run, const TrackSource& carrier,
+                                                         const std::vector<PieceRange>& ranges,
+                                                         const std::filesystem::path& output, const ToolProgress& progress);
+
 // A file for each slot of a plan, where it has one.
 using SlotFiles = std::vector<std::optional<std::filesystem::path>>;
 // Encodes each stretch of `plan` that holds pictures into `files` (same slot,

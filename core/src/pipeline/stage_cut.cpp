@@ -141,7 +141,7 @@ struct PartWriter {
 // file system spends taking mkvmerge's writes of megabytes. Files whose writer
 // is not trusted to cue every keyframe, pictures without a frame length and
 // laced pictures are left to mkvmerge (the caller's fallback).
-Result<void> split_pictures(RunContext& ctx, const TrackSource& carrier, const std::vector<PieceRange>& ranges,
+Result<void> split_in_process(RunContext& ctx, const TrackSource& carrier, const std::vector<PieceRange>& ranges,
                             const std::vector<std::filesystem::path>& outputs, double duration,
                             const ToolProgress& progress) {
     if (carrier.syncMs != 0 || !carrier.timestamps.empty() || ranges.empty()) return fail("the picture is shifted");
@@ -274,6 +274,18 @@ Result<void> encode_stretches(RunContext& ctx, const RunInputs& in, const CutPla
 }
 
 }  // namespace
+
+Result<std::vector<std::filesystem::path>> split_picture(StageRun& run, const TrackSource& carrier,
+                                                         const std::vector<PieceRange>& ranges,
+                                                         const std::filesystem::path& output, const ToolProgress& progress) {
+    auto parts = split_part_paths(output, ranges.size());
+    auto own = split_in_process(run.ctx, carrier, ranges, parts, run.in.info.duration, progress);
+    if (own) return parts;
+    if (is_cancelled(run.ctx)) return fail(own.error());
+    run.ctx.log("mkvmerge splits the picture: " + own.error());
+    if (auto r = run_mkvmerge(run.ctx, video_split_arguments(output, ranges, carrier), progress); !r) return fail(r.error());
+    return parts;
+}
 
 std::unique_ptr<BackgroundRun> encode_stretches_beside(StageRun& run, const CutPlan& plan, const TrackSource& carrier,
                                                        std::string stem, SlotFiles& files,
@@ -499,20 +511,16 @@ Result<void> run_cut_stages(StageRun& run) {
     // Where the mux can cut the picture itself, the split waits for the
     // sound: should its times not be read, the picture is split after all.
     const bool mux_cuts = mux_can_cut(run, pieces_plan) && pictures_run_into_cuts(run, pieces_plan);
-    const auto split_output = run.in.in_work("seg.mkv");
     std::vector<std::filesystem::path> parts;
-    const auto split_picture = [&]() -> Result<void> {
+    const auto split_pieces = [&]() -> Result<void> {
         if (pieces_plan.ranges.empty()) return {};
-        parts = split_part_paths(split_output, pieces_plan.ranges.size());
-        auto own = split_pictures(run.ctx, video, pieces_plan.ranges, parts, run.in.info.duration,
-                                  run.progress.slice(0, 1));
-        if (own || is_cancelled(run.ctx)) return own;
-        run.ctx.log("mkvmerge splits the picture: " + own.error());
-        return run_mkvmerge(run.ctx, video_split_arguments(split_output, pieces_plan.ranges, video),
-                            run.progress.slice(0, 1));
+        auto split = split_picture(run, video, pieces_plan.ranges, run.in.in_work("seg.mkv"), run.progress.slice(0, 1));
+        if (!split) return fail(split.error());
+        parts = std::move(*split);
+        return {};
     };
     if (!mux_cuts) {
-        if (auto r = split_picture(); !r) return r;
+        if (auto r = split_pieces(); !r) return r;
     }
 
     run.progress.begin(stages::cards);
@@ -588,7 +596,7 @@ Result<void> run_cut_stages(StageRun& run) {
         return {};
     }
     run.ctx.log("the picture is split before the mux: " + linked.error());
-    if (auto r = split_picture(); !r) return r;
+    if (auto r = split_pieces(); !r) return r;
     return place_pieces();
 }
 

@@ -71,14 +71,12 @@ Result<void> run_overlay_stage(StageRun& run) {
     std::int64_t encoded_frames = 0;
     auto encoding = encode_stretches_beside(run, *plan, video, "venc", encoded, encoded_frames);
 
-    const auto split_output = run.in.in_work("vid.mkv");
     std::vector<std::filesystem::path> parts;
     if (!plan->ranges.empty()) {
-        if (auto r = run_mkvmerge(run.ctx, video_split_arguments(split_output, plan->ranges, video),
-                                  run.progress.slice(0, kOverlaySplitShare));
-            !r)
-            return r;
-        parts = split_part_paths(split_output, plan->ranges.size());
+        auto split = split_picture(run, video, plan->ranges, run.in.in_work("vid.mkv"),
+                                   run.progress.slice(0, kOverlaySplitShare));
+        if (!split) return fail(split.error());
+        parts = std::move(*split);
     }
 
     const auto card_total = static_cast<std::size_t>(std::ranges::count_if(
