@@ -70,12 +70,15 @@ TEST(PipelineRemove, KeepsEveryOtherFrameBitIdenticalAndReportsSnappedTimes) {
     EXPECT_EQ(e2e::decode_errors(path_text(output)), "");
     EXPECT_TRUE(e2e::work_folders(dir.path()).empty());
     // Removes alone are cut by the final mux as it writes the file: one
-    // mkvmerge run reads the movie, none splits it into pieces first, and
+    // mkvmerge run reads the movie, nothing splits it into pieces first, the
+    // pictures before the cuts are read from the file without a listing, and
     // the kept sound is copied without ffmpeg's cut.
     const auto runs = [&run](std::string_view command) {
         return std::ranges::count_if(run.log, [command](const std::string& line) { return line.find(command) != std::string::npos; });
     };
     EXPECT_EQ(runs("mkvmerge -o"), 1);
+    EXPECT_EQ(runs("split before the mux"), 0);
+    EXPECT_EQ(runs("-read_intervals"), 0);
     EXPECT_EQ(runs("-f segment"), 0);
 }
 

@@ -401,13 +401,18 @@ bool mux_can_cut(const StageRun& run, const CutPlan& plan) {
 bool pictures_run_into_cuts(const StageRun& run, const CutPlan& plan) {
     const auto cuts = cut_keyframes(plan.ranges);
     if (cuts.empty()) return true;
-    const auto listing =
-        run_capture(run.ctx.tools.ffprobe, keyframe_query_arguments(run.out.carriers.video.file, windows_before(cuts)));
-    if (!listing) {
-        run.ctx.log("the picture is split before the mux: " + listing.error());
-        return false;
+    const auto& video = run.out.carriers.video;
+    // From the file itself where it can: a listing reads a second before every cut.
+    auto times = read_matroska_times_before(video.file, video.id, cuts, kBeforeCut);
+    if (!times) {
+        const auto listing = run_capture(run.ctx.tools.ffprobe, keyframe_query_arguments(video.file, windows_before(cuts)));
+        if (!listing) {
+            run.ctx.log("the picture is split before the mux: " + listing.error());
+            return false;
+        }
+        times = parse_frame_index(*listing).times;
     }
-    if (pictures_meet_cuts(parse_frame_index(*listing).times, cuts, 1.0 / run.in.fps)) return true;
+    if (pictures_meet_cuts(*times, cuts, 1.0 / run.in.fps)) return true;
     run.ctx.log("the picture is split before the mux: it has a gap before a cut");
     return false;
 }

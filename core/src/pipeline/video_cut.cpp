@@ -85,7 +85,7 @@ std::vector<double> cut_keyframes(const std::vector<PieceRange>& ranges) {
 
 std::vector<std::pair<double, double>> windows_before(const std::vector<double>& cuts) {
     std::vector<std::pair<double, double>> windows;
-    for (const double cut : cuts) windows.emplace_back(std::max(0.0, cut - 1.0), cut);
+    for (const double cut : cuts) windows.emplace_back(std::max(0.0, cut - kBeforeCut), cut);
     return windows;
 }
 

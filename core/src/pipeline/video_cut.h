@@ -57,9 +57,10 @@ LinkedSplit linked_split(const std::vector<PieceRange>& ranges);
 // which matches the edited time only where the picture runs on without a gap
 // into every cut keyframe (a file joined from recordings has such gaps).
 // The kept ranges' starts and ends (the file's start and an open end are no
-// cuts), the second before each of them that a packet listing reads, and
-// whether in the picture times read there (sorted) the last picture before
-// each cut ends on it, with pictures `frame_seconds` long.
+// cuts), the `kBeforeCut` seconds before each of them that a packet listing
+// reads, and whether in the picture times read there (sorted) the last
+// picture before each cut ends on it, with pictures `frame_seconds` long.
+constexpr double kBeforeCut = 1.0;
 std::vector<double> cut_keyframes(const std::vector<PieceRange>& ranges);
 std::vector<std::pair<double, double>> windows_before(const std::vector<double>& cuts);
 bool pictures_meet_cuts(const std::vector<double>& times, const std::vector<double>& cuts, double frame_seconds);

@@ -778,6 +778,39 @@ Result<MatroskaTrack> read_matroska_picture_frames(const std::string& path, std:
     return track;
 }
 
+Result<std::vector<double>> read_matroska_times_before(const std::string& path, std::uint64_t stream,
+                                                      const std::vector<double>& keyframes, double window) {
+    std::ifstream file(path_from_text(path), std::ios::binary);
+    auto cued = read_cues(file, path, stream);
+    if (!cued) return fail(cued.error());
+    const auto number = cued->head.tracks[stream].number;
+    std::vector<double> times;
+    for (const double keyframe : keyframes) {
+        const double from = keyframe - window;
+        auto cue = std::ranges::find_if(cued->points, [from](const CuePoint& p) { return p.seconds > from; });
+        if (cue != cued->points.begin()) --cue;
+        if (!cue->cluster) return fail(fmt::format("no cluster cued at {:.3f} s in {}", cue->seconds, path));
+        bool reached = false;
+        const auto take = [&](std::string_view cluster) -> Result<bool> {
+            for_each_cluster_block(cluster, cued->head.timestampScale, [&](const ClusterBlock& block) {
+                if (block.track != number) return true;
+                reached = block.keyframe && block.seconds >= keyframe - kListedTimeTolerance;
+                if (!reached && block.seconds >= from - kListedTimeTolerance && block.seconds < keyframe - kListedTimeTolerance)
+                    times.push_back(block.seconds);
+                return !reached;
+            });
+            return !reached;
+        };
+        if (auto r = each_element(file, path, cued->head.segmentData + *cue->cluster, kCluster, kLargestCluster, take); !r)
+            return fail(r.error());
+        if (!reached) return fail(fmt::format("no keyframe at {:.3f} s in {}", keyframe, path));
+    }
+    std::ranges::sort(times);
+    const auto repeats = std::ranges::unique(times);
+    times.erase(repeats.begin(), repeats.end());
+    return times;
+}
+
 Result<StoredPictures> read_matroska_pictures(const std::string& path, std::uint64_t stream, double keyframe,
                                               std::size_t count) {
     StoredPictures read;

@@ -144,6 +144,14 @@ struct FrameView {
 // its references (a duration or additions, which a copy of the frame loses).
 Result<MatroskaTrack> read_matroska_picture_frames(const std::string& path, std::uint64_t stream, double from,
                                                    const std::function<bool(const FrameView&)>& each);
+// The times, sorted, of the pictures of the track ffprobe numbers `stream`
+// that lie in the `window` seconds before each of `keyframes`, read from the
+// keyframe's cluster back to that window's start (found by the file's cues):
+// what a packet listing of those windows gives, without a tool run. Fails
+// where the cues are not trusted or a keyframe is not reached.
+Result<std::vector<double>> read_matroska_times_before(const std::string& path, std::uint64_t stream,
+                                                      const std::vector<double>& keyframes, double window);
+
 // A picture track's frames as stored, from one of its keyframes on: the head
 // of a group of pictures that an exact cut copies instead of encoding.
 struct StoredFrame {
