@@ -747,21 +747,21 @@ Result<std::vector<double>> read_matroska_track_times(const std::string& path, s
     return times;
 }
 
-Result<MatroskaTrack> read_matroska_picture_frames(const std::string& path, std::uint64_t stream, double from,
-                                                   const std::function<bool(const FrameView&)>& each) {
-    std::ifstream file(path_from_text(path), std::ios::binary);
-    auto cued = read_cues(file, path, stream);
-    if (!cued) return fail(cued.error());
-    // The last cue at or before `from`; a file may start after it.
-    auto cue = std::ranges::find_if(cued->points, [from](const CuePoint& p) { return p.seconds > from + kListedTimeTolerance; });
-    if (cue != cued->points.begin()) --cue;
+namespace {
+
+// Every frame of the cued picture track from the cluster of its last cue at or
+// before `from` on, as read_matroska_picture_frames gives them.
+Result<void> each_picture(std::ifstream& file, const std::string& path, const CuedTrack& cued, std::uint64_t number,
+                          double from, const std::function<bool(const FrameView&)>& each) {
+    // A file may start after its first cue's time.
+    auto cue = std::ranges::find_if(cued.points, [from](const CuePoint& p) { return p.seconds > from + kListedTimeTolerance; });
+    if (cue != cued.points.begin()) --cue;
     if (!cue->cluster) return fail(fmt::format("no cluster cued at {:.3f} s in {}", cue->seconds, path));
-    const MatroskaTrack& track = cued->head.tracks[stream];
     std::string problem;
     bool enough = false;
     const auto take = [&](std::string_view cluster) -> Result<bool> {
-        for_each_cluster_block(cluster, cued->head.timestampScale, [&](const ClusterBlock& block) {
-            if (block.track != track.number) return true;
+        for_each_cluster_block(cluster, cued.head.timestampScale, [&](const ClusterBlock& block) {
+            if (block.track != number) return true;
             const auto frames = block_frames(block.bytes);
             if (!frames || frames->size() != 1 || block.more) {
                 problem = "a laced or damaged picture block, or one with a duration or additions, in " + path;
@@ -773,8 +773,18 @@ Result<MatroskaTrack> read_matroska_picture_frames(const std::string& path, std:
         if (!problem.empty()) return fail(problem);
         return !enough;
     };
-    if (auto r = each_element(file, path, cued->head.segmentData + *cue->cluster, kCluster, kLargestCluster, take); !r)
-        return fail(r.error());
+    return each_element(file, path, cued.head.segmentData + *cue->cluster, kCluster, kLargestCluster, take);
+}
+
+}  // namespace
+
+Result<MatroskaTrack> read_matroska_picture_frames(const std::string& path, std::uint64_t stream, double from,
+                                                   const std::function<bool(const FrameView&)>& each) {
+    std::ifstream file(path_from_text(path), std::ios::binary);
+    auto cued = read_cues(file, path, stream);
+    if (!cued) return fail(cued.error());
+    const MatroskaTrack& track = cued->head.tracks[stream];
+    if (auto r = each_picture(file, path, *cued, track.number, from, each); !r) return fail(r.error());
     return track;
 }
 
@@ -783,26 +793,17 @@ Result<std::vector<double>> read_matroska_times_before(const std::string& path, 
     std::ifstream file(path_from_text(path), std::ios::binary);
     auto cued = read_cues(file, path, stream);
     if (!cued) return fail(cued.error());
-    const auto number = cued->head.tracks[stream].number;
     std::vector<double> times;
     for (const double keyframe : keyframes) {
         const double from = keyframe - window;
-        auto cue = std::ranges::find_if(cued->points, [from](const CuePoint& p) { return p.seconds > from; });
-        if (cue != cued->points.begin()) --cue;
-        if (!cue->cluster) return fail(fmt::format("no cluster cued at {:.3f} s in {}", cue->seconds, path));
         bool reached = false;
-        const auto take = [&](std::string_view cluster) -> Result<bool> {
-            for_each_cluster_block(cluster, cued->head.timestampScale, [&](const ClusterBlock& block) {
-                if (block.track != number) return true;
-                reached = block.keyframe && block.seconds >= keyframe - kListedTimeTolerance;
-                if (!reached && block.seconds >= from - kListedTimeTolerance && block.seconds < keyframe - kListedTimeTolerance)
-                    times.push_back(block.seconds);
-                return !reached;
-            });
+        auto read = each_picture(file, path, *cued, cued->head.tracks[stream].number, from, [&](const FrameView& frame) {
+            reached = frame.keyframe && frame.seconds >= keyframe - kListedTimeTolerance;
+            if (!reached && frame.seconds >= from - kListedTimeTolerance && frame.seconds < keyframe - kListedTimeTolerance)
+                times.push_back(frame.seconds);
             return !reached;
-        };
-        if (auto r = each_element(file, path, cued->head.segmentData + *cue->cluster, kCluster, kLargestCluster, take); !r)
-            return fail(r.error());
+        });
+        if (!read) return fail(read.error());
         if (!reached) return fail(fmt::format("no keyframe at {:.3f} s in {}", keyframe, path));
     }
     std::ranges::sort(times);
