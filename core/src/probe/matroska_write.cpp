@@ -14,6 +14,9 @@ using namespace matroska_id;
 
 // Blocks store their time as 16 bits after their cluster's.
 constexpr std::int64_t kClusterMs = 5000;
+// A cluster is held until it is written: five seconds of a 4K picture would
+// be tens of megabytes.
+constexpr std::size_t kClusterBytes = std::size_t{4} << 20;
 // Written in pieces of this size: a file system that reserves room for each
 // write works much longer on one write of megabytes than on many small ones
 // (a 900 MB copy: 0.4 s in 64 KiB writes, 2.8 s in 1 MiB ones, on ext4).
@@ -97,7 +100,8 @@ double MatroskaTrackWriter::add(double seconds, std::string_view frame, bool key
     const auto ms = static_cast<std::int64_t>(std::llround(std::max(seconds, 0.0) * 1000.0));
     // The time after the cluster's is signed: a picture shown before the one
     // decoded before it stays in the cluster.
-    if (clusterStart_ < 0 || ms - clusterStart_ >= kClusterMs || ms - clusterStart_ < -kClusterMs) {
+    if (clusterStart_ < 0 || ms - clusterStart_ >= kClusterMs || ms - clusterStart_ < -kClusterMs ||
+        cluster_.size() >= kClusterBytes) {
         flush_cluster();
         clusterStart_ = ms;
     }
