@@ -139,6 +139,10 @@ std::vector<CutCase> cut_cases() {
     const std::vector<test::AudioTrackSpec> two{{.codec = "aac", .is_default = true}, {.codec = "ac3"}};
     auto ts = shaped("ts", {{.codec = "ac3"}});
     ts.start_offset = 1.4;
+    // A rip whose writer the run does not trust to cue every keyframe: the
+    // keyframes are listed and mkvmerge splits the picture.
+    auto rip = flash_movie(two, 40);
+    rip.writing_app = "Ripper v1.0";
     auto phone = shaped("mp4", {{.codec = "aac"}});
     phone.frame_select = "lt(mod(n,25),12)";  // twelve pictures, then a pause, every second
     return {
@@ -155,6 +159,9 @@ std::vector<CutCase> cut_cases() {
          {edit("a", EditAction::Mute, 10, 11), edit("b", EditAction::TextOverVideo, 20, 24, "Text")},
          {{10, 11}}},
         {"TransportStreamStartingLate", ts, {edit("a", EditAction::Remove, 10, 14)}},
+        {"RipFromAnotherWriter", rip,
+         {edit("a", EditAction::TextOverVideo, 10, 14, "Text"), edit("b", EditAction::Replace, 20, 23, "Card", 2),
+          edit("c", EditAction::Remove, 30, 35)}},
         {"VariableFrameRatePhone", phone, {edit("a", EditAction::TextOverVideo, 20, 22, "Text")}},
     };
 }

@@ -363,7 +363,9 @@ Result<void> make_matroska(const MovieSpec& spec, const ToolSet& tools, const fs
         }
     }
     // mkvmerge's exit code 1 means success with warnings.
-    return run_tool(*tools.mkvmerge, args, {0, 1});
+    if (auto ok = run_tool(*tools.mkvmerge, args, {0, 1}); !ok || spec.writing_app.empty()) return ok;
+    if (!tools.mkvpropedit) return fail("mkvpropedit is needed to name another writing application");
+    return run_tool(*tools.mkvpropedit, {path_text(out), "--edit", "info", "--set", "writing-application=" + spec.writing_app});
 }
 
 Result<void> make_with_ffmpeg(const MovieSpec& spec, const ToolSet& tools, const fs::path& work,
@@ -501,6 +503,7 @@ std::string spec_text(const MovieSpec& spec) {
     if (spec.creation_time) text += fmt::format("created={}\n", *spec.creation_time);
     for (const auto& [key, value] : spec.tags) text += fmt::format("tag={}={}\n", key, value);
     if (spec.start_offset != 0) text += fmt::format("offset={}\n", format_shortest(spec.start_offset));
+    if (!spec.writing_app.empty()) text += fmt::format("writer={}\n", spec.writing_app);
     return text;
 }
 

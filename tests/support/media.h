@@ -151,6 +151,9 @@ struct MovieSpec {
     std::vector<std::pair<std::string, std::string>> tags{};
     // Every timestamp moved by this many seconds (a transport stream that starts late).
     double start_offset = 0;
+    // The writing application a Matroska file names (a disc ripper's), set
+    // after mkvmerge wrote it; empty: mkvmerge's own.
+    std::string writing_app{};
 };
 
 // Path of the movie described by `spec`, generating it on first use. Fails with
