@@ -187,6 +187,12 @@ Result<std::vector<std::filesystem::path>> split_picture(StageRun& run, const Tr
                                                          const std::vector<PieceRange>& ranges,
                                                          const std::filesystem::path& output, const ToolProgress& progress);
 
+// split_picture's own copy, without mkvmerge: fails (for the log) where the
+// carrier cannot be read so. `duration` (the movie's) paces the progress.
+Result<void> split_in_process(RunContext& ctx, const TrackSource& carrier, const std::vector<PieceRange>& ranges,
+                              const std::vector<std::filesystem::path>& outputs, double duration,
+                              const ToolProgress& progress);
+
 // A file for each slot of a plan, where it has one.
 using SlotFiles = std::vector<std::optional<std::filesystem::path>>;
 // Encodes each stretch of `plan` that holds pictures into `files` (same slot,

@@ -135,6 +135,8 @@ struct PartWriter {
     }
 };
 
+}  // namespace
+
 // The picture of the kept ranges copied out of the carrier into `outputs`,
 // one file a range, as mkvmerge's split writes them. The run reads the movie
 // once either way; writing it in small pieces saves most of the time that the
@@ -199,6 +201,8 @@ Result<void> split_in_process(RunContext& ctx, const TrackSource& carrier, const
     }
     return {};
 }
+
+namespace {
 
 // Encodes the stretches of `plan` that hold pictures into `files`, and copies
 // the copied ones. Reads the run's inputs only.
