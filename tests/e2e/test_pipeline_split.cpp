@@ -43,7 +43,9 @@ TEST(PictureSplit, PartsEqualMkvmergesOnBFramesAndOpenGops) {
         ctx.tools = e2e::tools();
         ASSERT_TRUE(run_mkvmerge(ctx, video_split_arguments(dir / "mkv.mkv", ranges, video), {}));
         const auto own = split_part_paths(dir / "own.mkv", ranges.size());
-        ASSERT_TRUE(split_in_process(ctx, video, ranges, own, 20, {}));
+        const auto written = split_in_process(ctx, video, ranges, own, 20, {});
+        ASSERT_TRUE(written) << written.error();
+        EXPECT_EQ(*written, PartFiles(own.begin(), own.end()));
         const auto theirs = split_part_paths(dir / "mkv.mkv", ranges.size());
         for (std::size_t i = 0; i < ranges.size(); ++i) {
             SCOPED_TRACE(i);

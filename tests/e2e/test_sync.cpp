@@ -141,6 +141,10 @@ std::vector<CutCase> cut_cases() {
     ts.start_offset = 1.4;
     // A rip whose writer the run does not trust to cue every keyframe: the
     // keyframes are listed and mkvmerge splits the picture.
+    // A Matroska picture that starts late: a cut from its first keyframe
+    // leaves nothing of the picture before it.
+    auto late = flash_movie(two, 40);
+    late.start_offset = 0.5;
     auto rip = flash_movie(two, 40);
     rip.writing_app = "Ripper v1.0";
     auto phone = shaped("mp4", {{.codec = "aac"}});
@@ -159,6 +163,8 @@ std::vector<CutCase> cut_cases() {
          {edit("a", EditAction::Mute, 10, 11), edit("b", EditAction::TextOverVideo, 20, 24, "Text")},
          {{10, 11}}},
         {"TransportStreamStartingLate", ts, {edit("a", EditAction::Remove, 10, 14)}},
+        {"MatroskaStartingLate", late,
+         {edit("a", EditAction::Remove, 0.3, 2.5), edit("b", EditAction::Replace, 10, 12, "Card", 2)}},
         {"RipFromAnotherWriter", rip,
          {edit("a", EditAction::TextOverVideo, 10, 14, "Text"), edit("b", EditAction::Replace, 20, 23, "Card", 2),
           edit("c", EditAction::Remove, 30, 35)}},

@@ -179,19 +179,23 @@ double piece_position(const PieceRange& range, double output_start, const VideoP
 Result<std::filesystem::path> make_card(RunContext& ctx, const RunInputs& in, const CardSpec& spec,
                                         const ToolProgress& progress);
 
+// A file for each kept range of the picture; none for a range from the file's
+// start that ends at its first keyframe (a picture that starts late, after a
+// cut there, has nothing before it).
+using PartFiles = std::vector<std::optional<std::filesystem::path>>;
 // The carrier's picture cut at `ranges` (keyframe times) into a file for each,
 // named as mkvmerge's split of `output` names them (split_part_paths). The run
 // copies the pictures itself where the carrier is a Matroska file it can read
 // so; otherwise mkvmerge splits it. Fills the slice `progress`.
-Result<std::vector<std::filesystem::path>> split_picture(StageRun& run, const TrackSource& carrier,
-                                                         const std::vector<PieceRange>& ranges,
-                                                         const std::filesystem::path& output, const ToolProgress& progress);
+Result<PartFiles> split_picture(StageRun& run, const TrackSource& carrier, const std::vector<PieceRange>& ranges,
+                                const std::filesystem::path& output, const ToolProgress& progress);
 
-// split_picture's own copy, without mkvmerge: fails (for the log) where the
-// carrier cannot be read so. `duration` (the movie's) paces the progress.
-Result<void> split_in_process(RunContext& ctx, const TrackSource& carrier, const std::vector<PieceRange>& ranges,
-                              const std::vector<std::filesystem::path>& outputs, double duration,
-                              const ToolProgress& progress);
+// split_picture's own copy into `paths`, without mkvmerge: fails (for the log)
+// where the carrier cannot be read so. `duration` (the movie's) paces the
+// progress.
+Result<PartFiles> split_in_process(RunContext& ctx, const TrackSource& carrier, const std::vector<PieceRange>& ranges,
+                                   const std::vector<std::filesystem::path>& paths, double duration,
+                                   const ToolProgress& progress);
 
 // A file for each slot of a plan, where it has one.
 using SlotFiles = std::vector<std::optional<std::filesystem::path>>;
@@ -207,7 +211,7 @@ std::unique_ptr<BackgroundRun> encode_stretches_beside(StageRun& run, const CutP
 // `files` (the encoded stretches) with the file each piece slot joins with:
 // the carrier's split part, through the filters it asks for. The passes fill
 // the slice [from, to] of the current stage.
-Result<SlotFiles> slot_files(StageRun& run, const CutPlan& plan, const std::vector<std::filesystem::path>& parts,
+Result<SlotFiles> slot_files(StageRun& run, const CutPlan& plan, const PartFiles& parts,
                              SlotFiles files, double from, double to);
 // Renders every card of `specs` into `files` (same index) beside what the
 // caller runs next, at most two side by side (card_groups). `specs` and

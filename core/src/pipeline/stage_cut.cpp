@@ -143,9 +143,9 @@ struct PartWriter {
 // file system spends taking mkvmerge's writes of megabytes. Files whose writer
 // is not trusted to cue every keyframe, pictures without a frame length and
 // laced pictures are left to mkvmerge (the caller's fallback).
-Result<void> split_in_process(RunContext& ctx, const TrackSource& carrier, const std::vector<PieceRange>& ranges,
-                            const std::vector<std::filesystem::path>& outputs, double duration,
-                            const ToolProgress& progress) {
+Result<PartFiles> split_in_process(RunContext& ctx, const TrackSource& carrier, const std::vector<PieceRange>& ranges,
+                                   const std::vector<std::filesystem::path>& paths, double duration,
+                                   const ToolProgress& progress) {
     if (carrier.syncMs != 0 || !carrier.timestamps.empty() || ranges.empty()) return fail("the picture is shifted");
     auto head = read_matroska_head(carrier.file);
     if (!head) return fail(head.error());
@@ -175,7 +175,7 @@ Result<void> split_in_process(RunContext& ctx, const TrackSource& carrier, const
         if (!now) return true;
         auto& part = parts[*now];
         if (!part) {
-            auto writer = MatroskaTrackWriter::open(outputs[*now], track, tags->front(), 0.0);
+            auto writer = MatroskaTrackWriter::open(paths[*now], track, tags->front(), 0.0);
             if (!writer) {
                 problem = writer.error();
                 return false;
@@ -196,10 +196,13 @@ Result<void> split_in_process(RunContext& ctx, const TrackSource& carrier, const
     if (!problem.empty()) return fail(problem);
     if (is_cancelled(ctx)) return fail("Cancelled");
     if (const auto open = parting.current(); open && !ended(*open)) return fail(problem);
+    PartFiles written(paths.begin(), paths.end());
     for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (!parts[i]) return fail(fmt::format("no pictures for part {}", i + 1));
+        if (parts[i]) continue;
+        if (i > 0 || ranges[0].start > 0) return fail(fmt::format("no pictures for part {}", i + 1));
+        written[i].reset();
     }
-    return {};
+    return written;
 }
 
 namespace {
@@ -279,15 +282,18 @@ Result<void> encode_stretches(RunContext& ctx, const RunInputs& in, const CutPla
 
 }  // namespace
 
-Result<std::vector<std::filesystem::path>> split_picture(StageRun& run, const TrackSource& carrier,
-                                                         const std::vector<PieceRange>& ranges,
-                                                         const std::filesystem::path& output, const ToolProgress& progress) {
-    auto parts = split_part_paths(output, ranges.size());
-    auto own = split_in_process(run.ctx, carrier, ranges, parts, run.in.info.duration, progress);
-    if (own) return parts;
-    if (is_cancelled(run.ctx)) return fail(own.error());
+Result<PartFiles> split_picture(StageRun& run, const TrackSource& carrier, const std::vector<PieceRange>& ranges,
+                                const std::filesystem::path& output, const ToolProgress& progress) {
+    const auto paths = split_part_paths(output, ranges.size());
+    auto own = split_in_process(run.ctx, carrier, ranges, paths, run.in.info.duration, progress);
+    if (own || is_cancelled(run.ctx)) return own;
     run.ctx.log("mkvmerge splits the picture: " + own.error());
     if (auto r = run_mkvmerge(run.ctx, video_split_arguments(output, ranges, carrier), progress); !r) return fail(r.error());
+    PartFiles parts(paths.begin(), paths.end());
+    // mkvmerge writes a file without a picture for a range before the first keyframe.
+    if (ranges[0].start <= 0) {
+        if (auto head = read_matroska_head(path_text(paths[0])); head && !head->firstCluster) parts[0].reset();
+    }
     return parts;
 }
 
@@ -301,13 +307,13 @@ std::unique_ptr<BackgroundRun> encode_stretches_beside(StageRun& run, const CutP
         });
 }
 
-Result<SlotFiles> slot_files(StageRun& run, const CutPlan& plan, const std::vector<std::filesystem::path>& parts,
-                             SlotFiles files, double from, double to) {
+Result<SlotFiles> slot_files(StageRun& run, const CutPlan& plan, const PartFiles& parts, SlotFiles files, double from,
+                             double to) {
     std::vector<FileJob> passes;
     for (std::size_t i = 0; i < plan.slots.size(); ++i) {
         const auto& slot = plan.slots[i];
-        if (slot.kind != PieceSlot::Kind::Piece) continue;
-        const auto& part = parts[slot.index];
+        if (slot.kind != PieceSlot::Kind::Piece || !parts[slot.index]) continue;
+        const auto& part = *parts[slot.index];
         files[i] = part;
         if (auto filters = piece_filters(run.in.video.codec, slot.needsBitstreamPass, slot.dropLeading)) {
             passes.push_back({part, bitstream_pass_path(part), *filters});
@@ -520,7 +526,7 @@ Result<void> run_cut_stages(StageRun& run) {
     // Where the mux can cut the picture itself, the split waits for the
     // sound: should its times not be read, the picture is split after all.
     const bool mux_cuts = mux_can_cut(run, pieces_plan) && pictures_run_into_cuts(run, pieces_plan);
-    std::vector<std::filesystem::path> parts;
+    PartFiles parts;
     const auto split_pieces = [&]() -> Result<void> {
         if (pieces_plan.ranges.empty()) return {};
         auto split = split_picture(run, video, pieces_plan.ranges, run.in.in_work("seg.mkv"), run.progress.slice(0, 1));
@@ -556,6 +562,7 @@ Result<void> run_cut_stages(StageRun& run) {
             const auto& origin = composed->origins[i];
             const double position = layout.slotPositions[origin.cutSlot] + origin.offset;
             if (slot.kind == PieceSlot::Kind::Piece) {
+                if (!(*files)[i]) continue;
                 auto piece = measure_piece(run.ctx, *(*files)[i]);
                 if (!piece) return fail(piece.error());
                 piece->position = piece_position(pieces_plan.ranges[slot.index], position, *piece);

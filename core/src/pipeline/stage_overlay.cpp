@@ -71,7 +71,7 @@ Result<void> run_overlay_stage(StageRun& run) {
     std::int64_t encoded_frames = 0;
     auto encoding = encode_stretches_beside(run, *plan, video, "venc", encoded, encoded_frames);
 
-    std::vector<std::filesystem::path> parts;
+    PartFiles parts;
     if (!plan->ranges.empty()) {
         auto split = split_picture(run, video, plan->ranges, run.in.in_work("vid.mkv"),
                                    run.progress.slice(0, kOverlaySplitShare));
@@ -96,6 +96,7 @@ Result<void> run_overlay_stage(StageRun& run) {
     for (std::size_t i = 0; i < plan->slots.size(); ++i) {
         const auto& slot = plan->slots[i];
         if (slot.kind == PieceSlot::Kind::Piece) {
+            if (!(*files)[i]) continue;
             auto piece = measure_piece(run.ctx, *(*files)[i]);
             if (!piece) return fail(piece.error());
             // The timeline does not move here: every piece keeps its own time.
