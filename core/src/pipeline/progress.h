@@ -2,6 +2,7 @@
 // Progress of one run: which stage is current, where it sits in the whole, the
 // slices of a stage that its tool runs fill, and the guard that keeps the
 // overall percent from stepping back.
+#include <algorithm>
 #include <string>
 
 #include "pipeline/stage_args.h"
@@ -22,6 +23,22 @@ public:
 
 private:
     double last_ = 0;
+};
+
+// Passes a read's progress on in steps of a percent: a read that reports each
+// packet or picture would otherwise call it millions of times.
+class PercentSteps {
+public:
+    explicit PercentSteps(ToolProgress progress) : progress_(std::move(progress)) {}
+    void operator()(double fraction) {
+        if (!progress_ || fraction < reported_ + 0.01) return;
+        reported_ = std::min(fraction, 1.0);
+        progress_(reported_);
+    }
+
+private:
+    ToolProgress progress_;
+    double reported_ = 0;
 };
 
 class StageProgress {

@@ -357,6 +357,33 @@ Result<std::vector<std::string>> silent_packets(RunContext& ctx, const RunInputs
     return packets;
 }
 
+// One track's copy: where its packets and its silence go, and the file they
+// are written to.
+struct TrackCopy {
+    SoundCopyLayout layout;
+    SilenceSource silence;
+    std::vector<std::string> silentPackets;
+    double packet = 0;  // the length of the source's packets
+    MatroskaTrackWriter writer;
+    double end = 0;  // where the last packet read ends
+
+    // Writes `runs` of silent packets, lifted as ffmpeg's join is (so that a
+    // packet that starts a little before the edited 0 keeps its time), adding
+    // their times to `times`; says why where more are asked for than were made.
+    std::optional<std::string> write_silence(const std::vector<SilenceRun>& runs, std::vector<double>& times) {
+        for (const auto& run : runs) {
+            if (static_cast<std::size_t>(run.packets) > silentPackets.size())
+                return fmt::format("{} silent packets asked for at {:.3f} s, {} made", run.packets, run.position,
+                                   silentPackets.size());
+            for (std::int64_t j = 0; j < run.packets; ++j) {
+                const double at = run.position + static_cast<double>(j) * packet_seconds(silence) + kLift;
+                times.push_back(writer.add(at, silentPackets[static_cast<std::size_t>(j)]));
+            }
+        }
+        return std::nullopt;
+    }
+};
+
 }  // namespace
 
 Result<RebuiltSound> copy_kept_sound(RunContext& ctx, const RunInputs& in, const std::vector<TrackSource>& carriers,
@@ -378,25 +405,20 @@ Result<RebuiltSound> copy_kept_sound(RunContext& ctx, const RunInputs& in, const
     auto listings = first_packet_listings(ctx, carriers);
     if (!listings) return fail(listings.error());
     RebuiltSound kept;
-    std::vector<SoundCopyLayout> layouts;
-    std::vector<double> source_packet(carriers.size());
-    std::vector<SilenceSource> silence(carriers.size());
-    std::vector<std::vector<std::string>> silences;
-    std::vector<MatroskaTrackWriter> writers;
+    std::vector<TrackCopy> copies;
     for (std::size_t k = 0; k < carriers.size(); ++k) {
         const auto& track = in.info.audio[k];
         const auto& listing = (*listings)[k];
-        source_packet[k] = packet_seconds_of(track, listing);
-        auto stretches = rebuild.stretches(source_packet[k]);
-        silence[k] = silence_source(track, listing);
-        auto packets = silent_packets(ctx, in, rebuild, k, stretches, silence[k]);
+        const double packet = packet_seconds_of(track, listing);
+        auto stretches = rebuild.stretches(packet);
+        const auto silence = silence_source(track, listing);
+        auto packets = silent_packets(ctx, in, rebuild, k, stretches, silence);
         if (!packets) return fail(packets.error());
-        silences.push_back(std::move(*packets));
-        layouts.emplace_back(std::move(stretches), rebuild.silence, silence[k]);
         const auto file = in.in_work(fmt::format("{}-{}-kept.mka", rebuild.name, k));
         auto writer = MatroskaTrackWriter::open(file, head->tracks[streams[k]], (*tags)[k]);
         if (!writer) return fail(writer.error());
-        writers.push_back(std::move(*writer));
+        copies.push_back({SoundCopyLayout(std::move(stretches), rebuild.silence, silence), silence, std::move(*packets),
+                          packet, std::move(*writer)});
         kept.carriers.push_back(TrackSource{path_text(file), 0, -kLiftMs});
     }
     kept.packetTimes.resize(carriers.size());
@@ -414,50 +436,35 @@ Result<RebuiltSound> copy_kept_sound(RunContext& ctx, const RunInputs& in, const
         });
     }
     std::optional<std::string> misplaced;
-    // Lifted as ffmpeg's join is, so that a packet that starts a little
-    // before the edited 0 keeps its time.
     const auto write_silence = [&](std::size_t k, const std::vector<SilenceRun>& runs) {
-        for (const auto& run : runs) {
-            if (static_cast<std::size_t>(run.packets) > silences[k].size()) {
-                misplaced = fmt::format("{} silent packets asked for at {:.3f} s, {} made", run.packets, run.position,
-                                        silences[k].size());
-                return false;
-            }
-            for (std::int64_t j = 0; j < run.packets; ++j) {
-                const double at = run.position + static_cast<double>(j) * packet_seconds(silence[k]) + kLift;
-                kept.packetTimes[k].push_back(writers[k].add(at, silences[k][static_cast<std::size_t>(j)]));
-            }
-        }
-        return true;
+        misplaced = copies[k].write_silence(runs, kept.packetTimes[k]);
+        return !misplaced;
     };
-    std::vector<double> ends(carriers.size());
     // The read goes through the movie in time order: how far it is, is how
-    // far the copy is (in steps of a percent).
-    double reported = 0;
+    // far the copy is.
+    PercentSteps steps(progress);
     auto copied = read_matroska_sound_frames(in.source, streams, [&](std::size_t k, double exact, std::string_view frame) {
         // By ffmpeg's times, which give frames stored together whole
         // milliseconds, rounded down: the packets ffmpeg's cut would keep.
         const double t = std::floor(exact * 1000.0 + 1e-6) / 1000.0;
-        const auto step = layouts[k].packet(t);
+        auto& copy = copies[k];
+        const auto step = copy.layout.packet(t);
         if (!write_silence(k, step.before)) return false;
-        if (step.at) kept.packetTimes[k].push_back(writers[k].add(*step.at + kLift, frame));
-        ends[k] = t + source_packet[k];
-        if (progress && in.info.duration > 0 && t >= (reported + 0.01) * in.info.duration) {
-            reported = std::min(t / in.info.duration, 1.0);
-            progress(reported);
-        }
+        if (step.at) kept.packetTimes[k].push_back(copy.writer.add(*step.at + kLift, frame));
+        copy.end = t + copy.packet;
+        if (in.info.duration > 0) steps(t / in.info.duration);
         return !is_cancelled(ctx);
     });
     if (!copied) return fail(copied.error());
     if (is_cancelled(ctx)) return fail("Cancelled");
-    for (std::size_t k = 0; k < writers.size() && !misplaced; ++k) write_silence(k, layouts[k].finish(ends[k]));
+    for (std::size_t k = 0; k < copies.size() && !misplaced; ++k) write_silence(k, copies[k].layout.finish(copies[k].end));
     if (misplaced) return fail(*misplaced);
 
-    for (std::size_t k = 0; k < writers.size(); ++k) {
+    for (std::size_t k = 0; k < copies.size(); ++k) {
         if (kept.packetTimes[k].empty()) return fail(fmt::format("Audio track {} has no sound left to write.", k + 1));
-        if (auto r = writers[k].finish(); !r) return fail(r.error());
+        if (auto r = copies[k].writer.finish(); !r) return fail(r.error());
     }
-    kept.silence = layouts.empty() ? 0 : layouts.front().mutedSeconds();
+    kept.silence = copies.empty() ? 0 : copies.front().layout.mutedSeconds();
     if (reading) {
         if (auto r = reading->collect(); r) {
             kept.subtitleExtracts = extracts;

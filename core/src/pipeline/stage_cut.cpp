@@ -146,7 +146,8 @@ struct PartWriter {
 Result<PartFiles> split_in_process(RunContext& ctx, const TrackSource& carrier, const std::vector<PieceRange>& ranges,
                                    const std::vector<std::filesystem::path>& paths, double duration,
                                    const ToolProgress& progress) {
-    if (carrier.syncMs != 0 || !carrier.timestamps.empty() || ranges.empty()) return fail("the picture is shifted");
+    if (ranges.empty()) return PartFiles{};
+    if (carrier.syncMs != 0 || !carrier.timestamps.empty()) return fail("the picture is shifted");
     auto head = read_matroska_head(carrier.file);
     if (!head) return fail(head.error());
     if (carrier.id >= head->tracks.size()) return fail("no such picture track");
@@ -162,7 +163,7 @@ Result<PartFiles> split_in_process(RunContext& ctx, const TrackSource& carrier, 
     std::string problem;
     const double from = ranges.front().start;
     const double span = std::max(ranges.back().end.value_or(duration) - from, 1e-3);
-    double reported = 0;
+    PercentSteps steps(progress);
     const auto ended = [&](std::size_t i) {
         if (auto r = parts[i]->finish(frame_seconds); !r) problem = fmt::format("part {}: {}", i + 1, r.error());
         return problem.empty();
@@ -186,10 +187,7 @@ Result<PartFiles> split_in_process(RunContext& ctx, const TrackSource& carrier, 
             problem = fmt::format("a picture at {:.3f} s shown before its part's first", frame.seconds);
             return false;
         }
-        if (progress && frame.seconds - from >= (reported + 0.01) * span) {
-            reported = std::min((frame.seconds - from) / span, 1.0);
-            progress(reported);
-        }
+        steps((frame.seconds - from) / span);
         return !is_cancelled(ctx);
     });
     if (!read) return fail(read.error());

@@ -52,7 +52,7 @@ std::string float_body(double value) {
 // Milliseconds, to the nanosecond: seconds added up in binary fall a hair short.
 std::string duration_body(double seconds) { return float_body(std::round(seconds * 1e9) / 1e6); }
 std::string track_number_vint(std::uint64_t number) {
-    // Track numbers of sound tracks are small; one to two bytes.
+    // Track numbers are small: one to two bytes.
     if (number < 0x7F) return std::string(1, static_cast<char>(0x80 | number));
     return {static_cast<char>(0x40 | (number >> 8)), static_cast<char>(number & 0xFF)};
 }

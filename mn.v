@@ -1,1 +1,0 @@
-(MKVInfo) Error: Couldn't open source file mixn.mkv (open file error).
