@@ -63,6 +63,8 @@ TEST(ServeRun, OneRunAtATimeAndCancelStopsTheRunningTool) {
     test::MovieSpec spec;
     spec.duration = 6;
     spec.audio = {{}};
+    // ASS subtitles: the final file is mkvmerge's to write.
+    spec.subtitles = {{.format = test::SubtitleFormat::Ass}};
     const auto movie = test::test_movie(spec);
     ASSERT_TRUE(movie) << movie.error();
     auto tools = test::test_tools();

@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "pipeline/commands.h"
+#include "pipeline/final_mux.h"
 #include "pipeline/progress.h"
 #include "pipeline/run_state.h"
 #include "pipeline/stage_args.h"
@@ -43,6 +44,25 @@ std::vector<MuxTrack> mux_tracks(const RunInputs& in, RunProducts& out) {
     return tracks;
 }
 
+double edited_length(const Timeline& timeline) {
+    return timeline.segments.empty() ? 0.0 : timeline.offsets.back() + timeline.segments.back().length;
+}
+
+// The run's own writer where it takes the tracks, else mkvmerge.
+Result<void> write_final_file(StageRun& run, const MuxInputs& inputs) {
+    const RunInputs& in = run.in;
+    const auto subtitles = subrip_tracks(inputs.subtitleArgs);
+    const bool source_subtitles = inputs.sourceSubtitles && !in.sourceInfo.subtitles.empty();
+    if (subtitles && own_mux_fits(inputs, source_subtitles)) {
+        std::vector<KeptChapter> chapters;
+        if (!inputs.chapterArgs.empty()) chapters = kept_chapters(in.info.chapters, run.out.timeline);
+        auto own = write_final_matroska(inputs, *subtitles, chapters, run.progress.slice(0, 1), edited_length(run.out.timeline));
+        if (own) return {};
+        run.ctx.log("mkvmerge writes the file: " + own.error());
+    }
+    return run_mkvmerge(run.ctx, mux_arguments(inputs), run.progress.slice(0, 1));
+}
+
 }  // namespace
 
 Result<void> run_mux_stage(StageRun& run) {
@@ -66,7 +86,7 @@ Result<void> run_mux_stage(StageRun& run) {
         properties.insert(properties.end(), inputs.chapterArgs.begin(), inputs.chapterArgs.end());
         inputs.chapterArgs.clear();
     }
-    if (auto r = run_mkvmerge(run.ctx, mux_arguments(inputs), run.progress.slice(0, 1)); !r) return r;
+    if (auto r = write_final_file(run, inputs); !r) return r;
 
     // mkvmerge stamps the file with the time of muxing; the edited movie keeps
     // the day it was made.

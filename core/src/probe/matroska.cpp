@@ -317,7 +317,8 @@ std::optional<std::vector<double>> parse_cue_times(std::string_view bytes, std::
 }
 
 bool cues_list_every_keyframe(const MatroskaHead& head) {
-    return head.writingApp.starts_with("mkvmerge") || head.muxingApp.starts_with("Lavf");
+    return head.writingApp.starts_with("mkvmerge") || head.muxingApp.starts_with("Lavf") ||
+           head.writingApp == "reelmender";
 }
 
 namespace {
@@ -735,6 +736,119 @@ Result<void> read_matroska_sound_frames(const std::string& path, const std::vect
         return !enough;
     };
     return each_element(file, path, *head.firstCluster, kCluster, kLargestCluster, take);
+}
+
+std::vector<std::pair<std::uint64_t, std::string_view>> matroska_children(std::string_view body) {
+    std::vector<std::pair<std::uint64_t, std::string_view>> found;
+    children(body, [&](std::uint64_t id, std::string_view value) { found.emplace_back(id, value); });
+    return found;
+}
+
+Result<MatroskaExtras> read_matroska_extras(const std::string& path) {
+    std::ifstream file(path_from_text(path), std::ios::binary);
+    if (!file) return fail("cannot open " + path);
+    auto head = read_head(file, path);
+    if (!head) return fail(head.error());
+    MatroskaExtras extras;
+    // Fonts and cover art are the largest of them.
+    constexpr std::size_t kLargest = std::size_t{256} << 20;
+    for (std::uint64_t at = head->segmentData;;) {
+        const auto header = read_range(file, at, 12);
+        if (!header) return fail("cannot read " + path);
+        if (header->empty()) break;
+        const auto element = read_element(*header, 0);
+        if (!element || !element->size) return fail("an element of unknown size in " + path);
+        const std::uint64_t id = element->id;
+        if (id == kChapters || id == kAttachments || id == kTags) {
+            const auto whole = read_element_at(file, at, kLargest);
+            if (!whole) return fail("an unreadable element in " + path);
+            const std::string_view body = read_element(*whole, 0)->body(*whole);
+            if (id == kChapters) extras.chapters += body;
+            if (id == kAttachments) extras.attachments += body;
+            if (id == kTags) {
+                for (std::size_t pos = 0; pos < body.size();) {
+                    const auto tag = read_element(body, pos);
+                    const auto next = tag ? tag->next(body) : std::nullopt;
+                    if (!next) break;
+                    bool names = tag->id != kTag;
+                    children(tag->body(body), [&](std::uint64_t field, std::string_view targets) {
+                        if (field != kTargets) return;
+                        children(targets, [&](std::uint64_t target, std::string_view value) {
+                            const bool uid = target == kTagTrackUid || target == kTagEditionUid ||
+                                             target == kTagChapterUid || target == kTagAttachmentUid;
+                            names = names || (uid && read_uint(value).value_or(0) != 0);
+                        });
+                    });
+                    if (!names) extras.globalTags += body.substr(pos, *next - pos);
+                    pos = *next;
+                }
+            }
+        }
+        at += element->content + *element->size;
+    }
+    return extras;
+}
+
+Result<MatroskaFrameReader> MatroskaFrameReader::open(const std::string& path, std::uint64_t stream) {
+    MatroskaFrameReader reader;
+    reader.path_ = path;
+    reader.file_ = std::make_unique<std::ifstream>(path_from_text(path), std::ios::binary);
+    if (!*reader.file_) return fail("cannot open " + path);
+    auto head = read_head(*reader.file_, path);
+    if (!head) return fail(head.error());
+    if (!head->firstCluster || stream >= head->tracks.size()) return fail("no such track in " + path);
+    reader.head_ = std::move(*head);
+    reader.track_ = reader.head_.tracks[stream];
+    reader.at_ = *reader.head_.firstCluster;
+    return reader;
+}
+
+Result<std::optional<FrameView>> MatroskaFrameReader::next() {
+    while (next_ == frames_.size()) {
+        auto more = read_cluster();
+        if (!more) return fail(more.error());
+        if (!*more) return std::optional<FrameView>{};
+    }
+    return std::optional<FrameView>{frames_[next_++]};
+}
+
+// The next cluster that holds frames of the track; false at the end of the file.
+Result<bool> MatroskaFrameReader::read_cluster() {
+    frames_.clear();
+    next_ = 0;
+    const double frame_seconds = static_cast<double>(track_.defaultDuration) / 1e9;
+    while (frames_.empty()) {
+        const auto header = read_range(*file_, at_, 12);
+        if (!header) return fail("cannot read " + path_);
+        if (header->empty()) return false;
+        const auto element = read_element(*header, 0);
+        if (!element || !element->size) return fail("an element of unknown size in " + path_);
+        const std::uint64_t length = element->content + *element->size;
+        if (element->id != kCluster) {
+            at_ += length;
+            continue;
+        }
+        if (length > kLargestCluster) return fail("a cluster too large in " + path_);
+        auto bytes = read_range(*file_, at_, static_cast<std::size_t>(length));
+        if (!bytes || bytes->size() < length) return fail("a cluster cut short in " + path_);
+        at_ += length;
+        cluster_ = std::move(*bytes);
+        std::string problem;
+        for_each_cluster_block(cluster_, head_.timestampScale, [&](const ClusterBlock& block) {
+            if (block.track != track_.number) return true;
+            const auto frames = block_frames(block.bytes);
+            if (!frames || block.more || (frames->size() > 1 && frame_seconds <= 0)) {
+                problem = "a damaged block, frames stored together without a length, or a block with a duration or "
+                          "additions in " + path_;
+                return false;
+            }
+            for (std::size_t k = 0; k < frames->size(); ++k)
+                frames_.push_back({block.seconds + static_cast<double>(k) * frame_seconds, block.keyframe, (*frames)[k]});
+            return true;
+        });
+        if (!problem.empty()) return fail(problem);
+    }
+    return true;
 }
 
 Result<std::vector<double>> read_matroska_track_times(const std::string& path, std::uint64_t stream) {

@@ -2,11 +2,13 @@
 // What the run reads straight from a Matroska file instead of starting a tool:
 // keyframe times from the file's own index (its cues), a few kilobytes instead
 // of a packet listing of the whole movie, and where a piece's picture starts
-// and the piece ends. mkvmerge and ffmpeg write a cue for every keyframe of a
-// picture track; files from other writers are not trusted to, and the caller
-// lists packets instead.
+// and the piece ends. mkvmerge, ffmpeg and the run's own writer put a cue on
+// every keyframe of a picture track; files from other writers are not
+// trusted to, and the caller lists packets instead.
 #include <cstdint>
+#include <fstream>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -144,6 +146,50 @@ struct FrameView {
 // its references (a duration or additions, which a copy of the frame loses).
 Result<MatroskaTrack> read_matroska_picture_frames(const std::string& path, std::uint64_t stream, double from,
                                                    const std::function<bool(const FrameView&)>& each);
+// The whole children of a master element's body, in order: id and body.
+std::vector<std::pair<std::uint64_t, std::string_view>> matroska_children(std::string_view body);
+
+// What a movie holds beside its tracks, as stored: the bodies of its
+// Chapters and Attachments elements, and its Tag elements that name no
+// track, edition, chapter or attachment. Fails for a file that is not
+// Matroska or that holds an element of unknown size.
+struct MatroskaExtras {
+    std::string chapters;
+    std::string attachments;
+    std::string globalTags;
+};
+Result<MatroskaExtras> read_matroska_extras(const std::string& path);
+
+// Every frame of one track of a Matroska file, in file order, read a cluster
+// at a time: what a writer of a new file takes from the files it puts
+// together, several of them side by side.
+class MatroskaFrameReader {
+public:
+    // The track ffprobe numbers `stream` in the file at `path`.
+    static Result<MatroskaFrameReader> open(const std::string& path, std::uint64_t stream);
+    const MatroskaTrack& track() const { return track_; }
+    const MatroskaHead& head() const { return head_; }
+    // The next frame, nothing at the end; its bytes last until the next call.
+    // Frames stored together get the track's frame length apart. Fails for a
+    // damaged block, frames stored together in a track without a frame
+    // length, a block whose group holds more than the frame and its
+    // references, and a cluster of unknown size.
+    Result<std::optional<FrameView>> next();
+
+private:
+    MatroskaFrameReader() = default;
+    Result<bool> read_cluster();
+
+    std::string path_;
+    std::unique_ptr<std::ifstream> file_;
+    MatroskaHead head_;
+    MatroskaTrack track_;
+    std::uint64_t at_ = 0;  // file offset of the next element after the cluster read
+    std::string cluster_;
+    std::vector<FrameView> frames_;
+    std::size_t next_ = 0;
+};
+
 // The times, sorted, of the pictures of the track ffprobe numbers `stream`
 // that lie in the `window` seconds before each of `keyframes`, read from the
 // keyframe's cluster back to that window's start (found by the file's cues):

@@ -44,19 +44,23 @@ std::string escape_chapter_title(const std::string& title) {
     return replace_all(escaped, "\"", "&quot;");
 }
 
+std::vector<KeptChapter> kept_chapters(const std::vector<ChapterInfo>& chapters, const Timeline& timeline) {
+    std::vector<KeptChapter> kept;
+    for (const auto& chapter : chapters)
+        if (const auto start = new_start(chapter, timeline)) kept.push_back({*start, chapter.title});
+    return kept;
+}
+
 std::optional<std::string> chapters_xml(const std::vector<ChapterInfo>& chapters, const Timeline& timeline) {
+    const auto kept = kept_chapters(chapters, timeline);
+    if (kept.empty()) return std::nullopt;
     std::string xml(chapters_header);
-    bool kept = false;
-    for (const auto& chapter : chapters) {
-        const auto start = new_start(chapter, timeline);
-        if (!start) continue;
-        kept = true;
+    for (const auto& chapter : kept) {
         xml += fmt::format(
             "<ChapterAtom><ChapterTimeStart>{}</ChapterTimeStart><ChapterDisplay><ChapterString>{}</ChapterString>"
             "<ChapterLanguage>eng</ChapterLanguage></ChapterDisplay></ChapterAtom>\n",
-            format_chapter_time(*start), escape_chapter_title(chapter.title));
+            format_chapter_time(chapter.start), escape_chapter_title(chapter.title));
     }
-    if (!kept) return std::nullopt;
     xml += chapters_footer;
     return xml;
 }

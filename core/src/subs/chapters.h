@@ -14,6 +14,13 @@ namespace reel {
 using ChapterArgs = std::vector<std::string>;
 
 std::string format_chapter_time(double t);
+// A chapter of the edited movie: where it starts there, and its title.
+struct KeptChapter {
+    double start = 0;
+    std::string title;
+};
+// The chapters of which some part is kept, each from its first kept moment.
+std::vector<KeptChapter> kept_chapters(const std::vector<ChapterInfo>& chapters, const Timeline& timeline);
 std::string escape_chapter_title(const std::string& title);
 // The whole XML text, or absent when no chapter is kept.
 std::optional<std::string> chapters_xml(const std::vector<ChapterInfo>& chapters, const Timeline& timeline);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <tuple>
 
 #include "probe/matroska.h"
 #include "probe/matroska_write.h"
@@ -192,6 +193,85 @@ TEST(MatroskaFrames, AWrittenTrackReadsBackWithItsEntryTagsAndTimes) {
         return true;
     }));
     EXPECT_EQ(read, (std::vector<std::pair<double, std::string>>{{1.005, "xy"}}));
+}
+
+TEST(MatroskaMux, TracksCuesAndTheMoviesExtrasReadBack) {
+    test::TempDir dir;
+    const auto file = dir / "edited.mkv";
+    MatroskaTrack picture;
+    picture.number = 1;
+    picture.type = 1;
+    picture.uid = 11;
+    picture.defaultDuration = 40000000;
+    picture.entry = el(0xD7, uint_bytes(1)) + el(0x83, uint_bytes(1)) + el(0x73C5, uint_bytes(11)) + el(0x86, "V_X");
+    MatroskaTrack text;
+    text.number = 2;
+    text.type = 17;
+    text.uid = 12;
+    text.entry = el(0xD7, uint_bytes(2)) + el(0x83, uint_bytes(17)) + el(0x73C5, uint_bytes(12)) + el(0x86, "S_TEXT/UTF8");
+    const auto tag_for = [](std::string targets) { return el(0x7373, el(0x63C0, targets) + el(0x67C8, el(0x45A3, "TITLE"))); };
+    SegmentExtras extras;
+    extras.title = "Edited";
+    extras.chapters = el(0x45B9, el(0xB6, el(0x73C4, uint_bytes(5)) + el(0x91, uint_bytes(0))));
+    extras.attachments = el(0x61A7, el(0x466E, "cover.jpg") + el(0x465C, "jpeg bytes"));
+    extras.tags = tag_for("") + tag_for(el(0x63C5, uint_bytes(11)));
+    extras.statistics = true;
+    auto muxer = MatroskaMuxer::open(file, {picture, text}, extras, 0.0);
+    ASSERT_TRUE(muxer) << muxer.error();
+    // Pictures in decode order (one shown before the one decoded before it).
+    const std::vector<std::tuple<std::int64_t, std::string, bool>> pictures{
+        {0, "k0", true}, {80, "p2", false}, {40, "b1", false}, {2000, "k50", true}, {2040, "p51", false}};
+    for (const auto& [ms, bytes, key] : pictures) muxer->add(0, ms, bytes, key);
+    muxer->add(1, 500, "a line", true, 1800);
+    EXPECT_NEAR(muxer->span().value_or(0), 2.3, 1e-9);  // the line's end
+    ASSERT_TRUE(muxer->finish(muxer->span()));
+
+    const auto head = read_matroska_head(path_text(file));
+    ASSERT_TRUE(head) << head.error();
+    EXPECT_NEAR(head->duration.value_or(0), 2.3, 1e-9);
+    EXPECT_TRUE(cues_list_every_keyframe(*head));
+    EXPECT_EQ(read_cue_keyframes(path_text(file), 0), (std::vector<double>{0.0, 2.0}));
+    auto reader = MatroskaFrameReader::open(path_text(file), 0);
+    ASSERT_TRUE(reader) << reader.error();
+    for (const auto& [ms, bytes, key] : pictures) {
+        const auto frame = reader->next();
+        ASSERT_TRUE(frame && *frame);
+        EXPECT_NEAR((*frame)->seconds, static_cast<double>(ms) / 1000, 1e-9);
+        EXPECT_EQ((*frame)->bytes, bytes);
+        EXPECT_EQ((*frame)->keyframe, key);
+    }
+    EXPECT_FALSE(reader->next().value().has_value());
+    // A line stored with its duration is no frame to copy alone.
+    auto lines = MatroskaFrameReader::open(path_text(file), 1);
+    ASSERT_TRUE(lines);
+    EXPECT_FALSE(lines->next().has_value());
+
+    const auto read = read_matroska_extras(path_text(file));
+    ASSERT_TRUE(read) << read.error();
+    EXPECT_EQ(read->chapters, extras.chapters);
+    EXPECT_EQ(read->attachments, extras.attachments);
+    EXPECT_EQ(read->globalTags, tag_for(""));
+    const auto tags = read_matroska_track_tags(path_text(file), {0});
+    ASSERT_TRUE(tags);
+    EXPECT_NE(tags->front().find("NUMBER_OF_FRAMES"), std::string::npos);
+    // Taken to another file, the track keeps its own tags but not its counts.
+    EXPECT_EQ(retarget_track_tags(tags->front(), 99), tag_for(el(0x63C5, uint_bytes(99))));
+}
+
+TEST(MatroskaMux, AnEntryTakesItsPlaceAndPropertiesInTheNewFile) {
+    const std::string video = el(0xE0, el(0xB0, uint_bytes(640)) + el(0x7670, el(0x7675, "old")));
+    const std::string entry = el(0xD7, uint_bytes(2)) + el(0x73C5, uint_bytes(7)) + el(0x86, "V_MPEG4/ISO/AVC") +
+                              el(0x22B59C, "eng") + el(0x22B59D, "en") + el(0x536E, "Old name") + el(0x88, uint_bytes(1)) +
+                              video;
+    const auto changed = rewrite_track_entry(entry, {1, 42, "ger", std::nullopt, false, true, std::nullopt});
+    const std::string common = el(0xD7, uint_bytes(1)) + el(0x73C5, uint_bytes(42)) + el(0x86, "V_MPEG4/ISO/AVC");
+    const std::string flags = el(0x88, uint_bytes(0)) + el(0x55AA, uint_bytes(1)) + el(0x9C, uint_bytes(0));
+    EXPECT_EQ(changed, common + el(0x536E, "Old name") + video + flags + el(0x22B59C, "ger"));
+    // A name and a rotation replace the entry's own.
+    const auto turned = rewrite_track_entry(entry, {1, 42, "und", "New", true, false, 90.0});
+    const std::string roll = el(0x7670, el(0x7675, ebml_float(90.0)));
+    EXPECT_EQ(turned, common + el(0x88, uint_bytes(1)) + el(0x55AA, uint_bytes(0)) + el(0x9C, uint_bytes(0)) +
+                          el(0x22B59C, "und") + el(0x536E, "New") + el(0xE0, el(0xB0, uint_bytes(640)) + roll));
 }
 
 }  // namespace
