@@ -79,7 +79,7 @@ TEST(FinalMux, OwnFileReadsAsMkvmergesFromPiecesSoundSubtitlesAndChapters) {
     in.target = dir / "own.mkv";
     const auto subtitles = subrip_tracks(in.subtitleArgs);
     ASSERT_TRUE(subtitles);
-    const auto own = write_final_matroska(in, *subtitles, chapters, {}, 10);
+    const auto own = write_final_matroska(ctx, in, *subtitles, chapters, {}, 10);
     ASSERT_TRUE(own) << own.error();
 
     const std::string mine = path_text(dir / "own.mkv");

@@ -166,7 +166,7 @@ bool own_mux_fits(const MuxInputs& in, bool source_subtitles) {
     });
 }
 
-Result<void> write_final_matroska(const MuxInputs& in, const std::vector<TextTrack>& subtitles,
+Result<void> write_final_matroska(const RunContext& ctx, const MuxInputs& in, const std::vector<TextTrack>& subtitles,
                                   const std::vector<KeptChapter>& chapters, const ToolProgress& progress,
                                   double duration) {
     std::mt19937_64 random{std::random_device{}()};
@@ -243,6 +243,7 @@ Result<void> write_final_matroska(const MuxInputs& in, const std::vector<TextTra
         for (std::size_t k = 0; k < feeds.size(); ++k)
             if (live[k] && (!earliest || feeds[k].ms() < feeds[*earliest].ms())) earliest = k;
         if (!earliest) break;
+        if (is_cancelled(ctx)) return fail("Cancelled");
         Feed& feed = feeds[*earliest];
         muxer->add(*earliest, feed.ms(), feed.bytes(), feed.keyframe(), feed.duration());
         if (duration > 0) steps(static_cast<double>(feed.ms()) / 1000.0 / duration);

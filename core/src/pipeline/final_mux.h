@@ -40,8 +40,9 @@ bool own_mux_fits(const MuxInputs& in, bool source_subtitles);
 // place), `subtitles`, `chapters` (or the source's own where `in` takes
 // them), and the source's attachments and global tags. Fails (for the log,
 // the caller then lets mkvmerge write it) where a carrier cannot be read
-// frame by frame.
-Result<void> write_final_matroska(const MuxInputs& in, const std::vector<TextTrack>& subtitles,
+// frame by frame, and with "Cancelled" when `ctx` is cancelled. `duration`:
+// the edited movie's length, which the progress is reckoned against.
+Result<void> write_final_matroska(const RunContext& ctx, const MuxInputs& in, const std::vector<TextTrack>& subtitles,
                                   const std::vector<KeptChapter>& chapters, const ToolProgress& progress,
                                   double duration);
 

@@ -56,8 +56,8 @@ Result<void> write_final_file(StageRun& run, const MuxInputs& inputs) {
     if (subtitles && own_mux_fits(inputs, source_subtitles)) {
         std::vector<KeptChapter> chapters;
         if (!inputs.chapterArgs.empty()) chapters = kept_chapters(in.info.chapters, run.out.timeline);
-        auto own = write_final_matroska(inputs, *subtitles, chapters, run.progress.slice(0, 1), edited_length(run.out.timeline));
-        if (own) return {};
+        auto own = write_final_matroska(run.ctx, inputs, *subtitles, chapters, run.progress.slice(0, 1), edited_length(run.out.timeline));
+        if (own || is_cancelled(run.ctx)) return own;
         run.ctx.log("mkvmerge writes the file: " + own.error());
     }
     return run_mkvmerge(run.ctx, mux_arguments(inputs), run.progress.slice(0, 1));
