@@ -1,6 +1,6 @@
-// Stages "mux" and "mp4": the final file, written by mkvmerge from the
-// carriers of picture and sound, and its MP4 repackaging when the user asked
-// for MP4.
+// Stages "mux" and "mp4": the final file, written from the carriers of
+// picture and sound by the run itself or by mkvmerge, and its MP4 repackaging
+// when the user asked for MP4.
 #include <algorithm>
 
 #include <fmt/format.h>
@@ -56,7 +56,8 @@ Result<void> write_final_file(StageRun& run, const MuxInputs& inputs) {
     if (subtitles && own_mux_fits(inputs, source_subtitles)) {
         std::vector<KeptChapter> chapters;
         if (!inputs.chapterArgs.empty()) chapters = kept_chapters(in.info.chapters, run.out.timeline);
-        auto own = write_final_matroska(run.ctx, inputs, *subtitles, chapters, run.progress.slice(0, 1), edited_length(run.out.timeline));
+        auto own = write_final_matroska(run.ctx, inputs, *subtitles, chapters, run.progress.slice(0, 1),
+                                        edited_length(run.out.timeline));
         if (own || is_cancelled(run.ctx)) return own;
         run.ctx.log("mkvmerge writes the file: " + own.error());
     }
