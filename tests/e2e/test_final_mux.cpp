@@ -72,13 +72,13 @@ TEST(FinalMux, OwnFileReadsAsMkvmergesFromPiecesSoundSubtitlesAndChapters) {
                            "<ChapterLanguage>eng</ChapterLanguage></ChapterDisplay></ChapterAtom>"
                            "</EditionEntry></Chapters>"));
     in.chapterArgs = {"--chapters", path_text(dir / "chapters.xml")};
-    ASSERT_TRUE(own_mux_fits(in, false));
+    const auto subtitles = subrip_tracks(in.subtitleArgs);
+    ASSERT_TRUE(subtitles);
+    ASSERT_TRUE(own_mux_fits(in, *subtitles, false));
 
     in.target = dir / "theirs.mkv";
     ASSERT_TRUE(run_mkvmerge(ctx, mux_arguments(in), {}));
     in.target = dir / "own.mkv";
-    const auto subtitles = subrip_tracks(in.subtitleArgs);
-    ASSERT_TRUE(subtitles);
     const auto own = write_final_matroska(ctx, in, *subtitles, chapters, {}, 10);
     ASSERT_TRUE(own) << own.error();
 
@@ -99,6 +99,12 @@ TEST(FinalMux, OwnFileReadsAsMkvmergesFromPiecesSoundSubtitlesAndChapters) {
     EXPECT_EQ(subtitles_of(mine), subtitles_of(theirs));
     // A file of the run's own writer is cued at every keyframe, as mkvmerge's is.
     EXPECT_EQ(read_cue_keyframes(mine, 0), read_cue_keyframes(theirs, 0));
+
+    // A cancelled run stops writing.
+    ctx.cancelled = std::make_shared<std::atomic<bool>>(true);
+    const auto cancelled = write_final_matroska(ctx, in, *subtitles, chapters, {}, 10);
+    ASSERT_FALSE(cancelled);
+    EXPECT_EQ(cancelled.error(), "Cancelled");
 }
 
 }  // namespace

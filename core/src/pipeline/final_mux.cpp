@@ -157,8 +157,9 @@ std::optional<std::vector<TextTrack>> subrip_tracks(const SubtitleArgs& args) {
     return tracks;
 }
 
-bool own_mux_fits(const MuxInputs& in, bool source_subtitles) {
+bool own_mux_fits(const MuxInputs& in, const std::vector<TextTrack>& subtitles, bool source_subtitles) {
     if (!in.splitParts.empty() || source_subtitles) return false;
+    if (!std::ranges::all_of(subtitles, [](const TextTrack& text) { return iso_639_2(text.language); })) return false;
     return std::ranges::all_of(in.tracks, [&](const MuxTrack& track) {
         const bool pieces = track.video && !in.videoPieces.empty();
         return !track.ownProperties && track.source.timestamps.empty() && !(pieces && track.source.syncMs != 0) &&
@@ -187,6 +188,10 @@ Result<void> write_final_matroska(const RunContext& ctx, const MuxInputs& in, co
         feeds.emplace_back(std::move(files));
         auto carried = feeds.back().track();
         if (!carried) return fail(carried.error());
+        // A numbering of the carrier's tracks other than ffprobe's would name another one.
+        if (carried->type != (track->video ? 1u : 2u))
+            return fail(fmt::format("track {} of {} is not the {} expected", track->source.id, track->source.file,
+                                    track->video ? "picture" : "sound"));
         MatroskaTrack entry = *carried;
         entry.number = entries.size() + 1;
         entry.uid = random() | 1;
@@ -218,15 +223,22 @@ Result<void> write_final_matroska(const RunContext& ctx, const MuxInputs& in, co
     extras.statistics = true;
     auto source = read_matroska_extras(in.source);
     if (!source) return fail(source.error());
-    extras.attachments = source->attachments;
-    extras.tags = source->globalTags;
-    if (in.sourceChapters) extras.chapters = source->chapters;
-    else if (!chapters.empty()) extras.chapters = chapters_body(chapters, random);
+    extras.attachments = std::move(source->attachments);
+    extras.tags = source->globalTags + source->attachmentTags;
+    // The tags of the source's chapters name them by their uids, which
+    // chapters made anew do not have.
+    if (in.sourceChapters) {
+        extras.chapters = std::move(source->chapters);
+        extras.tags += source->chapterTags;
+    } else if (!chapters.empty()) {
+        extras.chapters = chapters_body(chapters, random);
+    }
     for (std::size_t k = 0; k < ordered.size(); ++k) {
         // The picture's pieces all come from one track: the first one's tags
         // are the track's.
         auto tags = read_matroska_track_tags(ordered[k]->source.file, {ordered[k]->source.id});
-        if (tags) extras.tags += retarget_track_tags(tags->front(), entries[k].uid);
+        if (!tags) return fail(tags.error());
+        extras.tags += retarget_track_tags(tags->front(), entries[k].uid);
     }
 
     auto muxer = MatroskaMuxer::open(in.target, entries, extras, 0.0);
@@ -235,6 +247,8 @@ Result<void> write_final_matroska(const RunContext& ctx, const MuxInputs& in, co
     for (std::size_t k = 0; k < feeds.size(); ++k) {
         auto more = feeds[k].advance();
         if (!more) return fail(more.error());
+        // mkvmerge writes a track without frames; this writer would leave it out of the count.
+        if (!*more && k < ordered.size()) return fail(fmt::format("no frames in {}", ordered[k]->source.file));
         live[k] = *more;
     }
     PercentSteps steps(progress);

@@ -4,8 +4,9 @@
 // pieces of megabytes, which costs a file system like ext4 several times what
 // a copy costs (1.5 s against 0.4 s for a 900 MB movie); a run with cards
 // wrote the movie that way after copying the picture out once already.
-// mkvmerge still writes what this writer does not take: picture subtitles,
-// ASS, a cut of the whole carrier, and files that are not Matroska.
+// mkvmerge still writes what this writer does not take (own_mux_fits), and
+// whatever it cannot read frame by frame: a block stored with more than its
+// frame (Opus keeps its end padding so), a file that is not Matroska.
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -30,11 +31,13 @@ struct TextTrack {
 // where any of them is not a SubRip file.
 std::optional<std::vector<TextTrack>> subrip_tracks(const SubtitleArgs& args);
 
-// Whether the run's own writer can write `in`: no cut of the carrier, no
-// timestamp files, no track that keeps its file's own properties, languages
-// as ISO 639-2 codes, and no subtitles of the source to bring along
-// (`source_subtitles`: the source has subtitle tracks that `in` takes).
-bool own_mux_fits(const MuxInputs& in, bool source_subtitles);
+// Whether the run's own writer can write `in` with `subtitles` (rebuilt
+// SubRip tracks): no cut of the carrier, no timestamp files, no shifted
+// picture pieces, no track that keeps its file's own properties (a second
+// picture), languages as ISO 639-2 codes, and no subtitles of the source to
+// bring along (`source_subtitles`: the source has subtitle tracks that `in`
+// takes).
+bool own_mux_fits(const MuxInputs& in, const std::vector<TextTrack>& subtitles, bool source_subtitles);
 
 // Writes `in.target` from `in`'s tracks (a picture of pieces each at its
 // place), `subtitles`, `chapters` (or the source's own where `in` takes

@@ -53,7 +53,7 @@ Result<void> write_final_file(StageRun& run, const MuxInputs& inputs) {
     const RunInputs& in = run.in;
     const auto subtitles = subrip_tracks(inputs.subtitleArgs);
     const bool source_subtitles = inputs.sourceSubtitles && !in.sourceInfo.subtitles.empty();
-    if (subtitles && own_mux_fits(inputs, source_subtitles)) {
+    if (subtitles && own_mux_fits(inputs, *subtitles, source_subtitles)) {
         std::vector<KeptChapter> chapters;
         if (!inputs.chapterArgs.empty()) chapters = kept_chapters(in.info.chapters, run.out.timeline);
         auto own = write_final_matroska(run.ctx, inputs, *subtitles, chapters, run.progress.slice(0, 1),

@@ -664,10 +664,15 @@ Result<std::vector<std::string>> read_matroska_track_tags(const std::string& pat
     std::ifstream file(path_from_text(path), std::ios::binary);
     std::vector<std::uint64_t> uids;
     std::optional<MatroskaHead> head;
-    for (const auto stream : streams) {
-        auto read = head_for_times(file, path, stream);
+    // Any track: a codec delay, which matters to times, does not to tags.
+    if (!streams.empty()) {
+        if (!file) return fail("cannot open " + path);
+        auto read = read_head(file, path);
         if (!read) return fail(read.error());
-        uids.push_back(read->tracks[stream].uid);
+        for (const auto stream : streams) {
+            if (stream >= read->tracks.size()) return fail("no such track in " + path);
+            uids.push_back(read->tracks[stream].uid);
+        }
         head = std::move(*read);
     }
     std::vector<std::string> tags(streams.size());
@@ -749,6 +754,8 @@ Result<MatroskaExtras> read_matroska_extras(const std::string& path) {
     if (!file) return fail("cannot open " + path);
     auto head = read_head(file, path);
     if (!head) return fail(head.error());
+    file.seekg(0, std::ios::end);
+    const auto file_size = static_cast<std::uint64_t>(file.tellg());
     MatroskaExtras extras;
     // Fonts and cover art are the largest of them.
     constexpr std::size_t kLargest = std::size_t{256} << 20;
@@ -758,6 +765,7 @@ Result<MatroskaExtras> read_matroska_extras(const std::string& path) {
         if (header->empty()) break;
         const auto element = read_element(*header, 0);
         if (!element || !element->size) return fail("an element of unknown size in " + path);
+        if (element->content + *element->size > file_size - at) return fail("an element runs past the end of " + path);
         const std::uint64_t id = element->id;
         if (id == kChapters || id == kAttachments || id == kTags) {
             const auto whole = read_element_at(file, at, kLargest);
@@ -770,16 +778,23 @@ Result<MatroskaExtras> read_matroska_extras(const std::string& path) {
                     const auto tag = read_element(body, pos);
                     const auto next = tag ? tag->next(body) : std::nullopt;
                     if (!next) break;
-                    bool names = tag->id != kTag;
+                    // What the tag names: a track, chapters or attachments, or nothing (the movie).
+                    bool track = tag->id != kTag;
+                    bool chapters = false;
+                    bool attachments = false;
                     children(tag->body(body), [&](std::uint64_t field, std::string_view targets) {
                         if (field != kTargets) return;
                         children(targets, [&](std::uint64_t target, std::string_view value) {
-                            const bool uid = target == kTagTrackUid || target == kTagEditionUid ||
-                                             target == kTagChapterUid || target == kTagAttachmentUid;
-                            names = names || (uid && read_uint(value).value_or(0) != 0);
+                            if (read_uint(value).value_or(0) == 0) return;
+                            track = track || target == kTagTrackUid;
+                            chapters = chapters || target == kTagEditionUid || target == kTagChapterUid;
+                            attachments = attachments || target == kTagAttachmentUid;
                         });
                     });
-                    if (!names) extras.globalTags += body.substr(pos, *next - pos);
+                    const std::string_view whole_tag = body.substr(pos, *next - pos);
+                    if (!track && chapters) extras.chapterTags += whole_tag;
+                    else if (!track && attachments) extras.attachmentTags += whole_tag;
+                    else if (!track) extras.globalTags += whole_tag;
                     pos = *next;
                 }
             }
@@ -800,6 +815,9 @@ Result<MatroskaFrameReader> MatroskaFrameReader::open(const std::string& path, s
     reader.head_ = std::move(*head);
     reader.track_ = reader.head_.tracks[stream];
     reader.at_ = *reader.head_.firstCluster;
+    reader.file_->clear();
+    reader.file_->seekg(0, std::ios::end);
+    reader.size_ = static_cast<std::uint64_t>(reader.file_->tellg());
     return reader;
 }
 
@@ -820,10 +838,15 @@ Result<bool> MatroskaFrameReader::read_cluster() {
     while (frames_.empty()) {
         const auto header = read_range(*file_, at_, 12);
         if (!header) return fail("cannot read " + path_);
-        if (header->empty()) return false;
+        // A size that points anywhere but to the end would cut the track short.
+        if (header->empty()) {
+            if (at_ != size_) return fail("the elements of " + path_ + " run past its end");
+            return false;
+        }
         const auto element = read_element(*header, 0);
         if (!element || !element->size) return fail("an element of unknown size in " + path_);
         const std::uint64_t length = element->content + *element->size;
+        if (length > size_ - at_) return fail("an element runs past the end of " + path_);
         if (element->id != kCluster) {
             at_ += length;
             continue;

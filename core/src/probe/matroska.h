@@ -150,13 +150,16 @@ Result<MatroskaTrack> read_matroska_picture_frames(const std::string& path, std:
 std::vector<std::pair<std::uint64_t, std::string_view>> matroska_children(std::string_view body);
 
 // What a movie holds beside its tracks, as stored: the bodies of its
-// Chapters and Attachments elements, and its Tag elements that name no
-// track, edition, chapter or attachment. Fails for a file that is not
-// Matroska or that holds an element of unknown size.
+// Chapters and Attachments elements, and its Tag elements that name no track:
+// those of its chapters or editions, of its attachments, and of the movie
+// itself. Fails for a file that is not Matroska or that holds an element of
+// unknown size or one running past its end.
 struct MatroskaExtras {
     std::string chapters;
     std::string attachments;
     std::string globalTags;
+    std::string chapterTags;
+    std::string attachmentTags;
 };
 Result<MatroskaExtras> read_matroska_extras(const std::string& path);
 
@@ -173,7 +176,8 @@ public:
     // Frames stored together get the track's frame length apart. Fails for a
     // damaged block, frames stored together in a track without a frame
     // length, a block whose group holds more than the frame and its
-    // references, and a cluster of unknown size.
+    // references (an Opus track's padding at its end among them), and a
+    // cluster of unknown size or one that runs past the file's end.
     Result<std::optional<FrameView>> next();
 
 private:
@@ -185,6 +189,7 @@ private:
     MatroskaHead head_;
     MatroskaTrack track_;
     std::uint64_t at_ = 0;  // file offset of the next element after the cluster read
+    std::uint64_t size_ = 0;  // the file's
     std::string cluster_;
     std::vector<FrameView> frames_;
     std::size_t next_ = 0;

@@ -103,12 +103,22 @@ std::string rewrite_track_entry(std::string_view entry, const EntryChanges& chan
     if (changes.name) put_element(out, kName, *changes.name);
     if (changes.roll) {
         // Players and ffprobe read a rotation as the projection's roll.
+        // The projection's other fields (a 360° picture's) stay.
         std::string video;
-        for (const auto& [id, body] : matroska_children(entry))
-            if (id == kVideo)
-                for (const auto& [field, value] : matroska_children(body))
-                    if (field != kProjection) put_element(video, field, value);
-        put_element(video, kProjection, ebml_element(kProjectionPoseRoll, ebml_float(*changes.roll)));
+        std::string projection;
+        for (const auto& [id, body] : matroska_children(entry)) {
+            if (id != kVideo) continue;
+            for (const auto& [field, value] : matroska_children(body)) {
+                if (field != kProjection) {
+                    put_element(video, field, value);
+                    continue;
+                }
+                for (const auto& [part, setting] : matroska_children(value))
+                    if (part != kProjectionPoseRoll) put_element(projection, part, setting);
+            }
+        }
+        put_element(projection, kProjectionPoseRoll, ebml_float(*changes.roll));
+        put_element(video, kProjection, projection);
         put_element(out, kVideo, video);
     }
     return out;
@@ -147,7 +157,8 @@ Result<MatroskaMuxer> MatroskaMuxer::open(const std::filesystem::path& path, con
                                           const SegmentExtras& extras, std::optional<double> duration) {
     MatroskaMuxer muxer;
     muxer.path_ = path;
-    muxer.extras_ = extras;
+    muxer.tags_ = extras.tags;
+    muxer.statistics_ = extras.statistics;
     for (const auto& track : tracks) {
         if (track.number == 0 || track.number >= 0x3FFF) return fail("no track number to write in " + path_text(path));
         TrackState state;
@@ -183,7 +194,13 @@ Result<MatroskaMuxer> MatroskaMuxer::open(const std::filesystem::path& path, con
     put_element(info, kMuxingApp, "reelmender");
     put_element(info, kWritingApp, "reelmender");
     if (extras.title) put_element(info, kTitle, *extras.title);
-    if (extras.date) put_element(info, kDateUtc, ebml_uint(static_cast<std::uint64_t>(*extras.date)));
+    if (extras.date) {
+        // A date is stored in eight bytes, whatever its value.
+        std::string date;
+        for (int shift = 56; shift >= 0; shift -= 8)
+            date.push_back(static_cast<char>((static_cast<std::uint64_t>(*extras.date) >> shift) & 0xFF));
+        put_element(info, kDateUtc, date);
+    }
     if (duration) put_element(info, kDuration, duration_body(*duration));
     place(kInfo, info);
     // The duration is the info's last child: its value ends the element.
@@ -235,7 +252,11 @@ void MatroskaMuxer::add(std::size_t place, std::int64_t ms, std::string_view fra
     ++track.frames;
     track.bytes += frame.size();
     track.first = std::min(track.first.value_or(ms), ms);
-    const std::int64_t length_ns = duration ? *duration * 1000000 : track.frameNs;
+    // Without a frame length, a frame is taken to last as long as the gap
+    // before it, as mkvmerge reckons the last one.
+    std::int64_t length_ns = duration ? *duration * 1000000 : track.frameNs;
+    if (!duration && track.frameNs == 0 && track.last) length_ns = std::max<std::int64_t>(ms - *track.last, 0) * 1000000;
+    track.last = ms;
     track.end = std::max(track.end, ms * 1000000 + length_ns);
 }
 
@@ -315,7 +336,7 @@ Result<void> MatroskaMuxer::finish(std::optional<double> duration) {
         seeks_.emplace_back(kCues, written_ - segmentData_);
         write(ebml_element(kCues, points));
     }
-    const std::string tags = extras_.tags + (extras_.statistics ? statistics_tags() : std::string());
+    const std::string tags = tags_ + (statistics_ ? statistics_tags() : std::string());
     if (!tags.empty()) {
         seeks_.emplace_back(kTags, written_ - segmentData_);
         write(ebml_element(kTags, tags));

@@ -85,6 +85,7 @@ private:
         std::uint64_t frames = 0;
         std::uint64_t bytes = 0;
         std::optional<std::int64_t> first;
+        std::optional<std::int64_t> last;  // the latest frame's time
         std::int64_t end = 0;
     };
     struct Cue {
@@ -102,7 +103,8 @@ private:
     std::filesystem::path path_;
     std::ofstream out_;
     std::vector<TrackState> tracks_;
-    SegmentExtras extras_;
+    std::string tags_;
+    bool statistics_ = false;
     std::uint64_t segmentData_ = 0;
     std::uint64_t seekHeadAt_ = 0;  // file offset of the room kept for the seek head
     std::vector<std::pair<std::uint64_t, std::uint64_t>> seeks_;  // element id, offset from the segment's children

@@ -31,8 +31,16 @@ TEST(FinalMux, WhatIsLeftToMkvmerge) {
     MuxTrack video{{"/w/v.mkv", 0}, true, 0, "eng", std::nullopt, true, false, std::nullopt};
     MuxTrack sound{{"/w/a.mka", 0, -1000}, false, 1, std::nullopt, std::nullopt, true, false, std::nullopt};
     plain.tracks = {video, sound};
-    EXPECT_TRUE(own_mux_fits(plain, false));
-    EXPECT_FALSE(own_mux_fits(plain, true));  // the source's subtitles
+    const auto text = [](const char* language) {
+        TextTrack track;
+        track.file = "/w/sub-00.srt";
+        track.language = language;
+        return std::vector<TextTrack>{track};
+    };
+    const auto english = text("eng");
+    EXPECT_TRUE(own_mux_fits(plain, english, false));
+    EXPECT_FALSE(own_mux_fits(plain, english, true));  // the source's subtitles
+    EXPECT_FALSE(own_mux_fits(plain, text("pt-BR"), false));
     auto cut = plain;
     cut.splitParts = "parts:0s-4s";
     auto timed = plain;
@@ -44,7 +52,7 @@ TEST(FinalMux, WhatIsLeftToMkvmerge) {
     auto shifted = plain;
     shifted.videoPieces = {{"/w/v.mkv", 0, 0, 4}};
     shifted.tracks[0].source.syncMs = 20;
-    for (const auto* in : {&cut, &timed, &own, &tagged, &shifted}) EXPECT_FALSE(own_mux_fits(*in, false));
+    for (const auto* in : {&cut, &timed, &own, &tagged, &shifted}) EXPECT_FALSE(own_mux_fits(*in, {}, false));
 }
 
 }  // namespace

@@ -214,7 +214,9 @@ TEST(MatroskaMux, TracksCuesAndTheMoviesExtrasReadBack) {
     extras.title = "Edited";
     extras.chapters = el(0x45B9, el(0xB6, el(0x73C4, uint_bytes(5)) + el(0x91, uint_bytes(0))));
     extras.attachments = el(0x61A7, el(0x466E, "cover.jpg") + el(0x465C, "jpeg bytes"));
-    extras.tags = tag_for("") + tag_for(el(0x63C5, uint_bytes(11)));
+    // The movie's, the picture's, a chapter's and an attachment's.
+    extras.tags = tag_for("") + tag_for(el(0x63C5, uint_bytes(11))) + tag_for(el(0x63C4, uint_bytes(5))) +
+                  tag_for(el(0x63C6, uint_bytes(7)));
     extras.statistics = true;
     auto muxer = MatroskaMuxer::open(file, {picture, text}, extras, 0.0);
     ASSERT_TRUE(muxer) << muxer.error();
@@ -251,6 +253,8 @@ TEST(MatroskaMux, TracksCuesAndTheMoviesExtrasReadBack) {
     EXPECT_EQ(read->chapters, extras.chapters);
     EXPECT_EQ(read->attachments, extras.attachments);
     EXPECT_EQ(read->globalTags, tag_for(""));
+    EXPECT_EQ(read->chapterTags, tag_for(el(0x63C4, uint_bytes(5))));
+    EXPECT_EQ(read->attachmentTags, tag_for(el(0x63C6, uint_bytes(7))));
     const auto tags = read_matroska_track_tags(path_text(file), {0});
     ASSERT_TRUE(tags);
     EXPECT_NE(tags->front().find("NUMBER_OF_FRAMES"), std::string::npos);
@@ -259,7 +263,8 @@ TEST(MatroskaMux, TracksCuesAndTheMoviesExtrasReadBack) {
 }
 
 TEST(MatroskaMux, AnEntryTakesItsPlaceAndPropertiesInTheNewFile) {
-    const std::string video = el(0xE0, el(0xB0, uint_bytes(640)) + el(0x7670, el(0x7675, "old")));
+    // A 360° picture's projection type beside the roll.
+    const std::string video = el(0xE0, el(0xB0, uint_bytes(640)) + el(0x7670, el(0x7671, uint_bytes(1)) + el(0x7675, "old")));
     const std::string entry = el(0xD7, uint_bytes(2)) + el(0x73C5, uint_bytes(7)) + el(0x86, "V_MPEG4/ISO/AVC") +
                               el(0x22B59C, "eng") + el(0x22B59D, "en") + el(0x536E, "Old name") + el(0x88, uint_bytes(1)) +
                               video;
@@ -269,7 +274,7 @@ TEST(MatroskaMux, AnEntryTakesItsPlaceAndPropertiesInTheNewFile) {
     EXPECT_EQ(changed, common + el(0x536E, "Old name") + video + flags + el(0x22B59C, "ger"));
     // A name and a rotation replace the entry's own.
     const auto turned = rewrite_track_entry(entry, {1, 42, "und", "New", true, false, 90.0});
-    const std::string roll = el(0x7670, el(0x7675, ebml_float(90.0)));
+    const std::string roll = el(0x7670, el(0x7671, uint_bytes(1)) + el(0x7675, ebml_float(90.0)));
     EXPECT_EQ(turned, common + el(0x88, uint_bytes(1)) + el(0x55AA, uint_bytes(0)) + el(0x9C, uint_bytes(0)) +
                           el(0x22B59C, "und") + el(0x536E, "New") + el(0xE0, el(0xB0, uint_bytes(640)) + roll));
 }
