@@ -2,6 +2,9 @@
 // tracks: what a player and ffprobe read of the two files must not differ.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
+
 #include "pipeline/commands.h"
 #include "pipeline/final_mux.h"
 #include "pipeline/run_state.h"
@@ -21,6 +24,15 @@ std::string probe(const std::vector<std::string>& what, const std::string& file)
     args.insert(args.end(), what.begin(), what.end());
     args.insert(args.end(), {"-of", "csv=p=0", file});
     return run_capture(e2e::tools().ffprobe, args).value_or("unreadable");
+}
+
+// Each stream's packets in file order: which of two streams' packets at one
+// time comes first is no property of the movie.
+std::map<std::string, std::vector<std::string>> by_stream(const std::string& listing) {
+    std::map<std::string, std::vector<std::string>> streams;
+    std::istringstream lines(listing);
+    for (std::string line; std::getline(lines, line);) streams[line.substr(0, line.find(','))].push_back(line);
+    return streams;
 }
 
 std::string subtitles_of(const std::string& file) {
@@ -53,12 +65,20 @@ TEST(FinalMux, OwnFileReadsAsMkvmergesFromPiecesSoundSubtitlesAndChapters) {
     }
     ASSERT_TRUE(write_file(dir / "sub.srt", "1\n00:00:01,000 --> 00:00:02,500\nFirst line\nand its second\n\n"
                                             "2\n00:00:07,250 --> 00:00:08,000\n<i>Later</i>\n\n"));
+    // Each sound track in a file of its own, as the run's carriers are.
+    std::vector<std::string> sound;
+    for (const char* track : {"1", "2"}) {
+        sound.push_back(path_text(dir / (std::string("sound-") + track + ".mka")));
+        ASSERT_TRUE(run_mkvmerge(ctx, {"-o", sound.back(), "--no-video", "--no-subtitles", "--no-attachments",
+                                       "--audio-tracks", track, source},
+                                 {}));
+    }
     MuxInputs in;
     in.title = "Edited";
     in.source = source;
     in.tracks = {{{path_text(pieces[0].file), 0}, true, 0, "und", "Picture", false, false, 90.0},
-                 {{source, 1}, false, 1, "eng", "Main", true, false, std::nullopt},
-                 {{source, 2, 40}, false, 2, "ger", std::nullopt, false, true, std::nullopt}};
+                 {{sound[0], 0}, false, 1, "eng", "Main", true, false, std::nullopt},
+                 {{sound[1], 0, 40}, false, 2, "ger", std::nullopt, false, true, std::nullopt}};
     in.videoPieces = pieces;
     in.subtitleArgs = {"--language", "0:fre", "--track-name", "0:Words", "--default-track-flag", "0:yes",
                        "--forced-display-flag", "0:no", path_text(dir / "sub.srt")};
@@ -84,8 +104,9 @@ TEST(FinalMux, OwnFileReadsAsMkvmergesFromPiecesSoundSubtitlesAndChapters) {
 
     const std::string mine = path_text(dir / "own.mkv");
     const std::string theirs = path_text(dir / "theirs.mkv");
+    const std::vector<std::string> packets{"-show_entries", "packet=stream_index,pts_time,dts_time,flags,size"};
+    EXPECT_EQ(by_stream(probe(packets, mine)), by_stream(probe(packets, theirs)));
     const std::vector<std::vector<std::string>> views{
-        {"-show_entries", "packet=stream_index,pts_time,dts_time,flags,size"},
         {"-show_entries",
          "stream=index,codec_name,width,height,sample_aspect_ratio,channels,sample_rate,disposition:stream_tags="
          "language,title,mimetype:stream_side_data=rotation"},

@@ -160,6 +160,11 @@ std::optional<std::vector<TextTrack>> subrip_tracks(const SubtitleArgs& args) {
 bool own_mux_fits(const MuxInputs& in, const std::vector<TextTrack>& subtitles, bool source_subtitles) {
     if (!in.splitParts.empty() || source_subtitles) return false;
     if (!std::ranges::all_of(subtitles, [](const TextTrack& text) { return iso_639_2(text.language); })) return false;
+    // Each track is read on its own: two from one file would read the whole
+    // movie twice where mkvmerge reads it once.
+    for (std::size_t i = 0; i < in.tracks.size(); ++i)
+        for (std::size_t j = 0; j < i; ++j)
+            if (in.tracks[i].source.file == in.tracks[j].source.file) return false;
     return std::ranges::all_of(in.tracks, [&](const MuxTrack& track) {
         const bool pieces = track.video && !in.videoPieces.empty();
         return !track.ownProperties && track.source.timestamps.empty() && !(pieces && track.source.syncMs != 0) &&

@@ -33,7 +33,7 @@ std::optional<std::vector<TextTrack>> subrip_tracks(const SubtitleArgs& args);
 
 // Whether the run's own writer can write `in` with `subtitles` (rebuilt
 // SubRip tracks): no cut of the carrier, no timestamp files, no shifted
-// picture pieces, no track that keeps its file's own properties (a second
+// picture pieces, no two tracks from one file, no track that keeps its file's own properties (a second
 // picture), languages as ISO 639-2 codes, and no subtitles of the source to
 // bring along (`source_subtitles`: the source has subtitle tracks that `in`
 // takes).

@@ -52,7 +52,9 @@ TEST(FinalMux, WhatIsLeftToMkvmerge) {
     auto shifted = plain;
     shifted.videoPieces = {{"/w/v.mkv", 0, 0, 4}};
     shifted.tracks[0].source.syncMs = 20;
-    for (const auto* in : {&cut, &timed, &own, &tagged, &shifted}) EXPECT_FALSE(own_mux_fits(*in, {}, false));
+    auto shared = plain;  // both from the movie: mkvmerge reads it once
+    shared.tracks[0].source.file = shared.tracks[1].source.file = "/m/movie.mkv";
+    for (const auto* in : {&cut, &timed, &own, &tagged, &shifted, &shared}) EXPECT_FALSE(own_mux_fits(*in, {}, false));
 }
 
 }  // namespace
