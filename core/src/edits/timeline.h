@@ -22,6 +22,8 @@ struct Timeline {
     static Timeline identity(double duration);
     // Offsets become the running sums of the segment lengths.
     static Timeline from_segments(std::vector<TimelineSegment> segments);
+    // The edited movie's length.
+    double length() const { return segments.empty() ? 0.0 : offsets.back() + segments.back().length; }
 };
 
 // Where the source range (a, b) lands in the edited file: every part of it in

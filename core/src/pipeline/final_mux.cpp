@@ -48,22 +48,38 @@ public:
 
     // The first file's track (opens it).
     Result<MatroskaTrack> track() {
-        if (!reader_) {
-            auto opened = MatroskaFrameReader::open(files_.front().path, files_.front().stream);
-            if (!opened) return fail(opened.error());
-            reader_.emplace(std::move(*opened));
-        }
+        if (auto r = open_current(); !r) return fail(r.error());
         return reader_->track();
     }
-    // Moves on to the next frame; false at the end.
+    // Moves on to the next frame; false at the end, from when the feed is no
+    // longer live.
     Result<bool> advance() {
+        auto more = next_frame();
+        if (!more) return more;
+        live_ = *more;
+        return more;
+    }
+    bool live() const { return live_; }
+    std::int64_t ms() const { return text_ ? cues_[cue_ - 1].ms : ms_; }
+    std::string_view bytes() const { return text_ ? std::string_view(cues_[cue_ - 1].text) : frame_.bytes; }
+    bool keyframe() const { return text_ || frame_.keyframe; }
+    std::optional<std::int64_t> duration() const {
+        if (text_) return cues_[cue_ - 1].duration;
+        return std::nullopt;
+    }
+
+private:
+    Result<void> open_current() {
+        if (reader_) return {};
+        auto opened = MatroskaFrameReader::open(files_[file_].path, files_[file_].stream);
+        if (!opened) return fail(opened.error());
+        reader_.emplace(std::move(*opened));
+        return {};
+    }
+    Result<bool> next_frame() {
         if (text_) return ++cue_ <= cues_.size();
         while (file_ < files_.size()) {
-            if (!reader_) {
-                auto opened = MatroskaFrameReader::open(files_[file_].path, files_[file_].stream);
-                if (!opened) return fail(opened.error());
-                reader_.emplace(std::move(*opened));
-            }
+            if (auto r = open_current(); !r) return fail(r.error());
             auto frame = reader_->next();
             if (!frame) return fail(frame.error());
             if (!*frame) {
@@ -79,15 +95,7 @@ public:
         }
         return false;
     }
-    std::int64_t ms() const { return text_ ? cues_[cue_ - 1].ms : ms_; }
-    std::string_view bytes() const { return text_ ? std::string_view(cues_[cue_ - 1].text) : frame_.bytes; }
-    bool keyframe() const { return text_ || frame_.keyframe; }
-    std::optional<std::int64_t> duration() const {
-        if (text_) return cues_[cue_ - 1].duration;
-        return std::nullopt;
-    }
 
-private:
     std::vector<FeedFile> files_;
     std::size_t file_ = 0;
     std::optional<MatroskaFrameReader> reader_;
@@ -96,6 +104,7 @@ private:
     std::vector<TextCue> cues_;
     std::size_t cue_ = 0;
     bool text_ = false;
+    bool live_ = false;
 };
 
 Result<std::vector<TextCue>> read_subrip(const std::filesystem::path& file) {
@@ -119,9 +128,9 @@ Result<std::vector<TextCue>> read_subrip(const std::filesystem::path& file) {
 std::string chapters_body(const std::vector<KeptChapter>& chapters, std::mt19937_64& random) {
     std::string atoms = ebml_element(kEditionUid, ebml_uint(random() | 1));
     for (const auto& chapter : chapters) {
-        const std::int64_t ms = chapter.start > 0 ? round_half_away(chapter.start * 1000.0) : 0;
+        const auto ms = static_cast<std::uint64_t>(chapter_milliseconds(chapter.start));
         std::string atom = ebml_element(kChapterUid, ebml_uint(random() | 1));
-        atom += ebml_element(kChapterTimeStart, ebml_uint(static_cast<std::uint64_t>(ms) * 1000000));
+        atom += ebml_element(kChapterTimeStart, ebml_uint(ms * 1000000));
         atom += ebml_element(kChapterFlagHidden, ebml_uint(0));
         atom += ebml_element(kChapterFlagEnabled, ebml_uint(1));
         atom += ebml_element(kChapterDisplay, ebml_element(kChapString, chapter.title) + ebml_element(kChapLanguage, "eng"));
@@ -248,27 +257,23 @@ Result<void> write_final_matroska(const RunContext& ctx, const MuxInputs& in, co
 
     auto muxer = MatroskaMuxer::open(in.target, entries, extras, 0.0);
     if (!muxer) return fail(muxer.error());
-    std::vector<bool> live(feeds.size());
     for (std::size_t k = 0; k < feeds.size(); ++k) {
         auto more = feeds[k].advance();
         if (!more) return fail(more.error());
         // mkvmerge writes a track without frames; this writer would leave it out of the count.
         if (!*more && k < ordered.size()) return fail(fmt::format("no frames in {}", ordered[k]->source.file));
-        live[k] = *more;
     }
     PercentSteps steps(progress);
     while (true) {
         std::optional<std::size_t> earliest;
         for (std::size_t k = 0; k < feeds.size(); ++k)
-            if (live[k] && (!earliest || feeds[k].ms() < feeds[*earliest].ms())) earliest = k;
+            if (feeds[k].live() && (!earliest || feeds[k].ms() < feeds[*earliest].ms())) earliest = k;
         if (!earliest) break;
         if (is_cancelled(ctx)) return fail("Cancelled");
         Feed& feed = feeds[*earliest];
         muxer->add(*earliest, feed.ms(), feed.bytes(), feed.keyframe(), feed.duration());
         if (duration > 0) steps(static_cast<double>(feed.ms()) / 1000.0 / duration);
-        auto more = feed.advance();
-        if (!more) return fail(more.error());
-        live[*earliest] = *more;
+        if (auto more = feed.advance(); !more) return fail(more.error());
     }
     return muxer->finish(muxer->span());
 }

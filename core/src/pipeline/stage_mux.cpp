@@ -44,10 +44,6 @@ std::vector<MuxTrack> mux_tracks(const RunInputs& in, RunProducts& out) {
     return tracks;
 }
 
-double edited_length(const Timeline& timeline) {
-    return timeline.segments.empty() ? 0.0 : timeline.offsets.back() + timeline.segments.back().length;
-}
-
 // The run's own writer where it takes the tracks, else mkvmerge.
 Result<void> write_final_file(StageRun& run, const MuxInputs& inputs) {
     const RunInputs& in = run.in;
@@ -57,7 +53,7 @@ Result<void> write_final_file(StageRun& run, const MuxInputs& inputs) {
         std::vector<KeptChapter> chapters;
         if (!inputs.chapterArgs.empty()) chapters = kept_chapters(in.info.chapters, run.out.timeline);
         auto own = write_final_matroska(run.ctx, inputs, *subtitles, chapters, run.progress.slice(0, 1),
-                                        edited_length(run.out.timeline));
+                                        run.out.timeline.length());
         if (own || is_cancelled(run.ctx)) return own;
         run.ctx.log("mkvmerge writes the file: " + own.error());
     }

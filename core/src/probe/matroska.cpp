@@ -135,15 +135,48 @@ void read_tracks(std::string_view body, MatroskaHead& head) {
     });
 }
 
-// The bytes from `offset` on, up to `length` of them (fewer at the end).
-std::optional<std::string> read_range(std::ifstream& file, std::uint64_t offset, std::size_t length) {
+// Reads `length` bytes from `offset` into `bytes` (fewer at the end), reusing
+// its room: a reader of every cluster would otherwise clear and give back
+// megabytes for each.
+bool read_range_into(std::ifstream& file, std::uint64_t offset, std::size_t length, std::string& bytes) {
     file.clear();
     file.seekg(static_cast<std::streamoff>(offset));
-    if (!file) return std::nullopt;
-    std::string bytes(length, '\0');
+    if (!file) return false;
+    bytes.resize(length);
     file.read(bytes.data(), static_cast<std::streamsize>(length));
     bytes.resize(static_cast<std::size_t>(file.gcount()));
+    return true;
+}
+
+// The bytes from `offset` on, up to `length` of them (fewer at the end).
+std::optional<std::string> read_range(std::ifstream& file, std::uint64_t offset, std::size_t length) {
+    std::string bytes;
+    if (!read_range_into(file, offset, length, bytes)) return std::nullopt;
     return bytes;
+}
+
+std::uint64_t file_size(std::ifstream& file) {
+    file.clear();
+    file.seekg(0, std::ios::end);
+    return static_cast<std::uint64_t>(file.tellg());
+}
+
+// The header of the element at `at` among a segment's children, nothing
+// where the file (of `size` bytes) ends there. Fails for an element of
+// unknown size and one that runs past the end, which would cut what is read
+// short.
+Result<std::optional<Element>> child_at(std::ifstream& file, const std::string& path, std::uint64_t at,
+                                        std::uint64_t size) {
+    const auto header = read_range(file, at, 12);
+    if (!header) return fail("cannot read " + path);
+    if (header->empty()) {
+        if (at != size) return fail("the elements of " + path + " run past its end");
+        return std::optional<Element>{};
+    }
+    const auto element = read_element(*header, 0);
+    if (!element || !element->size) return fail("an element of unknown size in " + path);
+    if (element->content + *element->size > size - at) return fail("an element runs past the end of " + path);
+    return std::optional<Element>{*element};
 }
 
 // The whole element at `offset`, within `limit` bytes.
@@ -493,6 +526,23 @@ std::optional<std::vector<std::string_view>> block_frames(std::string_view block
     return frames;
 }
 
+namespace {
+
+// The frames of `block` with their times: frames stored together follow the
+// first one `frame_seconds` apart. Nothing when the block is damaged, or holds
+// several frames and `frame_seconds` is 0.
+std::optional<std::vector<FrameView>> timed_frames(const ClusterBlock& block, double frame_seconds) {
+    const auto frames = block_frames(block.bytes);
+    if (!frames || (frames->size() > 1 && frame_seconds <= 0)) return std::nullopt;
+    std::vector<FrameView> timed;
+    timed.reserve(frames->size());
+    for (std::size_t k = 0; k < frames->size(); ++k)
+        timed.push_back({block.seconds + static_cast<double>(k) * frame_seconds, block.keyframe, (*frames)[k]});
+    return timed;
+}
+
+}  // namespace
+
 std::vector<TrackStart> parse_cluster_starts(std::string_view bytes, std::uint64_t timestamp_scale) {
     std::vector<TrackStart> starts;
     for_each_cluster_block(bytes, timestamp_scale, [&starts](const ClusterBlock& block) {
@@ -727,14 +777,13 @@ Result<void> read_matroska_sound_frames(const std::string& path, const std::vect
         for_each_cluster_block(cluster, head.timestampScale, [&](const ClusterBlock& block) {
             const auto sound = std::ranges::find(sounds, block.track, &SoundHead::number);
             if (sound == sounds.end()) return true;
-            const auto frames = block_frames(block.bytes);
-            if (!frames || (frames->size() > 1 && sound->frameSeconds <= 0)) {
+            const auto frames = timed_frames(block, sound->frameSeconds);
+            if (!frames) {
                 damaged = true;
                 return false;
             }
             for (std::size_t k = 0; k < frames->size() && !enough; ++k)
-                enough = !each(static_cast<std::size_t>(sound - sounds.begin()),
-                               block.seconds + static_cast<double>(k) * sound->frameSeconds, (*frames)[k]);
+                enough = !each(static_cast<std::size_t>(sound - sounds.begin()), (*frames)[k].seconds, (*frames)[k].bytes);
             return !enough;
         });
         if (damaged) return fail("a damaged sound block in " + path);
@@ -754,19 +803,15 @@ Result<MatroskaExtras> read_matroska_extras(const std::string& path) {
     if (!file) return fail("cannot open " + path);
     auto head = read_head(file, path);
     if (!head) return fail(head.error());
-    file.seekg(0, std::ios::end);
-    const auto file_size = static_cast<std::uint64_t>(file.tellg());
+    const std::uint64_t size = file_size(file);
     MatroskaExtras extras;
     // Fonts and cover art are the largest of them.
     constexpr std::size_t kLargest = std::size_t{256} << 20;
     for (std::uint64_t at = head->segmentData;;) {
-        const auto header = read_range(file, at, 12);
-        if (!header) return fail("cannot read " + path);
-        if (header->empty()) break;
-        const auto element = read_element(*header, 0);
-        if (!element || !element->size) return fail("an element of unknown size in " + path);
-        if (element->content + *element->size > file_size - at) return fail("an element runs past the end of " + path);
-        const std::uint64_t id = element->id;
+        const auto element = child_at(file, path, at, size);
+        if (!element) return fail(element.error());
+        if (!*element) break;
+        const std::uint64_t id = (*element)->id;
         if (id == kChapters || id == kAttachments || id == kTags) {
             const auto whole = read_element_at(file, at, kLargest);
             if (!whole) return fail("an unreadable element in " + path);
@@ -799,7 +844,7 @@ Result<MatroskaExtras> read_matroska_extras(const std::string& path) {
                 }
             }
         }
-        at += element->content + *element->size;
+        at += (*element)->content + *(*element)->size;
     }
     return extras;
 }
@@ -815,9 +860,7 @@ Result<MatroskaFrameReader> MatroskaFrameReader::open(const std::string& path, s
     reader.head_ = std::move(*head);
     reader.track_ = reader.head_.tracks[stream];
     reader.at_ = *reader.head_.firstCluster;
-    reader.file_->clear();
-    reader.file_->seekg(0, std::ios::end);
-    reader.size_ = static_cast<std::uint64_t>(reader.file_->tellg());
+    reader.size_ = file_size(*reader.file_);
     return reader;
 }
 
@@ -836,37 +879,28 @@ Result<bool> MatroskaFrameReader::read_cluster() {
     next_ = 0;
     const double frame_seconds = static_cast<double>(track_.defaultDuration) / 1e9;
     while (frames_.empty()) {
-        const auto header = read_range(*file_, at_, 12);
-        if (!header) return fail("cannot read " + path_);
-        // A size that points anywhere but to the end would cut the track short.
-        if (header->empty()) {
-            if (at_ != size_) return fail("the elements of " + path_ + " run past its end");
-            return false;
-        }
-        const auto element = read_element(*header, 0);
-        if (!element || !element->size) return fail("an element of unknown size in " + path_);
-        const std::uint64_t length = element->content + *element->size;
-        if (length > size_ - at_) return fail("an element runs past the end of " + path_);
-        if (element->id != kCluster) {
+        const auto element = child_at(*file_, path_, at_, size_);
+        if (!element) return fail(element.error());
+        if (!*element) return false;
+        const std::uint64_t length = (*element)->content + *(*element)->size;
+        if ((*element)->id != kCluster) {
             at_ += length;
             continue;
         }
         if (length > kLargestCluster) return fail("a cluster too large in " + path_);
-        auto bytes = read_range(*file_, at_, static_cast<std::size_t>(length));
-        if (!bytes || bytes->size() < length) return fail("a cluster cut short in " + path_);
+        if (!read_range_into(*file_, at_, static_cast<std::size_t>(length), cluster_) || cluster_.size() < length)
+            return fail("a cluster cut short in " + path_);
         at_ += length;
-        cluster_ = std::move(*bytes);
         std::string problem;
         for_each_cluster_block(cluster_, head_.timestampScale, [&](const ClusterBlock& block) {
             if (block.track != track_.number) return true;
-            const auto frames = block_frames(block.bytes);
-            if (!frames || block.more || (frames->size() > 1 && frame_seconds <= 0)) {
+            const auto frames = timed_frames(block, frame_seconds);
+            if (!frames || block.more) {
                 problem = "a damaged block, frames stored together without a length, or a block with a duration or "
                           "additions in " + path_;
                 return false;
             }
-            for (std::size_t k = 0; k < frames->size(); ++k)
-                frames_.push_back({block.seconds + static_cast<double>(k) * frame_seconds, block.keyframe, (*frames)[k]});
+            frames_.insert(frames_.end(), frames->begin(), frames->end());
             return true;
         });
         if (!problem.empty()) return fail(problem);
@@ -899,12 +933,12 @@ Result<void> each_picture(std::ifstream& file, const std::string& path, const Cu
     const auto take = [&](std::string_view cluster) -> Result<bool> {
         for_each_cluster_block(cluster, cued.head.timestampScale, [&](const ClusterBlock& block) {
             if (block.track != number) return true;
-            const auto frames = block_frames(block.bytes);
+            const auto frames = timed_frames(block, 0);
             if (!frames || frames->size() != 1 || block.more) {
                 problem = "a laced or damaged picture block, or one with a duration or additions, in " + path;
                 return false;
             }
-            enough = !each({block.seconds, block.keyframe, frames->front()});
+            enough = !each(frames->front());
             return !enough;
         });
         if (!problem.empty()) return fail(problem);

@@ -171,7 +171,6 @@ public:
     // The track ffprobe numbers `stream` in the file at `path`.
     static Result<MatroskaFrameReader> open(const std::string& path, std::uint64_t stream);
     const MatroskaTrack& track() const { return track_; }
-    const MatroskaHead& head() const { return head_; }
     // The next frame, nothing at the end; its bytes last until the next call.
     // Frames stored together get the track's frame length apart. Fails for a
     // damaged block, frames stored together in a track without a frame

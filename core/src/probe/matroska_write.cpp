@@ -84,43 +84,49 @@ std::string ebml_float(double value) {
     return body;
 }
 
+namespace {
+
+// A picture's Video element with the projection's roll set to `roll`
+// degrees: players and ffprobe read a rotation so. The projection's other
+// fields (a 360° picture's) stay.
+std::string rolled_video(std::string_view video, double roll) {
+    std::string out;
+    std::string projection;
+    for (const auto& [field, value] : matroska_children(video)) {
+        if (field != kProjection) {
+            put_element(out, field, value);
+            continue;
+        }
+        for (const auto& [part, setting] : matroska_children(value))
+            if (part != kProjectionPoseRoll) put_element(projection, part, setting);
+    }
+    put_element(projection, kProjectionPoseRoll, ebml_float(roll));
+    put_element(out, kProjection, projection);
+    return out;
+}
+
+}  // namespace
+
 std::string rewrite_track_entry(std::string_view entry, const EntryChanges& changes) {
     std::string out;
     put_element(out, kTrackNumber, ebml_uint(changes.number));
     put_element(out, kTrackUid, ebml_uint(changes.uid));
+    std::optional<std::string> video;
     for (const auto& [id, body] : matroska_children(entry)) {
         // A language in both forms would let players read the old one.
         if (id == kTrackNumber || id == kTrackUid || id == kFlagDefault || id == kFlagForced || id == kFlagLacing ||
             id == kLanguage || id == kLanguageBcp47 || (id == kName && changes.name))
             continue;
-        if (id == kVideo && changes.roll) continue;
-        put_element(out, id, body);
+        if (id == kVideo && changes.roll) video = rolled_video(body, *changes.roll);
+        else put_element(out, id, body);
     }
     put_element(out, kFlagDefault, ebml_uint(changes.isDefault ? 1 : 0));
     put_element(out, kFlagForced, ebml_uint(changes.forced ? 1 : 0));
     put_element(out, kFlagLacing, ebml_uint(0));
     put_element(out, kLanguage, changes.language);
     if (changes.name) put_element(out, kName, *changes.name);
-    if (changes.roll) {
-        // Players and ffprobe read a rotation as the projection's roll.
-        // The projection's other fields (a 360° picture's) stay.
-        std::string video;
-        std::string projection;
-        for (const auto& [id, body] : matroska_children(entry)) {
-            if (id != kVideo) continue;
-            for (const auto& [field, value] : matroska_children(body)) {
-                if (field != kProjection) {
-                    put_element(video, field, value);
-                    continue;
-                }
-                for (const auto& [part, setting] : matroska_children(value))
-                    if (part != kProjectionPoseRoll) put_element(projection, part, setting);
-            }
-        }
-        put_element(projection, kProjectionPoseRoll, ebml_float(*changes.roll));
-        put_element(video, kProjection, projection);
-        put_element(out, kVideo, video);
-    }
+    // An entry without a Video element gets one for the roll alone.
+    if (changes.roll) put_element(out, kVideo, video.value_or(rolled_video({}, *changes.roll)));
     return out;
 }
 

@@ -32,8 +32,10 @@ std::optional<double> new_start(const ChapterInfo& chapter, const Timeline& time
 
 }  // namespace
 
+std::int64_t chapter_milliseconds(double t) { return t > 0 ? round_half_away(t * 1000.0) : 0; }
+
 std::string format_chapter_time(double t) {
-    const std::int64_t m = t > 0 ? round_half_away(t * 1000.0) : 0;
+    const std::int64_t m = chapter_milliseconds(t);
     return fmt::format("{:02}:{:02}:{:02}.{:03}", m / 3600000, (m / 60000) % 60, (m / 1000) % 60, m % 1000);
 }
 

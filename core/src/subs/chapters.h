@@ -1,5 +1,6 @@
 #pragma once
 // The chapter list of the edited movie, as a Matroska chapters XML file.
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -13,6 +14,8 @@ namespace reel {
 
 using ChapterArgs = std::vector<std::string>;
 
+// A chapter's start in whole milliseconds, as chapters store it (none before 0).
+std::int64_t chapter_milliseconds(double t);
 std::string format_chapter_time(double t);
 // A chapter of the edited movie: where it starts there, and its title.
 struct KeptChapter {
